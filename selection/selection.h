@@ -1,0 +1,35 @@
+#pragma once
+// Top-down multi-stage selection of one replication's pool.
+#include <array>
+#include <cstdint>
+
+#include "numeric/error_facility.h"
+
+namespace pelko::selection {
+
+inline constexpr int kMaxStages = 4;
+inline constexpr int kMaxApplicants = 10000;
+
+// Composites of every applicant for every stage: xspp[k][i] is stage k+1, applicant i+1.
+struct CompositeTable {
+  std::array<std::array<float, kMaxApplicants>, kMaxStages> xspp;
+  std::array<float, kMaxApplicants> xspc;  // final composite, equal to the last stage's
+};
+
+struct SelectionResult {
+  float AI = 0.0f;
+  float SRA = 0.0f;
+  float SRI = 0.0f;
+  float aidef = 0.0f;  // 1.0 when AI is defined
+};
+
+class Selector {
+ public:
+  Selector();
+  // nma[0..nf-1] are the retained counts. Applicants 1..nsub1 are the majority group.
+  SelectionResult value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
+                        const std::int32_t* nma, const CompositeTable& composites,
+                        numeric::ErrorFacility& errors);
+};
+
+}  // namespace pelko::selection
