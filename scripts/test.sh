@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the project into a build folder and runs every test.
+# Usage: scripts/test.sh [build-folder] [extra cmake -D options...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build}
+shift || true
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@"
+cmake --build "$build" -j2
+ctest --test-dir "$build" --output-on-failure -j2
