@@ -2,6 +2,7 @@
 // Top-down multi-stage selection of one replication's pool.
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "numeric/error_facility.h"
 
@@ -30,6 +31,20 @@ class Selector {
   SelectionResult value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                         const std::int32_t* nma, const CompositeTable& composites,
                         numeric::ErrorFacility& errors);
+
+ private:
+  static constexpr int kColumns = kMaxStages + 1;  // one per stage plus the final composite
+
+  float* cs_column(int j) { return cs_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
+  float* css_column(int j) { return css_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
+
+  // Reserved once at the largest pool; their contents between calls mean nothing.
+  std::vector<float> cs_;   // candidate composites, column-major
+  std::vector<float> css_;  // snapshot of cs_ the survivors are gathered from
+  std::vector<float> xs_;   // sort keys of the current stage
+  std::vector<std::int32_t> iperm_;
+  std::vector<std::int32_t> iden_;  // 1 = majority, 0 = minority
+  std::vector<std::int32_t> idens_;
 };
 
 }  // namespace pelko::selection
