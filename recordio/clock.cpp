@@ -14,8 +14,9 @@ std::int64_t SystemClock::epoch_seconds() const {
 BrokenDownTime SystemClock::local_time(std::int64_t epoch) const {
   const std::time_t t = static_cast<std::time_t>(epoch);
   std::tm local{};
-  localtime_r(&t, &local);
   BrokenDownTime out;
+  // An epoch the C library cannot break down keeps the defaults rather than day 0 of 1900.
+  if (localtime_r(&t, &local) == nullptr) return out;
   out.year = local.tm_year + 1900;
   out.month = local.tm_mon + 1;
   out.day = local.tm_mday;
@@ -37,9 +38,9 @@ ProcessorTimes SystemClock::processor_times() const {
 
 std::array<std::int32_t, 8> date_and_time(const Clock& clock, std::string* date_text) {
   const BrokenDownTime local = clock.local_time(clock.epoch_seconds());
-  const std::array<std::int32_t, 8> values = {local.year, local.month,  local.day,
-                                              local.utc_offset_minutes, local.hour,
-                                              local.minute, local.second, 0};
+  const std::array<std::int32_t, 8> values = {
+      local.year, local.month,  local.day,    local.utc_offset_minutes,
+      local.hour, local.minute, local.second, 0};
   if (date_text != nullptr) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d%02d%02d", values[0], values[1], values[2]);

@@ -1,0 +1,15 @@
+#pragma once
+// The run's opening (processor-time reading and start line) and its closing.
+#include "recordio/clock.h"
+#include "recordio/console.h"
+
+namespace pelko::driver {
+
+// Prints the start line with the local date and time; returns cpustart.
+float open_run(recordio::Console& console, const recordio::Clock& clock);
+
+// Prints the processor time used since the opening and stops the run normally.
+[[noreturn]] void close_run(recordio::Console& console, const recordio::Clock& clock,
+                            float cpustart);
+
+}  // namespace pelko::driver
