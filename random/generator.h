@@ -7,6 +7,8 @@
 
 namespace pelko::random {
 
+inline constexpr int kGenerators = 32;
+
 class Generator {
  public:
   // Diagnostics (message lines on out, stop text on err) go to `console`.
@@ -26,9 +28,55 @@ class Generator {
   // Initial seeds of generator g (1..32), for inspection.
   std::int32_t initial_seed1(int g) const;
   std::int32_t initial_seed2(int g) const;
+
+ private:
+  struct State {
+    std::int32_t mod1, mod2, mul1, mul2, mul1w, mul2w, mul1vw, mul2vw;
+    std::int32_t inisd1[kGenerators], inisd2[kGenerators];
+    std::int32_t blksd1[kGenerators], blksd2[kGenerators];
+    std::int32_t cursd1[kGenerators], cursd2[kGenerators];
+    bool antith[kGenerators];
+  };
+
+  // Loads the constants and the default seeds when a draw finds them missing.
+  void prepare_first_draw();
+
+  State globe_{};
+  bool qinit_ = false;
+  bool qqssd_ = false;
+  std::int32_t curntg_ = 1;
+  recordio::Console* console_;
 };
 
 // a * s modulo m without leaving 32 bits; stops the run on 0 < a < m, 0 < s < m violated.
 std::int32_t mltmod(std::int32_t a, std::int32_t s, std::int32_t m, recordio::Console& console);
+
+inline std::int32_t Generator::ignlgi() {
+  if (!qinit_ || !qqssd_) [[unlikely]]
+    prepare_first_draw();
+  const int g = curntg_ - 1;
+  std::int32_t s1 = globe_.cursd1[g];
+  std::int32_t s2 = globe_.cursd2[g];
+  // Schrage steps: 53668 = mod1 div mul1, 12211 its remainder; 52774 and 3791 likewise.
+  std::int32_t k = s1 / 53668;
+  s1 = globe_.mul1 * (s1 - k * 53668) - k * 12211;
+  if (s1 < 0) s1 += globe_.mod1;
+  k = s2 / 52774;
+  s2 = globe_.mul2 * (s2 - k * 52774) - k * 3791;
+  if (s2 < 0) s2 += globe_.mod2;
+  globe_.cursd1[g] = s1;
+  globe_.cursd2[g] = s2;
+  std::int32_t z = s1 - s2;
+  if (z < 1) z += globe_.mod1 - 1;
+  if (globe_.antith[g]) z = globe_.mod1 - z;
+  return z;
+}
+
+inline float Generator::ranf() {
+  // 4.656613E-10 in single precision is 2^-31, so the scaling itself never rounds.
+  constexpr float kScale = 4.656613E-10f;
+  static_assert(kScale == 1.0f / 2147483648.0f);
+  return static_cast<float>(ignlgi()) * kScale;
+}
 
 }  // namespace pelko::random

@@ -3,12 +3,16 @@
 #include <cstdint>
 
 #include "random/generator.h"
+#include "random/normal.h"
 #include "recordio/console.h"
 
 namespace pelko::random {
 
 // Size of the parameter block for p variables: p * (p + 3) / 2 + 1.
 constexpr int param_size(int p) { return p * (p + 3) / 2 + 1; }
+
+// 0-based index in the parameter block of factor element R(j, i), j <= i, both 1-based.
+constexpr int factor_index(int p, int j, int i) { return p + (j - 1) * p - j * (j - 1) / 2 + i; }
 
 // covm is column-major with leading dimension ldcov; its upper triangle becomes the factor.
 // Stops the run when p <= 0 or covm is not positive definite.
@@ -19,5 +23,28 @@ void genmn(const float* param, float* dev, float* zwork, Generator& generator);
 // In-place Cholesky factorisation; info = 0 on success, else the failing column.
 void spofa(float* a, std::int32_t lda, std::int32_t n, std::int32_t& info);
 double sdot(std::int32_t n, const float* x, std::int32_t incx, const float* y, std::int32_t incy);
+
+// genmn over any uniform source with a `float ranf()` member.
+template <class Uniform>
+inline void genmn_from(const float* param, float* dev, float* zwork, Uniform& uniform) {
+  const int p = static_cast<int>(param[0]);
+  for (int i = 0; i < p; ++i) zwork[i] = snorm_from(uniform);
+  // Row j of R starts right after row j-1; R(j, i) of a row lies at row start + i.
+  for (int i = 1; i <= p; ++i) {
+    float e = 0.0f;
+    const float* row = param + factor_index(p, 1, 0);
+    for (int j = 1; j <= i; ++j) {
+      // Each product is exact in double; each partial sum is rounded to float.
+      e = static_cast<float>(static_cast<double>(e) +
+                             static_cast<double>(row[i]) * static_cast<double>(zwork[j - 1]));
+      row += p - j;
+    }
+    dev[i - 1] = static_cast<float>(static_cast<double>(e) + static_cast<double>(param[i]));
+  }
+}
+
+inline void genmn(const float* param, float* dev, float* zwork, Generator& generator) {
+  genmn_from(param, dev, zwork, generator);
+}
 
 }  // namespace pelko::random
