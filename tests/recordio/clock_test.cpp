@@ -25,15 +25,6 @@ TEST(Clock, DateAndTimeValuesAndText) {
   EXPECT_EQ(time(clock), 1047045779);
 }
 
-TEST(Clock, ProcessorTimeIsUserPlusSystem) {
-  const FixedClock clock(0, {}, {1.5, 0.25});
-  std::array<float, 2> pair{};
-  EXPECT_FLOAT_EQ(etime(clock, pair), 1.75f);
-  EXPECT_FLOAT_EQ(pair[0], 1.5f);
-  EXPECT_FLOAT_EQ(pair[1], 0.25f);
-  EXPECT_FLOAT_EQ(second(clock), 1.75f);
-}
-
 TEST(Clock, SystemClockReadsThePlatform) {
   const SystemClock clock;
   const std::array<std::int32_t, 8> values = date_and_time(clock);
