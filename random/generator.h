@@ -58,16 +58,18 @@ inline std::int32_t Generator::ignlgi() {
   std::int32_t s1 = globe_.cursd1[g];
   std::int32_t s2 = globe_.cursd2[g];
   // Schrage steps: 53668 = mod1 div mul1, 12211 its remainder; 52774 and 3791 likewise.
+  // The corrections are branch-free masks: z < 1 half of the time, so a branch would
+  // mispredict often. x >> 31 is -1 for negative x and 0 otherwise.
   std::int32_t k = s1 / 53668;
   s1 = globe_.mul1 * (s1 - k * 53668) - k * 12211;
-  if (s1 < 0) s1 += globe_.mod1;
+  s1 += (s1 >> 31) & globe_.mod1;
   k = s2 / 52774;
   s2 = globe_.mul2 * (s2 - k * 52774) - k * 3791;
-  if (s2 < 0) s2 += globe_.mod2;
+  s2 += (s2 >> 31) & globe_.mod2;
   globe_.cursd1[g] = s1;
   globe_.cursd2[g] = s2;
   std::int32_t z = s1 - s2;
-  if (z < 1) z += globe_.mod1 - 1;
+  z += ((z - 1) >> 31) & (globe_.mod1 - 1);  // z < 1
   if (globe_.antith[g]) z = globe_.mod1 - z;
   return z;
 }

@@ -47,11 +47,14 @@ TEST(Snorm, PathsDrivenByChosenUniforms) {
       {"centre bound", {31.25f / 64.0f, 0.01f}, 1.86564343},
       // 7d sends the loop round once with tt = u.
       {"centre loop", {31.25f / 64.0f, 0.9f, 0.1f, 0.3f}, 2.12476070},
+      // A uniform equal to ustar also goes round (greater or equal).
+      {"centre loop on equality", {31.25f / 64.0f, 0.9f, 0.25f, 0.3f}, 2.12476070},
       {"tail at once", {0.01f, 0.9f}, 2.22770660},
       {"tail doublings", {1.5f / 4096.0f, 0.99f}, 3.39214910},
       {"tail negative", {0.505f, 0.9f}, -2.48546141},
       // 9f sends the loop round with tt = u.
       {"tail loop", {0.01f, 0.1f, 0.05f, 0.2f}, 2.22770660},
+      {"tail loop on equality", {0.01f, 0.1f, 0.1f, 0.2f}, 2.22770660},
       // 9g draws a fresh offset.
       {"tail new offset", {0.01f, 0.1f, 0.5f, 0.5f, 0.95f}, 2.28571715},
       // The smallest uniform doubles 24 times, reaching d(30) and no further.
