@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/run.h"
+#include "recordio/clock.h"
 #include "recordio/stop.h"
 
 namespace pelko::driver {
@@ -278,6 +280,34 @@ TEST(ProblemInput, ReaderFailureKeepsWarningsAlreadyWritten) {
   EXPECT_EQ(o.status, recordio::kStatusFatal);
   EXPECT_EQ(o.out, "WARNING: Verify value difp for predictor 1:  3.000??\n");
   EXPECT_EQ(o.err.substr(0, o.err.find('\n')), "invalid number: incomprehensible list input");
+}
+
+// The whole run around the input: the closing after an input error, the abnormal end after a
+// reader failure.
+TEST(ProblemInput, EndsTheRun) {
+  recordio::BrokenDownTime noon;
+  noon.year = 2026;
+  noon.month = 3;
+  noon.day = 4;
+  noon.hour = 12;
+  const recordio::FixedClock clock(0, noon);
+  const std::string start = "Program execution starts on  4/ 3/2026 at 12: 0: 0\n";
+
+  std::istringstream bad_value("100 200 150 2 3\n50 60\nnever read\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(run(bad_value, out, err, clock), recordio::kStatusNormal);
+  EXPECT_EQ(out.str(), start + kNma1 + "\nCPU TIME IN SECONDS         0.00\n");
+  EXPECT_EQ(err.str(), "");
+
+  std::istringstream truncated("100 200 150 1 2\n10\n3 0\n1 0\n");
+  std::ostringstream out2, err2;
+  EXPECT_EQ(run(truncated, out2, err2, clock), recordio::kStatusFatal);
+  EXPECT_EQ(out2.str(), start + "WARNING: Verify value difp for predictor 1:  3.000??\n");
+  EXPECT_EQ(err2.str(),
+            "list in: end of file\n"
+            "apparent state: unit 5 (unnamed)\n"
+            "last format: list io\n"
+            "lately reading sequential formatted external IO\n");
 }
 
 }  // namespace
