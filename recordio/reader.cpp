@@ -95,20 +95,23 @@ bool FreeFormReader::read_value(ItemType type) {
     } while (is_white(c));
     if (c == kEnd) fail("list in", "end of file");
     if (c == ',') {
-      repeat_ = 1;
-    } else if (c == '/') {
+      repeat_ = 0;  // a null entry of its own, its comma already consumed
+      return false;
+    }
+    if (c == '/') {
       quit_ = true;
       return false;
-    } else {
-      push_back(c);
-      parse_number(type);
-      do {
-        c = next();
-      } while (is_blank(c));
-      // While a repetition is pending the comma belongs to the next entry, not to this one.
-      if (c != ',' || repeat_ > 1) push_back(c);
     }
+    push_back(c);
+    parse_number(type);
   }
+  // The comma after a repeated value separates it from the next entry only once the last
+  // repetition has been handed out; until then it stays for a later item to consume.
+  int c;
+  do {
+    c = next();
+  } while (is_blank(c));
+  if (c != ',' || repeat_ > 1) push_back(c);
   const bool present = value_present_;
   if (repeat_ > 0) --repeat_;
   return present;

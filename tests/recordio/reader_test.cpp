@@ -137,8 +137,11 @@ TEST(FreeFormReader, ReadsEntries) {
       {"1 / 3", "iii", "1 - -"},
       {"/", "iii", "- - -"},
       {"5/", "ii", "5 -"},
-      // A comma after a repeated value is not its separator: it makes a null entry of its own.
-      {"3*7,1", "iiiii", "7 7 7 - 1"},
+      // A comma after a repeated value separates it once its last repetition is handed out.
+      {"3*7,1", "iiii", "7 7 7 1"},
+      {"3*7,,1", "iiiii", "7 7 7 - 1"},
+      {"2*,5", "iii", "- - 5"},
+      {"2*7 , 5", "iii", "7 7 5"},
       {"2*3*4", "iii", kBadRepeat},
       {"abc", "i", kBadNumber},
       {"abc", "r", kBadNumber},
