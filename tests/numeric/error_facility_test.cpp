@@ -302,12 +302,5 @@ TEST(I1mach, MachineConstantsAndOutOfBoundsIndexes) {
   }
 }
 
-TEST(Xerhlt, StopsNormallyWithoutPrinting) {
-  Harness h;
-  expect_normal_stop([&] { h.errors.xerhlt("not printed"); });
-  EXPECT_EQ(h.err.str(), "");
-  EXPECT_EQ(h.out.str(), "");
-}
-
 }  // namespace
 }  // namespace pelko::numeric
