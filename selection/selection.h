@@ -31,6 +31,10 @@ class Selector {
   SelectionResult value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                         const std::int32_t* nma, const CompositeTable& composites,
                         numeric::ErrorFacility& errors);
+  // The same result as value, found without full sorts when no tie can matter.
+  SelectionResult value_fast(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
+                             const std::int32_t* nma, const CompositeTable& composites,
+                             numeric::ErrorFacility& errors);
 
  private:
   static constexpr int kColumns = kMaxStages + 1;  // one per stage plus the final composite
