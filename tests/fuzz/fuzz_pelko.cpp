@@ -1,0 +1,59 @@
+// The whole program on arbitrary standard input. Accepted problems whose simulation would
+// take more than a few milliseconds are skipped: the problem is read once with a throwaway
+// console to learn its size.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "driver/problem.h"
+#include "driver/problem_input.h"
+#include "driver/run.h"
+#include "recordio/clock.h"
+#include "recordio/console.h"
+#include "recordio/reader.h"
+#include "recordio/stop.h"
+
+namespace {
+
+constexpr std::int64_t kWorkBudget = 40000;  // nrep * nsub * npred
+
+// Not a multiple of 10000, so the second seed is never zero.
+const pelko::recordio::FixedClock kClock(1796630709,
+                                         pelko::recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+
+bool within_budget(const std::string& text) {
+  std::istringstream in(text);
+  std::ostringstream out;
+  std::ostringstream err;
+  pelko::recordio::Console console(out, err);
+  pelko::recordio::FreeFormReader reader(in, err);
+  pelko::driver::Problem problem;
+  try {
+    if (!pelko::driver::read_problem(reader, console, problem)) return true;
+  } catch (const pelko::recordio::RunStopped&) {
+    return true;
+  }
+  const std::int64_t work = static_cast<std::int64_t>(problem.nrep) * problem.nsub * problem.npred;
+  return work <= kWorkBudget;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  if (!within_budget(text)) return 0;
+
+  std::istringstream in(text);
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = pelko::driver::run(in, out, err, kClock);
+  if (status != pelko::recordio::kStatusNormal && status != pelko::recordio::kStatusFatal) {
+    std::abort();
+  }
+  // Every ending keeps the start line; an abnormal one always explains itself on err.
+  if (out.str().rfind("Program execution starts on", 0) != 0) std::abort();
+  if (status == pelko::recordio::kStatusFatal && err.str().empty()) std::abort();
+  return 0;
+}

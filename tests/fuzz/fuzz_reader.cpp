@@ -1,0 +1,62 @@
+// Free-form reader on arbitrary text. The first byte gives the number of read requests,
+// then three bytes per request give its item count and which items are integers; the rest
+// of the input is the text read.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "recordio/reader.h"
+#include "recordio/stop.h"
+
+namespace {
+
+constexpr std::string_view kLastDiagnosticLine =
+    "apparent state: unit 5 (unnamed)\nlast format: list io\n"
+    "lately reading sequential formatted external IO\n";
+
+bool ends_with(const std::string& text, std::string_view tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const int requests = 1 + data[0] % 8;
+  const std::size_t header = 1 + 3 * static_cast<std::size_t>(requests);
+  if (size < header) return 0;
+
+  std::istringstream input(
+      std::string(reinterpret_cast<const char*>(data) + header, size - header));
+  std::ostringstream diagnostics;
+  pelko::recordio::FreeFormReader reader(input, diagnostics);
+  try {
+    for (int r = 0; r < requests; ++r) {
+      const std::uint8_t* spec = data + 1 + 3 * r;
+      const int items = 1 + spec[0] % 12;
+      const unsigned integer_mask = static_cast<unsigned>(spec[1]) | (spec[2] << 8u);
+      reader.read_begin();
+      for (int i = 0; i < items; ++i) {
+        if ((integer_mask >> i) & 1u) {
+          std::int32_t value = 7;
+          reader.read_item(value);
+        } else {
+          float value = 7.0f;
+          reader.read_item(value);
+        }
+      }
+      reader.read_end();
+    }
+  } catch (const pelko::recordio::RunStopped& stop) {
+    // A fatal ending must be the abnormal status with the full four-line diagnostic.
+    if (stop.status != pelko::recordio::kStatusFatal) std::abort();
+    const std::string text = diagnostics.str();
+    if (!ends_with(text, kLastDiagnosticLine)) std::abort();
+    return 0;
+  }
+  if (!diagnostics.str().empty()) std::abort();
+  return 0;
+}
