@@ -9,8 +9,6 @@ namespace {
 
 constexpr int kLeadingDimension = kMaxPredictors;
 
-using ParamBlock = std::array<float, random::param_size(kMaxPredictors)>;
-
 // The set-up factors a fresh copy of corr, since it overwrites its matrix.
 void set_up_group(const Problem& problem, const float* mean, recordio::Console& console,
                   ParamBlock& param) {
@@ -53,10 +51,12 @@ Seeds seeds_from_clock(std::int64_t epoch_seconds) {
                static_cast<std::int32_t>(5 * (epoch_seconds % 10000))};
 }
 
-void run_replications(const Problem& problem, const recordio::Clock& clock,
-                      recordio::Console& console, numeric::ErrorFacility& errors,
-                      random::Generator& generator, ReplicationWorkspace& workspace,
-                      ReplicationStore& store) {
+namespace {
+
+// Seeding, the sums and both groups' set-ups, on the calling thread before any draw.
+void prepare_loop(const Problem& problem, const recordio::Clock& clock, recordio::Console& console,
+                  random::Generator& generator, ReplicationStore& store, ParamBlock& majority,
+                  ParamBlock& minority) {
   const Seeds seeds = seeds_from_clock(recordio::time(clock));
   generator.setall(seeds.seed1, seeds.seed2);
   store.sumai = store.sumdef = store.sumsra = store.sumsri = 0.0f;
@@ -65,10 +65,19 @@ void run_replications(const Problem& problem, const recordio::Clock& clock,
   // block is formed once; a matrix that is not positive definite still stops the run before
   // the first draw, as a set-up inside the first replication would.
   const std::array<float, kMaxPredictors> zero_mean{};
-  ParamBlock majority{};
-  ParamBlock minority{};
   set_up_group(problem, zero_mean.data(), console, majority);
   set_up_group(problem, problem.difp.data(), console, minority);
+}
+
+}  // namespace
+
+void run_replications(const Problem& problem, const recordio::Clock& clock,
+                      recordio::Console& console, numeric::ErrorFacility& errors,
+                      random::Generator& generator, ReplicationWorkspace& workspace,
+                      ReplicationStore& store) {
+  ParamBlock majority{};
+  ParamBlock minority{};
+  prepare_loop(problem, clock, console, generator, store, majority, minority);
 
   for (int r = 0; r < problem.nrep; ++r) {
     draw_group(problem, majority, 0, problem.nsub1, generator, workspace.composites);
@@ -84,6 +93,21 @@ void run_replications(const Problem& problem, const recordio::Clock& clock,
     store.sumsra += result.SRA;
     store.sumsri += result.SRI;
   }
+}
+
+void run_replications(const Problem& problem, const recordio::Clock& clock,
+                      recordio::Console& console, numeric::ErrorFacility& errors,
+                      random::Generator& generator, ReplicationWorkspace& workspace,
+                      ReplicationStore& store, const RunOptions& options) {
+  if (options.plain || !fast_loop_applies(problem)) {
+    run_replications(problem, clock, console, errors, generator, workspace, store);
+    return;
+  }
+  ParamBlock majority{};
+  ParamBlock minority{};
+  prepare_loop(problem, clock, console, generator, store, majority, minority);
+  run_fast_loop(problem, majority, minority, options, errors, generator, workspace.composites,
+                workspace.selector, workspace.pipeline, store);
 }
 
 }  // namespace pelko::driver

@@ -28,7 +28,7 @@ struct RunState {
 };
 
 [[noreturn]] void run_to_end(std::istream& in, recordio::Console& console,
-                             const recordio::Clock& clock) {
+                             const recordio::Clock& clock, const RunOptions& options) {
   const float cpustart = open_run(console, clock);
   recordio::FreeFormReader reader(in, console.err);
   Problem problem;
@@ -36,7 +36,7 @@ struct RunState {
   write_echo(problem, console);
   const auto state = std::make_unique<RunState>(console);
   run_replications(problem, clock, console, state->errors, state->generator, state->workspace,
-                   state->store);
+                   state->store, options);
   write_summary(problem, state->store, console, state->errors);
   close_run(console, clock, cpustart);
 }
@@ -44,9 +44,14 @@ struct RunState {
 }  // namespace
 
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock) {
+  return run(in, out, err, clock, RunOptions{});
+}
+
+int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock,
+        const RunOptions& options) {
   recordio::Console console(out, err);
   try {
-    run_to_end(in, console, clock);
+    run_to_end(in, console, clock, options);
   } catch (const recordio::RunStopped& stop) {
     return stop.status;
   }

@@ -24,11 +24,15 @@ void genmn(const float* param, float* dev, float* zwork, Generator& generator);
 void spofa(float* a, std::int32_t lda, std::int32_t n, std::int32_t& info);
 double sdot(std::int32_t n, const float* x, std::int32_t incx, const float* y, std::int32_t incy);
 
-// genmn over any uniform source with a `float ranf()` member.
+// The p standard normal deviates of one genmn call, in the order genmn draws them.
 template <class Uniform>
-inline void genmn_from(const float* param, float* dev, float* zwork, Uniform& uniform) {
-  const int p = static_cast<int>(param[0]);
+inline void genmn_deviates(int p, float* zwork, Uniform& uniform) {
   for (int i = 0; i < p; ++i) zwork[i] = snorm_from(uniform);
+}
+
+// The score vector genmn forms from the deviates zwork, rounded as genmn rounds it.
+inline void genmn_scores(const float* param, const float* zwork, float* dev) {
+  const int p = static_cast<int>(param[0]);
   // Row j of R starts right after row j-1; R(j, i) of a row lies at row start + i.
   for (int i = 1; i <= p; ++i) {
     float e = 0.0f;
@@ -41,6 +45,14 @@ inline void genmn_from(const float* param, float* dev, float* zwork, Uniform& un
     }
     dev[i - 1] = static_cast<float>(static_cast<double>(e) + static_cast<double>(param[i]));
   }
+}
+
+// genmn over any uniform source with a `float ranf()` member.
+template <class Uniform>
+inline void genmn_from(const float* param, float* dev, float* zwork, Uniform& uniform) {
+  // All p deviates are drawn before any score is formed.
+  genmn_deviates(static_cast<int>(param[0]), zwork, uniform);
+  genmn_scores(param, zwork, dev);
 }
 
 inline void genmn(const float* param, float* dev, float* zwork, Generator& generator) {

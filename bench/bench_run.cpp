@@ -1,0 +1,105 @@
+// Whole runs in-process on the plain and the fast path: the reports must agree byte for byte.
+// Prints the seconds of each path and their ratio. An optional argument "nrep nsub nf npred"
+// times one bigger generated problem as well; a fifth argument "fast" times it on the fast
+// path only (the plain path of the largest problem takes about half an hour).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/run.h"
+#include "driver/run_options.h"
+#include "recordio/clock.h"
+
+namespace {
+
+using pelko::driver::RunOptions;
+
+struct Timed {
+  std::string report;
+  double seconds;
+};
+
+Timed run_once(const std::string& problem, const RunOptions& options) {
+  const pelko::recordio::FixedClock clock(1796630709, {2026, 12, 7, 8, 5, 9, 0});
+  std::istringstream in(problem);
+  std::ostringstream out, err;
+  const auto start = std::chrono::steady_clock::now();
+  const int status = pelko::driver::run(in, out, err, clock, options);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  return {std::to_string(status) + "\n" + out.str() + "\f" + err.str(), elapsed.count()};
+}
+
+// nf stages keeping 40%, 20%, 10%, 5% of the pool; correlations 0.3; weights 1.
+std::string generated(int nrep, int nsub, int nf, int npred) {
+  std::ostringstream text;
+  text << nrep << ' ' << nsub << ' ' << nsub * 4 / 5 << ' ' << nf << ' ' << npred << '\n';
+  int keep = nsub;
+  for (int k = 0; k < nf; ++k) text << (keep = keep * (k == 0 ? 2 : 1) / (k == 0 ? 5 : 2)) << ' ';
+  text << '\n';
+  for (int j = 0; j < npred; ++j) text << -0.1 * (j % 5) << ' ';
+  text << '\n';
+  for (int i = 0; i < npred; ++i) {
+    for (int j = 0; j < npred; ++j) text << (i == j ? "1 " : "0.3 ");
+    text << '\n';
+  }
+  for (int k = 0; k < nf; ++k) {
+    for (int j = 0; j < npred; ++j) text << (j <= k + npred / 2 ? "1 " : "0 ");
+    text << '\n';
+  }
+  return text.str();
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void time_fast(const std::string& name, const std::string& problem) {
+  const Timed fast = run_once(problem, RunOptions{});
+  std::printf("%-36s fast %9.3f s\n", name.c_str(), fast.seconds);
+}
+
+bool compare(const std::string& name, const std::string& problem) {
+  RunOptions plain_options;
+  plain_options.plain = true;
+  const Timed plain = run_once(problem, plain_options);
+  const Timed fast = run_once(problem, RunOptions{});
+  const bool same = plain.report == fast.report;
+  std::printf("%-36s plain %9.3f s  fast %9.3f s  ratio %5.2f  %s\n", name.c_str(), plain.seconds,
+              fast.seconds, plain.seconds / fast.seconds, same ? "identical" : "REPORTS DIFFER");
+  return same;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool ok = true;
+  const std::vector<std::string> examples = {"two_stage", "cognitive_then_interview",
+                                             "four_stage_battery", "effect_size_warning"};
+  for (const std::string& name : examples) {
+    const std::string source = __FILE__;
+    const std::string examples_dir = source.substr(0, source.rfind('/')) + "/../examples/";
+    const std::string text = read_file(examples_dir + name + ".txt");
+    if (!text.empty()) ok = compare(name, text) && ok;
+  }
+  ok = compare("nrep 200 nsub 10000 nf 4 npred 10", generated(200, 10000, 4, 10)) && ok;
+  ok = compare("nrep 2000 nsub 1000 nf 2 npred 3", generated(2000, 1000, 2, 3)) && ok;
+  if (argc == 5 || argc == 6) {
+    const int nrep = std::atoi(argv[1]), nsub = std::atoi(argv[2]);
+    const int nf = std::atoi(argv[3]), npred = std::atoi(argv[4]);
+    const std::string name = "nrep " + std::string(argv[1]) + " nsub " + argv[2] + " nf " +
+                             argv[3] + " npred " + argv[4];
+    if (argc == 6 && std::string(argv[5]) == "fast") {
+      time_fast(name, generated(nrep, nsub, nf, npred));
+    } else {
+      ok = compare(name, generated(nrep, nsub, nf, npred)) && ok;
+    }
+  }
+  return ok ? 0 : 1;
+}
