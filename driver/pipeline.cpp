@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <semaphore>
 #include <system_error>
 #include <thread>
@@ -82,23 +83,22 @@ struct Consumer {
   }
 };
 
-void run_alternating(const Problem& problem, random::Generator& generator, PipelineBuffers& buffers,
-                     const Consumer& consume) {
+}  // namespace
+
+void run_alternating(int nrep, PipelineBuffers& buffers, const SlotWork& draw,
+                     const SlotWork& consume) {
   float* slot = slot_of(buffers, 0);
-  for (int r = 0; r < problem.nrep; ++r) {
-    draw_replication(problem, generator, slot);
+  for (int r = 0; r < nrep; ++r) {
+    draw(slot, r);
     consume(slot, r);
   }
 }
 
-// The drawing thread fills slot r % kDeviateSlots while the calling thread works on the
-// replications before it. Only the drawing thread touches the generator until it is joined.
-void run_threaded(const Problem& problem, random::Generator& generator, PipelineBuffers& buffers,
-                  const Consumer& consume) {
+void run_pipelined(int nrep, PipelineBuffers& buffers, const SlotWork& draw,
+                   const SlotWork& consume) {
   std::counting_semaphore<> free_slots(kDeviateSlots);
   std::counting_semaphore<> filled_slots(0);
   std::atomic<bool> cancelled{false};
-  const int nrep = problem.nrep;
 
   std::thread producer;
   try {
@@ -106,18 +106,18 @@ void run_threaded(const Problem& problem, random::Generator& generator, Pipeline
       for (int r = 0; r < nrep; ++r) {
         free_slots.acquire();
         if (cancelled.load(std::memory_order_relaxed)) return;
-        draw_replication(problem, generator, slot_of(buffers, r));
+        draw(slot_of(buffers, r), r);
         filled_slots.release();
       }
     });
   } catch (const std::system_error&) {
     // Nothing has been drawn yet, so the calling thread can do it all.
-    run_alternating(problem, generator, buffers, consume);
+    run_alternating(nrep, buffers, draw, consume);
     return;
   }
 
-  // An exception from the selection leaves through here on the calling thread only;
-  // the drawing thread is stopped and joined first.
+  // An exception from `consume` leaves through here, on the calling thread only: the
+  // drawing thread is told to stop, woken and joined first.
   struct Joiner {
     std::thread& thread;
     std::counting_semaphore<>& free_slots;
@@ -139,8 +139,6 @@ void run_threaded(const Problem& problem, random::Generator& generator, Pipeline
   }
   joiner.finished = true;
 }
-
-}  // namespace
 
 void draw_replication(const Problem& problem, random::Generator& generator, float* slot) {
   const int p = problem.npred;
@@ -173,13 +171,15 @@ void run_fast_loop(const Problem& problem, const ParamBlock& majority, const Par
                    random::Generator& generator, selection::CompositeTable& table,
                    selection::Selector& selector, PipelineBuffers& buffers,
                    ReplicationStore& store) {
-  const Consumer consume{problem, majority, minority, errors, table, selector, store};
+  const Consumer consumer{problem, majority, minority, errors, table, selector, store};
+  const SlotWork draw = [&](float* slot, int) { draw_replication(problem, generator, slot); };
+  const SlotWork consume = [&](float* slot, int r) { consumer(slot, r); };
   const std::int64_t per_replication =
       static_cast<std::int64_t>(problem.nsub) * static_cast<std::int64_t>(problem.npred);
   if (per_replication >= options.min_threaded_deviates) {
-    run_threaded(problem, generator, buffers, consume);
+    run_pipelined(problem.nrep, buffers, draw, consume);
   } else {
-    run_alternating(problem, generator, buffers, consume);
+    run_alternating(problem.nrep, buffers, draw, consume);
   }
 }
 

@@ -4,6 +4,7 @@
 // from them and runs the selection. Every value equals the plain loop's bit for bit.
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "driver/problem.h"
@@ -39,6 +40,19 @@ void draw_replication(const Problem& problem, random::Generator& generator, floa
 // with the parameter block of their group, into xspp and xspc.
 void form_composites(const Problem& problem, const ParamBlock& param, const float* slot, int first,
                      int last, selection::CompositeTable& table);
+
+// Work on the slot of replication r (0-based).
+using SlotWork = std::function<void(float* slot, int r)>;
+
+// draw(slot, r) then consume(slot, r) for r = 0..nrep-1, all on the calling thread.
+void run_alternating(int nrep, PipelineBuffers& buffers, const SlotWork& draw,
+                     const SlotWork& consume);
+// The same calls in the same order per side, with the draws on a thread of their own up to
+// kDeviateSlots replications ahead; consume runs on the calling thread in replication order.
+// Only the drawing thread may touch what draw uses until this returns. An exception from
+// consume stops the drawing, joins its thread and propagates here; draw must not throw.
+void run_pipelined(int nrep, PipelineBuffers& buffers, const SlotWork& draw,
+                   const SlotWork& consume);
 
 // True when the fast loop may run the problem: nothing inside the loop can stop the run.
 bool fast_loop_applies(const Problem& problem);

@@ -3,13 +3,17 @@
 // of its own and alternating on the calling thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/pipeline.h"
@@ -181,6 +185,62 @@ TEST(FastPathKernels, OnlyAStageRetainingNobodyKeepsThePlainLoop) {
   EXPECT_FALSE(fast_loop_applies(problem));
   problem.nma = {-3, 0, 0, 0};
   EXPECT_FALSE(fast_loop_applies(problem));
+}
+
+// --- hand-over between the threads --------------------------------------------------------
+
+// Each draw writes its replication number at both ends of the slot; each consume must see
+// its own replication's values, in order, on the calling thread.
+TEST(FastPathHandOver, ConsumeSeesEveryDrawInOrder) {
+  const auto buffers = std::make_unique<PipelineBuffers>();
+  constexpr std::size_t kLast = kDeviateSlotSize - 1;
+  for (const bool threaded : {true, false}) {
+    const std::thread::id caller = std::this_thread::get_id();
+    std::thread::id drawer;
+    int next_draw = 0;
+    std::vector<int> consumed;
+    const SlotWork draw = [&](float* slot, int r) {
+      drawer = std::this_thread::get_id();
+      EXPECT_EQ(r, next_draw++);
+      slot[0] = static_cast<float>(r);
+      slot[kLast] = static_cast<float>(-r);
+    };
+    const SlotWork consume = [&](float* slot, int r) {
+      EXPECT_EQ(std::this_thread::get_id(), caller);
+      EXPECT_EQ(slot[0], static_cast<float>(r));
+      EXPECT_EQ(slot[kLast], static_cast<float>(-r));
+      consumed.push_back(r);
+    };
+    constexpr int kReplications = 5000;
+    if (threaded) {
+      run_pipelined(kReplications, *buffers, draw, consume);
+      EXPECT_NE(drawer, caller);
+    } else {
+      run_alternating(kReplications, *buffers, draw, consume);
+      EXPECT_EQ(drawer, caller);
+    }
+    ASSERT_EQ(consumed.size(), static_cast<std::size_t>(kReplications));
+    for (int r = 0; r < kReplications; ++r) ASSERT_EQ(consumed[r], r);
+    EXPECT_EQ(next_draw, kReplications);
+  }
+}
+
+// A stop inside the selection must reach the caller without a hang or a terminate, and the
+// drawing must stop a few slots past the failing replication.
+TEST(FastPathHandOver, ExceptionFromConsumeStopsAndJoinsTheDrawing) {
+  const auto buffers = std::make_unique<PipelineBuffers>();
+  for (const int failing : {0, 1, 7, 99}) {
+    SCOPED_TRACE(failing);
+    std::atomic<int> draws{0};
+    const SlotWork draw = [&](float*, int) { ++draws; };
+    const SlotWork consume = [&](float*, int r) {
+      if (r == failing) throw std::runtime_error("stopped");
+    };
+    EXPECT_THROW(run_pipelined(100, *buffers, draw, consume), std::runtime_error);
+    // Once run_pipelined has returned, the drawing thread is gone: the count is final.
+    EXPECT_GE(draws.load(), failing + 1);
+    EXPECT_LE(draws.load(), std::min(100, failing + 1 + kDeviateSlots));
+  }
 }
 
 // --- whole reports ---------------------------------------------------------------------
