@@ -12,6 +12,13 @@
 namespace pelko::driver {
 namespace {
 
+// Wider vectors where the processor has them; every lane still rounds as the scalar loop.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define PELKO_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define PELKO_WIDE_VECTORS
+#endif
+
 // Applicants formed together; their working rows stay in the first-level cache.
 constexpr int kBlock = 64;
 
@@ -22,8 +29,8 @@ float* slot_of(PipelineBuffers& buffers, int replication) {
 
 // Applicants [start, start + n), n <= kBlock. Every loop over b is the plain loop's
 // arithmetic for one applicant, so vectorising it changes no rounding.
-void form_block(const Problem& problem, const float* param, const float* slot, int start, int n,
-                selection::CompositeTable& table) {
+PELKO_WIDE_VECTORS void form_block(const Problem& problem, const float* param, const float* slot,
+                                   int start, int n, selection::CompositeTable& table) {
   const int p = problem.npred;
   alignas(64) float dev[kMaxPredictors][kBlock];
   alignas(64) float sum[kBlock];
