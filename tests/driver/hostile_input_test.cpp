@@ -38,6 +38,8 @@ std::string problem_with(std::size_t line, const std::string& text) {
   return problem;
 }
 
+std::string whole_problem() { return problem_with(kLines.size(), ""); }
+
 std::string reader_failure(const std::string& first_line) {
   return first_line +
          "\napparent state: unit 5 (unnamed)\nlast format: list io\n"
@@ -110,7 +112,7 @@ std::vector<HostileCase> hostile_cases() {
        kStatusNormal, Ending::complete, "PROGRAM OUTPUT\n", ""},
       {"MegabyteCommentIsDiscarded", problem_with(0, "10 20 15 2 3 " + mb + "\n"), kStatusNormal,
        Ending::complete, "PROGRAM OUTPUT\n", ""},
-      {"MegabyteOfBlanksBeforeTheFirstNumber", std::string(1 << 20, ' ') + problem_with(9, ""),
+      {"MegabyteOfBlanksBeforeTheFirstNumber", std::string(1 << 20, ' ') + whole_problem(),
        kStatusNormal, Ending::complete, "PROGRAM OUTPUT\n", ""},
       {"MegabyteNumberIsOutOfIntegerRange", std::string(1 << 20, '7') + " 20 15 1 1\n",
        kStatusNormal, Ending::exact, input_error(kNrepError), ""},
