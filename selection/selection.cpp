@@ -10,7 +10,8 @@ Selector::Selector()
       xs_(kMaxApplicants),
       iperm_(kMaxApplicants),
       iden_(kMaxApplicants),
-      idens_(kMaxApplicants) {}
+      idens_(kMaxApplicants),
+      ranked_(kMaxApplicants) {}
 
 SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                                 const std::int32_t* nma, const CompositeTable& composites,
@@ -64,12 +65,17 @@ SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int3
   const std::int32_t m = nma[nf - 1];
   std::int32_t nmaj = 0;
   for (int i = 0; i < m; ++i) nmaj += iden[i];
-  const std::int32_t nmin = m - nmaj;
 
   // The final ordering by the last column is read by nothing; its only effect is the sort's
   // refusal of a count below 1, so it is only run when it will refuse.
   if (m < 1) numeric::spsort(xs, m, iperm, -2, ier, errors);
 
+  return rates(nsub, nsub1, nmaj, m);
+}
+
+SelectionResult Selector::rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,
+                                std::int32_t m) {
+  const std::int32_t nmin = m - nmaj;
   SelectionResult result;
   result.SRA = static_cast<float>(static_cast<double>(nmaj) / static_cast<double>(nsub1));
   result.SRI = static_cast<float>(static_cast<double>(nmin) / static_cast<double>(nsub - nsub1));

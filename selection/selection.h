@@ -42,6 +42,14 @@ class Selector {
   float* cs_column(int j) { return cs_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
   float* css_column(int j) { return css_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
 
+  // The rates of a final selection of m applicants of whom nmaj are majority applicants.
+  static SelectionResult rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,
+                               std::int32_t m);
+  // nmaj of the selection when every stage's cut falls between distinct composites; -1 when
+  // a tie or a NaN at some stage leaves it to the sort's order.
+  std::int32_t clean_majority_count(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
+                                    const std::int32_t* nma, const CompositeTable& composites);
+
   // Reserved once at the largest pool; their contents between calls mean nothing.
   std::vector<float> cs_;   // candidate composites, column-major
   std::vector<float> css_;  // snapshot of cs_ the survivors are gathered from
@@ -49,6 +57,10 @@ class Selector {
   std::vector<std::int32_t> iperm_;
   std::vector<std::int32_t> iden_;  // 1 = majority, 0 = minority
   std::vector<std::int32_t> idens_;
+
+  // value_fast: one entry per candidate, its stage key in ordered form above its applicant
+  // index (0-based) in the low 32 bits.
+  std::vector<std::uint64_t> ranked_;
 };
 
 }  // namespace pelko::selection
