@@ -37,6 +37,8 @@ class Selector {
                              numeric::ErrorFacility& errors);
 
  private:
+  friend struct FastSelectionProbe;  // tests tell the cut-finding path from the fallback
+
   static constexpr int kColumns = kMaxStages + 1;  // one per stage plus the final composite
 
   float* cs_column(int j) { return cs_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
