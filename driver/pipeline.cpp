@@ -2,18 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
+#include <optional>
 #include <semaphore>
 #include <system_error>
 #include <thread>
-
-#include "random/normal.h"
 
 namespace pelko::driver {
 namespace {
 
 // Wider vectors where the processor has them; every lane still rounds as the scalar loop.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// (Not under ThreadSanitizer, whose run-time is not up yet when the clones are resolved.)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define PELKO_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define PELKO_WIDE_VECTORS
@@ -21,11 +20,6 @@ namespace {
 
 // Applicants formed together; their working rows stay in the first-level cache.
 constexpr int kBlock = 64;
-
-float* slot_of(PipelineBuffers& buffers, int replication) {
-  return buffers.deviates.data() +
-         static_cast<std::size_t>(replication % kDeviateSlots) * kDeviateSlotSize;
-}
 
 // Applicants [start, start + n), n <= kBlock. Every loop over b is the plain loop's
 // arithmetic for one applicant, so vectorising it changes no rounding.
@@ -72,89 +66,35 @@ void record_outcome(const selection::SelectionResult& result, int r, Replication
   store.sumsri += result.SRI;
 }
 
-struct Consumer {
-  const Problem& problem;
-  const ParamBlock& majority;
-  const ParamBlock& minority;
-  numeric::ErrorFacility& errors;
-  selection::CompositeTable& table;
-  selection::Selector& selector;
-  ReplicationStore& store;
-
-  void operator()(const float* slot, int r) const {
-    form_composites(problem, majority, slot, 0, problem.nsub1, table);
-    form_composites(problem, minority, slot, problem.nsub1, problem.nsub, table);
-    record_outcome(selector.value_fast(problem.nsub, problem.nsub1, problem.nf, problem.nma.data(),
-                                       table, errors),
-                   r, store);
-  }
-};
-
 }  // namespace
 
-void run_alternating(int nrep, PipelineBuffers& buffers, const SlotWork& draw,
-                     const SlotWork& consume) {
-  float* slot = slot_of(buffers, 0);
-  for (int r = 0; r < nrep; ++r) {
-    draw(slot, r);
-    consume(slot, r);
+UniformPipe::UniformPipe(random::Generator& generator, std::vector<float>& ring)
+    : generator_(generator), ring_(ring.data()), thread_([this] { draw_ahead(); }) {}
+
+UniformPipe::~UniformPipe() {
+  stopping_.store(true, std::memory_order_relaxed);
+  // The drawing thread may be waiting for a free chunk; the flag is seen after this release.
+  free_chunks_.release();
+  thread_.join();
+}
+
+void UniformPipe::draw_ahead() {
+  for (std::size_t chunk = 0;; ++chunk) {
+    free_chunks_.acquire();
+    if (stopping_.load(std::memory_order_relaxed)) return;
+    float* out = ring_ + (chunk % kUniformChunks) * kUniformChunk;
+    for (std::size_t i = 0; i < kUniformChunk; ++i) out[i] = generator_.ranf();
+    filled_chunks_.release();
   }
 }
 
-void run_pipelined(int nrep, PipelineBuffers& buffers, const SlotWork& draw,
-                   const SlotWork& consume) {
-  std::counting_semaphore<> free_slots(kDeviateSlots);
-  std::counting_semaphore<> filled_slots(0);
-  std::atomic<bool> cancelled{false};
-
-  std::thread producer;
-  try {
-    producer = std::thread([&] {
-      for (int r = 0; r < nrep; ++r) {
-        free_slots.acquire();
-        if (cancelled.load(std::memory_order_relaxed)) return;
-        draw(slot_of(buffers, r), r);
-        filled_slots.release();
-      }
-    });
-  } catch (const std::system_error&) {
-    // Nothing has been drawn yet, so the calling thread can do it all.
-    run_alternating(nrep, buffers, draw, consume);
-    return;
-  }
-
-  // An exception from `consume` leaves through here, on the calling thread only: the
-  // drawing thread is told to stop, woken and joined first.
-  struct Joiner {
-    std::thread& thread;
-    std::counting_semaphore<>& free_slots;
-    std::atomic<bool>& cancelled;
-    bool finished = false;
-    ~Joiner() {
-      if (!finished) {
-        cancelled.store(true, std::memory_order_relaxed);
-        free_slots.release();
-      }
-      thread.join();
-    }
-  } joiner{producer, free_slots, cancelled};
-
-  for (int r = 0; r < nrep; ++r) {
-    filled_slots.acquire();
-    consume(slot_of(buffers, r), r);
-    free_slots.release();
-  }
-  joiner.finished = true;
-}
-
-void draw_replication(const Problem& problem, random::Generator& generator, float* slot) {
-  const int p = problem.npred;
-  const int nsub = problem.nsub;
-  float zwork[kMaxPredictors];
-  for (int i = 0; i < nsub; ++i) {
-    random::genmn_deviates(p, zwork, generator);
-    for (int j = 0; j < p; ++j) slot[static_cast<std::size_t>(j) * kMaxApplicants + i] = zwork[j];
-  }
+void UniformPipe::take_next_chunk() {
+  // The chunk just read to its end may be overwritten from now on.
+  if (chunks_taken_ > 0) free_chunks_.release();
+  filled_chunks_.acquire();
+  next_ = ring_ + (chunks_taken_ % kUniformChunks) * kUniformChunk;
+  end_ = next_ + kUniformChunk;
+  ++chunks_taken_;
 }
 
 void form_composites(const Problem& problem, const ParamBlock& param, const float* slot, int first,
@@ -178,16 +118,32 @@ void run_fast_loop(const Problem& problem, const ParamBlock& majority, const Par
                    random::Generator& generator, selection::CompositeTable& table,
                    selection::Selector& selector, PipelineBuffers& buffers,
                    ReplicationStore& store) {
-  const Consumer consumer{problem, majority, minority, errors, table, selector, store};
-  const SlotWork draw = [&](float* slot, int) { draw_replication(problem, generator, slot); };
-  const SlotWork consume = [&](float* slot, int r) { consumer(slot, r); };
+  float* const slot = buffers.deviates.data();
+  auto replicate = [&](auto& uniform) {
+    for (int r = 0; r < problem.nrep; ++r) {
+      draw_replication(problem, uniform, slot);
+      form_composites(problem, majority, slot, 0, problem.nsub1, table);
+      form_composites(problem, minority, slot, problem.nsub1, problem.nsub, table);
+      record_outcome(selector.value_fast(problem.nsub, problem.nsub1, problem.nf,
+                                         problem.nma.data(), table, errors),
+                     r, store);
+    }
+  };
   const std::int64_t per_replication =
       static_cast<std::int64_t>(problem.nsub) * static_cast<std::int64_t>(problem.npred);
   if (per_replication >= options.min_threaded_deviates) {
-    run_pipelined(problem.nrep, buffers, draw, consume);
-  } else {
-    run_alternating(problem.nrep, buffers, draw, consume);
+    std::optional<UniformPipe> pipe;
+    try {
+      pipe.emplace(generator, buffers.uniforms);
+    } catch (const std::system_error&) {
+      // Nothing has been drawn, so the calling thread can do it all.
+    }
+    if (pipe) {
+      replicate(*pipe);
+      return;
+    }
   }
+  replicate(generator);
 }
 
 }  // namespace pelko::driver

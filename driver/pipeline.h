@@ -1,10 +1,13 @@
 #pragma once
-// The fast replication loop: one thread draws the standard normal deviates of each
-// replication in the generator's order, the calling thread forms the scores and composites
-// from them and runs the selection. Every value equals the plain loop's bit for bit.
+// The fast replication loop. A second thread runs the generator ahead and hands its uniforms
+// over in chunks; the calling thread turns them into standard normal deviates in the order
+// genmn would, forms the scores and composites of many applicants at once and runs the
+// selection. Every value equals the plain loop's bit for bit.
 #include <array>
+#include <atomic>
 #include <cstddef>
-#include <functional>
+#include <semaphore>
+#include <thread>
 #include <vector>
 
 #include "driver/problem.h"
@@ -20,39 +23,69 @@ namespace pelko::driver {
 using ParamBlock = std::array<float, random::param_size(kMaxPredictors)>;
 
 // Deviates of one replication, predictor-major: deviate j+1 of applicant i+1 is at
-// j * kMaxApplicants + i, so the calling thread can work on many applicants at once.
+// j * kMaxApplicants + i, so that many applicants can be worked on at once.
 inline constexpr std::size_t kDeviateSlotSize =
     static_cast<std::size_t>(kMaxPredictors) * kMaxApplicants;
-// Replications in flight between the two threads.
-inline constexpr int kDeviateSlots = 3;
+// Uniforms handed over at a time, and how many such chunks the drawing may run ahead.
+inline constexpr std::size_t kUniformChunk = 4096;
+inline constexpr int kUniformChunks = 32;
 
 // Working storage of the fast loop, reserved once at its largest size.
 struct PipelineBuffers {
-  PipelineBuffers() : deviates(kDeviateSlots * kDeviateSlotSize) {}
+  PipelineBuffers() : deviates(kDeviateSlotSize), uniforms(kUniformChunks * kUniformChunk) {}
   std::vector<float> deviates;
+  std::vector<float> uniforms;
+};
+
+// The generator's uniforms in their order, drawn ahead on a thread of its own. From
+// construction to destruction only that thread touches the generator, which is left past the
+// last uniform read (the drawing overshoots by up to the buffered chunks). The constructor
+// throws std::system_error, having drawn nothing, when no thread can be started; the
+// destructor stops and joins the thread, so an exception on the reading side never meets it.
+class UniformPipe {
+ public:
+  UniformPipe(random::Generator& generator, std::vector<float>& ring);
+  ~UniformPipe();
+  UniformPipe(const UniformPipe&) = delete;
+  UniformPipe& operator=(const UniformPipe&) = delete;
+
+  float ranf() {
+    if (next_ == end_) [[unlikely]]
+      take_next_chunk();
+    return *next_++;
+  }
+
+ private:
+  void draw_ahead();
+  void take_next_chunk();
+
+  random::Generator& generator_;
+  float* ring_;
+  const float* next_ = nullptr;
+  const float* end_ = nullptr;
+  std::size_t chunks_taken_ = 0;
+  std::counting_semaphore<> free_chunks_{kUniformChunks};
+  std::counting_semaphore<> filled_chunks_{0};
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;  // last: started once everything above is in place
 };
 
 // Draws every deviate of one replication into `slot`: applicant by applicant, majority first,
 // the npred deviates of an applicant together, exactly as genmn draws them.
-void draw_replication(const Problem& problem, random::Generator& generator, float* slot);
+template <class Uniform>
+void draw_replication(const Problem& problem, Uniform& uniform, float* slot) {
+  const int p = problem.npred;
+  float zwork[kMaxPredictors];
+  for (int i = 0; i < problem.nsub; ++i) {
+    random::genmn_deviates(p, zwork, uniform);
+    for (int j = 0; j < p; ++j) slot[static_cast<std::size_t>(j) * kMaxApplicants + i] = zwork[j];
+  }
+}
 
 // Scores and composites of applicants [first, last) from their deviates in `slot`, formed
 // with the parameter block of their group, into xspp and xspc.
 void form_composites(const Problem& problem, const ParamBlock& param, const float* slot, int first,
                      int last, selection::CompositeTable& table);
-
-// Work on the slot of replication r (0-based).
-using SlotWork = std::function<void(float* slot, int r)>;
-
-// draw(slot, r) then consume(slot, r) for r = 0..nrep-1, all on the calling thread.
-void run_alternating(int nrep, PipelineBuffers& buffers, const SlotWork& draw,
-                     const SlotWork& consume);
-// The same calls in the same order per side, with the draws on a thread of their own up to
-// kDeviateSlots replications ahead; consume runs on the calling thread in replication order.
-// Only the drawing thread may touch what draw uses until this returns. An exception from
-// consume stops the drawing, joins its thread and propagates here; draw must not throw.
-void run_pipelined(int nrep, PipelineBuffers& buffers, const SlotWork& draw,
-                   const SlotWork& consume);
 
 // True when the fast loop may run the problem: nothing inside the loop can stop the run.
 bool fast_loop_applies(const Problem& problem);

@@ -3,8 +3,7 @@
 // of its own and alternating on the calling thread.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -101,8 +100,14 @@ TEST(FastPathKernels, DeviatesComeInGenmnOrder) {
     random::Generator reference(console);
     reference.setall(12345, 67890);
     random::Generator drawing = reference;
+    random::Generator piped = reference;
     const auto buffers = std::make_unique<PipelineBuffers>();
+    const auto through_pipe = std::make_unique<PipelineBuffers>();
     draw_replication(problem, drawing, buffers->deviates.data());
+    {
+      UniformPipe pipe(piped, through_pipe->uniforms);
+      draw_replication(problem, pipe, through_pipe->deviates.data());
+    }
     const ParamBlock param = param_block(p, 0.0f, 0.0f, console);
     float dev[kMaxPredictors], zwork[kMaxPredictors];
     for (int i = 0; i < problem.nsub; ++i) {
@@ -110,6 +115,8 @@ TEST(FastPathKernels, DeviatesComeInGenmnOrder) {
       for (int j = 0; j < p; ++j) {
         ASSERT_TRUE(same_bits(buffers->deviates[j * kMaxApplicants + i], zwork[j]))
             << "p " << p << " applicant " << i << " deviate " << j;
+        ASSERT_TRUE(same_bits(through_pipe->deviates[j * kMaxApplicants + i], zwork[j]))
+            << "through the pipe: p " << p << " applicant " << i << " deviate " << j;
       }
     }
     // Both generators have consumed the same uniforms.
@@ -189,58 +196,44 @@ TEST(FastPathKernels, OnlyAStageRetainingNobodyKeepsThePlainLoop) {
 
 // --- hand-over between the threads --------------------------------------------------------
 
-// Each draw writes its replication number at both ends of the slot; each consume must see
-// its own replication's values, in order, on the calling thread.
-TEST(FastPathHandOver, ConsumeSeesEveryDrawInOrder) {
-  const auto buffers = std::make_unique<PipelineBuffers>();
-  constexpr std::size_t kLast = kDeviateSlotSize - 1;
-  for (const bool threaded : {true, false}) {
-    const std::thread::id caller = std::this_thread::get_id();
-    std::thread::id drawer;
-    int next_draw = 0;
-    std::vector<int> consumed;
-    const SlotWork draw = [&](float* slot, int r) {
-      drawer = std::this_thread::get_id();
-      EXPECT_EQ(r, next_draw++);
-      slot[0] = static_cast<float>(r);
-      slot[kLast] = static_cast<float>(-r);
-    };
-    const SlotWork consume = [&](float* slot, int r) {
-      EXPECT_EQ(std::this_thread::get_id(), caller);
-      EXPECT_EQ(slot[0], static_cast<float>(r));
-      EXPECT_EQ(slot[kLast], static_cast<float>(-r));
-      consumed.push_back(r);
-    };
-    constexpr int kReplications = 5000;
-    if (threaded) {
-      run_pipelined(kReplications, *buffers, draw, consume);
-      EXPECT_NE(drawer, caller);
-    } else {
-      run_alternating(kReplications, *buffers, draw, consume);
-      EXPECT_EQ(drawer, caller);
-    }
-    ASSERT_EQ(consumed.size(), static_cast<std::size_t>(kReplications));
-    for (int r = 0; r < kReplications; ++r) ASSERT_EQ(consumed[r], r);
-    EXPECT_EQ(next_draw, kReplications);
+// Reading wraps the ring several times; every uniform equals the generator's own.
+TEST(FastPathHandOver, PipeGivesTheGeneratorsUniformsInOrder) {
+  std::ostringstream out, err;
+  recordio::Console console(out, err);
+  random::Generator reference(console);
+  reference.setall(4711, 815);
+  random::Generator drawing = reference;
+  std::vector<float> ring(kUniformChunks * kUniformChunk);
+  UniformPipe pipe(drawing, ring);
+  const std::size_t count = 3 * kUniformChunks * kUniformChunk + 17;
+  for (std::size_t n = 0; n < count; ++n) {
+    const float expected = reference.ranf();
+    const float got = pipe.ranf();
+    ASSERT_TRUE(same_bits(got, expected)) << "uniform " << n;
   }
 }
 
-// A stop inside the selection must reach the caller without a hang or a terminate, and the
-// drawing must stop a few slots past the failing replication.
-TEST(FastPathHandOver, ExceptionFromConsumeStopsAndJoinsTheDrawing) {
-  const auto buffers = std::make_unique<PipelineBuffers>();
-  for (const int failing : {0, 1, 7, 99}) {
-    SCOPED_TRACE(failing);
-    std::atomic<int> draws{0};
-    const SlotWork draw = [&](float*, int) { ++draws; };
-    const SlotWork consume = [&](float*, int r) {
-      if (r == failing) throw std::runtime_error("stopped");
-    };
-    EXPECT_THROW(run_pipelined(100, *buffers, draw, consume), std::runtime_error);
-    // Once run_pipelined has returned, the drawing thread is gone: the count is final.
-    EXPECT_GE(draws.load(), failing + 1);
-    EXPECT_LE(draws.load(), std::min(100, failing + 1 + kDeviateSlots));
+// The pipe must stop its thread whether it was never read, read part way, or left by an
+// exception while its drawing thread waits on a full ring.
+TEST(FastPathHandOver, PipeStopsOnEveryWayOut) {
+  std::ostringstream out, err;
+  recordio::Console console(out, err);
+  random::Generator generator(console);
+  generator.setall(1, 2);
+  std::vector<float> ring(kUniformChunks * kUniformChunk);
+  { UniformPipe unread(generator, ring); }
+  {
+    UniformPipe partly(generator, ring);
+    for (int n = 0; n < 5000; ++n) partly.ranf();
   }
+  EXPECT_THROW(
+      {
+        UniformPipe pipe(generator, ring);
+        pipe.ranf();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the ring fill
+        throw std::runtime_error("stopped in the selection");
+      },
+      std::runtime_error);
 }
 
 // --- whole reports ---------------------------------------------------------------------
