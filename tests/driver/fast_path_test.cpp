@@ -185,18 +185,6 @@ TEST(FastPathKernels, CompositesMatchTheScalarLoopBitForBit) {
   }
 }
 
-TEST(FastPathKernels, OnlyAStageRetainingNobodyKeepsThePlainLoop) {
-  Problem problem;
-  problem.nf = 2;
-  problem.nma = {5, 1, 0, 0};
-  EXPECT_TRUE(fast_loop_applies(problem));
-  problem.nf = 1;
-  problem.nma = {0, 0, 0, 0};
-  EXPECT_FALSE(fast_loop_applies(problem));
-  problem.nma = {-3, 0, 0, 0};
-  EXPECT_FALSE(fast_loop_applies(problem));
-}
-
 // --- hand-over between the threads --------------------------------------------------------
 
 // Reading wraps the ring several times; every uniform equals the generator's own.
