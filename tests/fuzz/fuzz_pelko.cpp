@@ -1,6 +1,7 @@
-// The whole program on arbitrary standard input. Accepted problems whose simulation would
-// take more than a few milliseconds are skipped: the problem is read once with a throwaway
-// console to learn its size.
+// The whole program on arbitrary standard input, by the plain path and by the fast path with
+// and without its second thread, which must give the same ending byte for byte. Accepted
+// problems whose simulation would take more than a few milliseconds are skipped: the problem
+// is read once with a throwaway console to learn its size.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "driver/problem.h"
 #include "driver/problem_input.h"
 #include "driver/run.h"
+#include "driver/run_options.h"
 #include "recordio/clock.h"
 #include "recordio/console.h"
 #include "recordio/reader.h"
@@ -39,21 +41,45 @@ bool within_budget(const std::string& text) {
   return work <= kWorkBudget;
 }
 
+struct Ending {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Ending run_with(const std::string& text, const pelko::driver::RunOptions& options) {
+  std::istringstream in(text);
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = pelko::driver::run(in, out, err, kClock, options);
+  return {status, out.str(), err.str()};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   if (!within_budget(text)) return 0;
 
-  std::istringstream in(text);
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = pelko::driver::run(in, out, err, kClock);
-  if (status != pelko::recordio::kStatusNormal && status != pelko::recordio::kStatusFatal) {
+  pelko::driver::RunOptions plain;
+  plain.plain = true;
+  const Ending ending = run_with(text, plain);
+  if (ending.status != pelko::recordio::kStatusNormal &&
+      ending.status != pelko::recordio::kStatusFatal) {
     std::abort();
   }
   // Every ending keeps the start line; an abnormal one always explains itself on err.
-  if (out.str().rfind("Program execution starts on", 0) != 0) std::abort();
-  if (status == pelko::recordio::kStatusFatal && err.str().empty()) std::abort();
+  if (ending.out.rfind("Program execution starts on", 0) != 0) std::abort();
+  if (ending.status == pelko::recordio::kStatusFatal && ending.err.empty()) std::abort();
+
+  pelko::driver::RunOptions fast;
+  pelko::driver::RunOptions threaded;
+  threaded.min_threaded_deviates = 0;
+  for (const pelko::driver::RunOptions& options : {fast, threaded}) {
+    const Ending other = run_with(text, options);
+    if (other.status != ending.status || other.out != ending.out || other.err != ending.err) {
+      std::abort();
+    }
+  }
   return 0;
 }
