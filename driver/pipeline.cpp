@@ -68,34 +68,54 @@ void record_outcome(const selection::SelectionResult& result, int r, Replication
 
 }  // namespace
 
-UniformPipe::UniformPipe(random::Generator& generator, std::vector<float>& ring)
-    : generator_(generator), ring_(ring.data()), thread_([this] { draw_ahead(); }) {}
+HelperThread::HelperThread(random::Generator& generator, std::vector<float>& ring, Job job)
+    : generator_(generator),
+      ring_(ring.data()),
+      job_(std::move(job)),
+      thread_([this] { serve(); }) {}
 
-UniformPipe::~UniformPipe() {
+HelperThread::~HelperThread() {
   stopping_.store(true, std::memory_order_relaxed);
-  // The drawing thread may be waiting for a free chunk; the flag is seen after this release.
-  free_chunks_.release();
+  // The helper may be waiting for work; it sees the flag once it takes this token.
+  work_.release();
   thread_.join();
 }
 
-void UniformPipe::draw_ahead() {
-  for (std::size_t chunk = 0;; ++chunk) {
-    free_chunks_.acquire();
+void HelperThread::serve() {
+  for (std::size_t chunk = 0;;) {
+    work_.acquire();
     if (stopping_.load(std::memory_order_relaxed)) return;
+    // A posted job goes first; its token may be taken by a later chunk instead, which is
+    // fine: the counts of tokens and of units of work stay equal.
+    if (jobs_posted_.load(std::memory_order_acquire) > jobs_started_) {
+      ++jobs_started_;
+      job_(job_argument_);
+      job_done_.release();
+      continue;
+    }
     float* out = ring_ + (chunk % kUniformChunks) * kUniformChunk;
     for (std::size_t i = 0; i < kUniformChunk; ++i) out[i] = generator_.ranf();
+    ++chunk;
     filled_chunks_.release();
   }
 }
 
-void UniformPipe::take_next_chunk() {
+void HelperThread::take_next_chunk() {
   // The chunk just read to its end may be overwritten from now on.
-  if (chunks_taken_ > 0) free_chunks_.release();
+  if (chunks_taken_ > 0) work_.release();
   filled_chunks_.acquire();
   next_ = ring_ + (chunks_taken_ % kUniformChunks) * kUniformChunk;
   end_ = next_ + kUniformChunk;
   ++chunks_taken_;
 }
+
+void HelperThread::post(int argument) {
+  job_argument_ = argument;
+  jobs_posted_.fetch_add(1, std::memory_order_release);
+  work_.release();
+}
+
+void HelperThread::wait() { job_done_.acquire(); }
 
 void form_composites(const Problem& problem, const ParamBlock& param, const float* slot, int first,
                      int last, selection::CompositeTable& table) {
@@ -118,32 +138,51 @@ void run_fast_loop(const Problem& problem, const ParamBlock& majority, const Par
                    random::Generator& generator, selection::CompositeTable& table,
                    selection::Selector& selector, PipelineBuffers& buffers,
                    ReplicationStore& store) {
-  float* const slot = buffers.deviates.data();
-  auto replicate = [&](auto& uniform) {
-    for (int r = 0; r < problem.nrep; ++r) {
-      draw_replication(problem, uniform, slot);
-      form_composites(problem, majority, slot, 0, problem.nsub1, table);
-      form_composites(problem, minority, slot, problem.nsub1, problem.nsub, table);
-      record_outcome(selector.value_fast(problem.nsub, problem.nsub1, problem.nf,
-                                         problem.nma.data(), table, errors),
-                     r, store);
-    }
+  const int nrep = problem.nrep;
+  auto slot_of = [&](int r) {
+    return buffers.deviates.data() + static_cast<std::size_t>(r % kInFlight) * kDeviateSlotSize;
   };
+  auto table_of = [&](int r) -> selection::CompositeTable& {
+    return r % kInFlight == 0 ? table : *buffers.spare_table;
+  };
+  auto form = [&](int r) {
+    form_composites(problem, majority, slot_of(r), 0, problem.nsub1, table_of(r));
+    form_composites(problem, minority, slot_of(r), problem.nsub1, problem.nsub, table_of(r));
+  };
+  auto select = [&](int r) {
+    record_outcome(selector.value_fast(problem.nsub, problem.nsub1, problem.nf, problem.nma.data(),
+                                       table_of(r), errors),
+                   r, store);
+  };
+
   const std::int64_t per_replication =
       static_cast<std::int64_t>(problem.nsub) * static_cast<std::int64_t>(problem.npred);
+  std::optional<HelperThread> helper;
   if (per_replication >= options.min_threaded_deviates) {
-    std::optional<UniformPipe> pipe;
     try {
-      pipe.emplace(generator, buffers.uniforms);
+      helper.emplace(generator, buffers.uniforms, form);
     } catch (const std::system_error&) {
       // Nothing has been drawn, so the calling thread can do it all.
     }
-    if (pipe) {
-      replicate(*pipe);
-      return;
-    }
   }
-  replicate(generator);
+  if (!helper) {
+    for (int r = 0; r < nrep; ++r) {
+      draw_replication(problem, generator, slot_of(r));
+      form(r);
+      select(r);
+    }
+    return;
+  }
+  // The helper forms replication r's composites while this thread draws r + 1's deviates;
+  // replication r alternates between the two slots and the two tables.
+  draw_replication(problem, *helper, slot_of(0));
+  helper->post(0);
+  for (int r = 0; r < nrep; ++r) {
+    if (r + 1 < nrep) draw_replication(problem, *helper, slot_of(r + 1));
+    helper->wait();
+    if (r + 1 < nrep) helper->post(r + 1);
+    select(r);
+  }
 }
 
 }  // namespace pelko::driver

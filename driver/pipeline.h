@@ -6,6 +6,8 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <semaphore>
 #include <thread>
 #include <vector>
@@ -29,43 +31,62 @@ inline constexpr std::size_t kDeviateSlotSize =
 // Uniforms handed over at a time, and how many such chunks the drawing may run ahead.
 inline constexpr std::size_t kUniformChunk = 4096;
 inline constexpr int kUniformChunks = 32;
+// Replications in flight: one being drawn, one having its composites formed.
+inline constexpr int kInFlight = 2;
 
 // Working storage of the fast loop, reserved once at its largest size.
 struct PipelineBuffers {
-  PipelineBuffers() : deviates(kDeviateSlotSize), uniforms(kUniformChunks * kUniformChunk) {}
+  PipelineBuffers()
+      : deviates(kInFlight * kDeviateSlotSize),
+        uniforms(kUniformChunks * kUniformChunk),
+        spare_table(std::make_unique<selection::CompositeTable>()) {}
   std::vector<float> deviates;
   std::vector<float> uniforms;
+  std::unique_ptr<selection::CompositeTable> spare_table;  // composites of every other replication
 };
 
-// The generator's uniforms in their order, drawn ahead on a thread of its own. From
-// construction to destruction only that thread touches the generator, which is left past the
-// last uniform read (the drawing overshoots by up to the buffered chunks). The constructor
-// throws std::system_error, having drawn nothing, when no thread can be started; the
-// destructor stops and joins the thread, so an exception on the reading side never meets it.
-class UniformPipe {
+// A second thread that runs the generator ahead, handing its uniforms over in chunks, and
+// between chunks runs the jobs posted to it, one at a time and in order. From construction
+// to destruction only that thread touches the generator, which is left past the last uniform
+// read (the drawing overshoots by up to the buffered chunks). The constructor throws
+// std::system_error, having drawn nothing, when no thread can be started; the destructor
+// stops and joins the thread (abandoning a job not yet started), so an exception on the
+// calling side never meets it. Jobs must not throw.
+class HelperThread {
  public:
-  UniformPipe(random::Generator& generator, std::vector<float>& ring);
-  ~UniformPipe();
-  UniformPipe(const UniformPipe&) = delete;
-  UniformPipe& operator=(const UniformPipe&) = delete;
+  using Job = std::function<void(int)>;
+  HelperThread(random::Generator& generator, std::vector<float>& ring, Job job);
+  ~HelperThread();
+  HelperThread(const HelperThread&) = delete;
+  HelperThread& operator=(const HelperThread&) = delete;
 
   float ranf() {
     if (next_ == end_) [[unlikely]]
       take_next_chunk();
     return *next_++;
   }
+  // Runs job(argument) on the helper; at most one job may be outstanding.
+  void post(int argument);
+  // Waits until the posted job has finished; what it wrote is visible afterwards.
+  void wait();
 
  private:
-  void draw_ahead();
+  void serve();
   void take_next_chunk();
 
   random::Generator& generator_;
   float* ring_;
+  Job job_;
   const float* next_ = nullptr;
   const float* end_ = nullptr;
   std::size_t chunks_taken_ = 0;
-  std::counting_semaphore<> free_chunks_{kUniformChunks};
+  // One token per free chunk and per posted job; the helper does one unit of work per token.
+  std::counting_semaphore<> work_{kUniformChunks};
   std::counting_semaphore<> filled_chunks_{0};
+  std::counting_semaphore<> job_done_{0};
+  std::atomic<int> jobs_posted_{0};
+  int jobs_started_ = 0;  // helper's own
+  int job_argument_ = 0;  // written before jobs_posted_ is raised
   std::atomic<bool> stopping_{false};
   std::thread thread_;  // last: started once everything above is in place
 };

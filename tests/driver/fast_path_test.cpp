@@ -108,7 +108,7 @@ TEST(FastPathKernels, DeviatesComeInGenmnOrder) {
     const auto through_pipe = std::make_unique<PipelineBuffers>();
     draw_replication(problem, drawing, buffers->deviates.data());
     {
-      UniformPipe pipe(piped, through_pipe->uniforms);
+      HelperThread pipe(piped, through_pipe->uniforms, [](int) {});
       draw_replication(problem, pipe, through_pipe->deviates.data());
     }
     const ParamBlock param = param_block(p, 0.0f, 0.0f, console);
@@ -187,40 +187,60 @@ TEST(FastPathKernels, CompositesMatchTheScalarLoopBitForBit) {
 
 // --- hand-over between the threads --------------------------------------------------------
 
-// Reading wraps the ring several times; every uniform equals the generator's own.
-TEST(FastPathHandOver, PipeGivesTheGeneratorsUniformsInOrder) {
+// Reading wraps the ring several times, with jobs posted in between: every uniform equals
+// the generator's own, and every job runs once, in order, on the helper, its writes visible
+// after wait.
+TEST(FastPathHandOver, UniformsInOrderAndJobsBetweenThem) {
   std::ostringstream out, err;
   recordio::Console console(out, err);
   random::Generator reference(console);
   reference.setall(4711, 815);
   random::Generator drawing = reference;
   std::vector<float> ring(kUniformChunks * kUniformChunk);
-  UniformPipe pipe(drawing, ring);
+  std::vector<int> jobs_run;
+  std::thread::id job_thread;
+  HelperThread helper(drawing, ring, [&](int argument) {
+    job_thread = std::this_thread::get_id();
+    jobs_run.push_back(argument);
+  });
   const std::size_t count = 3 * kUniformChunks * kUniformChunk + 17;
+  int posted = 0;
   for (std::size_t n = 0; n < count; ++n) {
+    if (n % 1000 == 0) helper.post(posted++);
     const float expected = reference.ranf();
-    const float got = pipe.ranf();
-    ASSERT_TRUE(same_bits(got, expected)) << "uniform " << n;
+    ASSERT_TRUE(same_bits(helper.ranf(), expected)) << "uniform " << n;
+    if (n % 1000 == 999) {
+      helper.wait();
+      ASSERT_EQ(jobs_run.size(), static_cast<std::size_t>(posted));
+      ASSERT_EQ(jobs_run.back(), posted - 1);
+    }
   }
+  EXPECT_NE(job_thread, std::this_thread::get_id());
 }
 
-// The pipe must stop its thread whether it was never read, read part way, or left by an
-// exception while its drawing thread waits on a full ring.
-TEST(FastPathHandOver, PipeStopsOnEveryWayOut) {
+// The helper must stop whether it was never read, read part way, left with a job posted, or
+// left by an exception while its thread waits on a full ring.
+TEST(FastPathHandOver, HelperStopsOnEveryWayOut) {
   std::ostringstream out, err;
   recordio::Console console(out, err);
   random::Generator generator(console);
   generator.setall(1, 2);
   std::vector<float> ring(kUniformChunks * kUniformChunk);
-  { UniformPipe unread(generator, ring); }
+  const HelperThread::Job idle = [](int) {};
+  { HelperThread unread(generator, ring, idle); }
   {
-    UniformPipe partly(generator, ring);
+    HelperThread partly(generator, ring, idle);
     for (int n = 0; n < 5000; ++n) partly.ranf();
+  }
+  {
+    HelperThread posted(generator, ring,
+                        [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(5)); });
+    posted.post(1);
   }
   EXPECT_THROW(
       {
-        UniformPipe pipe(generator, ring);
-        pipe.ranf();
+        HelperThread helper(generator, ring, idle);
+        helper.ranf();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the ring fill
         throw std::runtime_error("stopped in the selection");
       },
