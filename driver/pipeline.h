@@ -1,8 +1,10 @@
 #pragma once
-// The fast replication loop. A second thread runs the generator ahead and hands its uniforms
-// over in chunks; the calling thread turns them into standard normal deviates in the order
-// genmn would, forms the scores and composites of many applicants at once and runs the
-// selection. Every value equals the plain loop's bit for bit.
+// The fast replication loop on two threads. A helper thread runs the generator ahead and hands
+// its uniforms over in chunks; the calling thread turns them into standard normal deviates in
+// the order genmn would (that chain is sequential); the helper forms the scores and
+// composites of many applicants at once while the next replication is drawn; the calling
+// thread runs the selection and keeps the store. Every value equals the plain loop's bit for
+// bit, since each value is computed by the same operations in the same order.
 #include <array>
 #include <atomic>
 #include <cstddef>
