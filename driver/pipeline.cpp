@@ -55,17 +55,6 @@ PELKO_WIDE_VECTORS void form_block(const Problem& problem, const float* param, c
   std::copy_n(table.xspp[problem.nf - 1].data() + start, n, table.xspc.data() + start);
 }
 
-void record_outcome(const selection::SelectionResult& result, int r, ReplicationStore& store) {
-  store.exai[r] = result.AI;
-  store.laa[r] = result.aidef != 0.0f ? 1 : 0;
-  store.exs1[r] = result.SRA;
-  store.exs2[r] = result.SRI;
-  store.sumdef += result.aidef;
-  store.sumai += result.AI;
-  store.sumsra += result.SRA;
-  store.sumsri += result.SRI;
-}
-
 }  // namespace
 
 HelperThread::HelperThread(random::Generator& generator, std::vector<float>& ring, Job job)
@@ -150,9 +139,8 @@ void run_fast_loop(const Problem& problem, const ParamBlock& majority, const Par
     form_composites(problem, minority, slot_of(r), problem.nsub1, problem.nsub, table_of(r));
   };
   auto select = [&](int r) {
-    record_outcome(selector.value_fast(problem.nsub, problem.nsub1, problem.nf, problem.nma.data(),
-                                       table_of(r), errors),
-                   r, store);
+    store.record(r, selector.value_fast(problem.nsub, problem.nsub1, problem.nf, problem.nma.data(),
+                                        table_of(r), errors));
   };
 
   const std::int64_t per_replication =

@@ -84,14 +84,7 @@ void run_replications(const Problem& problem, const recordio::Clock& clock,
     draw_group(problem, minority, problem.nsub1, problem.nsub, generator, workspace.composites);
     const selection::SelectionResult result = workspace.selector.value(
         problem.nsub, problem.nsub1, problem.nf, problem.nma.data(), workspace.composites, errors);
-    store.exai[r] = result.AI;
-    store.laa[r] = result.aidef != 0.0f ? 1 : 0;
-    store.exs1[r] = result.SRA;
-    store.exs2[r] = result.SRI;
-    store.sumdef += result.aidef;
-    store.sumai += result.AI;
-    store.sumsra += result.SRA;
-    store.sumsri += result.SRI;
+    store.record(r, result);
   }
 }
 

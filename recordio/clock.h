@@ -25,7 +25,7 @@ struct ProcessorTimes {
 class Clock {
  public:
   virtual ~Clock() = default;
-  virtual std::int64_t epoch_seconds() const = 0;  // C library time()
+  virtual std::int64_t epoch_seconds() const = 0;                   // C library time()
   virtual BrokenDownTime local_time(std::int64_t epoch) const = 0;  // localtime()
   virtual ProcessorTimes processor_times() const = 0;
 };

@@ -6,8 +6,8 @@
 namespace pelko::recordio {
 
 // Exit statuses of the program.
-inline constexpr int kStatusNormal = 0;  // every orderly ending, including input errors
-inline constexpr int kStatusFatal = 2;   // fatal reader or writer error
+inline constexpr int kStatusNormal = 0;        // every orderly ending, including input errors
+inline constexpr int kStatusFatal = 2;         // fatal reader or writer error
 inline constexpr int kStatusOutputFailed = 3;  // the report could not be written
 
 struct RunStopped {
