@@ -7,15 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/driver/run_support.h"
+
 namespace pelko::driver {
 namespace {
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using testing_support::lines_of;
 
 std::string repeat(const std::string& field, int times) {
   std::string s;

@@ -19,15 +19,13 @@
 #include "driver/run.h"
 #include "random/multinormal.h"
 #include "recordio/clock.h"
+#include "tests/driver/run_support.h"
 
 namespace pelko::driver {
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using testing_support::read_file;
+using Outcome = testing_support::RunOutcome;
 
 RunOptions plain_options() {
   RunOptions options;
@@ -48,17 +46,12 @@ RunOptions alternating_options() {
 }
 
 Outcome run_with(const std::string& problem, const RunOptions& options,
-                 std::int64_t epoch = 1796630709) {
-  const recordio::FixedClock clock(epoch, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
-  std::istringstream in(problem);
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = run(in, out, err, clock, options);
-  return {status, out.str(), err.str()};
+                 std::int64_t epoch = testing_support::kEpoch) {
+  return testing_support::run_problem(problem, options, epoch);
 }
 
 void expect_same_report(const std::string& problem, const std::vector<RunOptions>& variants,
-                        std::int64_t epoch = 1796630709) {
+                        std::int64_t epoch = testing_support::kEpoch) {
   const Outcome plain = run_with(problem, plain_options(), epoch);
   for (const RunOptions& options : variants) {
     SCOPED_TRACE(options.min_threaded_deviates == 0 ? "threaded" : "on the calling thread");
@@ -67,13 +60,6 @@ void expect_same_report(const std::string& problem, const std::vector<RunOptions
     EXPECT_EQ(other.out, plain.out);
     EXPECT_EQ(other.err, plain.err);
   }
-}
-
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -265,7 +251,7 @@ TEST(FastPathReports, EveryShippedProblemOnEveryFastVariant) {
   ASSERT_GE(files.size(), 10u);
   for (const auto& file : files) {
     SCOPED_TRACE(file.string());
-    const std::string problem = read_file(file);
+    const std::string problem = read_file(file.string());
     expect_same_report(problem, {threaded_options(), RunOptions{}});
   }
 }

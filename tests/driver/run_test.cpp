@@ -1,55 +1,23 @@
 // Whole runs in-process with a fixed clock: complete reports and every ending.
-#include "driver/run.h"
-
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "recordio/clock.h"
+#include "tests/driver/run_support.h"
 
 namespace pelko::driver {
 namespace {
 
-using recordio::BrokenDownTime;
-using recordio::FixedClock;
+using testing_support::kEpoch;
+using testing_support::kSortReport;
+using testing_support::lines_of;
+using testing_support::read_file;
+using testing_support::RunOutcome;
 
-// 2026-12-07 08:05:09 local; the epoch value only feeds the seeds.
-FixedClock clock_at(std::int64_t epoch) {
-  return FixedClock(epoch, BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
-}
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Outcome run_text(const std::string& problem, std::int64_t epoch = 1796630709) {
-  std::istringstream in(problem);
-  std::ostringstream out;
-  std::ostringstream err;
-  const FixedClock clock = clock_at(epoch);
-  const int status = run(in, out, err, clock);
-  return {status, out.str(), err.str()};
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  EXPECT_TRUE(file.good()) << path;
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
+RunOutcome run_text(const std::string& problem, std::int64_t epoch = kEpoch) {
+  return testing_support::run_problem(problem, RunOptions{}, epoch);
 }
 
 const std::string kStart = "Program execution starts on  7/12/2026 at  8: 5: 9\n";
@@ -61,7 +29,7 @@ const std::string kExample =
     "1 1 0\n0.5 0.3 0.2\n";
 
 TEST(WholeRun, ExampleReportHasEveryBlockInOrder) {
-  const Outcome outcome = run_text(kExample);
+  const RunOutcome outcome = run_text(kExample);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.err, "");
   ASSERT_EQ(outcome.out.rfind(kStart, 0), 0u);
@@ -93,7 +61,7 @@ class ReviewedReport : public testing::TestWithParam<const char*> {};
 
 TEST_P(ReviewedReport, MatchesByteForByte) {
   const std::string base = std::string(PELKO_SOURCE_DIR) + "/tests/driver/cases/" + GetParam();
-  const Outcome outcome = run_text(read_file(base + ".txt"));
+  const RunOutcome outcome = run_text(read_file(base + ".txt"));
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out, read_file(base + ".out"));
   EXPECT_EQ(outcome.err, read_file(base + ".err"));
@@ -103,20 +71,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReviewedReport,
                          testing::Values("example", "one_stage_one_predictor",
                                          "four_stages_ten_predictors", "zero_weight_ties",
                                          "everybody_selected", "undefined_ai", "large_pool"));
-
-const std::string kSortReport =
-    " ***MESSAGE FROM ROUTINE SPSORT IN LIBRARY SLATEC.\n"
-    " ***POTENTIALLY RECOVERABLE ERROR, PROG ABORTED, TRACEBACK REQUESTED\n"
-    " *  The number of values to be sorted, N, is not positive.\n"
-    " *  ERROR NUMBER = 1\n"
-    " *   \n"
-    " ***END OF MESSAGE\n"
-    " \n"
-    " ***JOB ABORT DUE TO UNRECOVERED ERROR.\n"
-    "0          ERROR MESSAGE SUMMARY\n"
-    " LIBRARY    SUBROUTINE MESSAGE START             NERR     LEVEL     COUNT\n"
-    " SLATEC     SPSORT     The number of values         1         1         1\n"
-    "\n";
 
 // Random small problems: whatever the design, the table accounts for every replication.
 std::string random_problem(std::mt19937& rng) {
@@ -157,7 +111,7 @@ TEST(WholeRunInvariants, TableAccountsForEveryReplication) {
   std::mt19937 rng(20261207);
   for (int trial = 0; trial < 60; ++trial) {
     const std::string problem = random_problem(rng);
-    const Outcome outcome = run_text(problem, 1796630709 + trial);
+    const RunOutcome outcome = run_text(problem, 1796630709 + trial);
     ASSERT_EQ(outcome.status, 0) << problem;
     if (!outcome.err.empty()) {
       // No replication had a defined AI: the one other ending a valid problem can have.
@@ -211,7 +165,7 @@ TEST(WholeRun, SameClockSecondGivesIdenticalReports) {
 }
 
 TEST(WholeRunEndings, InputErrorClosesAfterTheMessage) {
-  const Outcome outcome = run_text("9 200 150 2 3\n");
+  const RunOutcome outcome = run_text("9 200 150 2 3\n");
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out,
             kStart + "Input error: value nrep must be between 10 and 500000\n" + kClosing);
@@ -219,7 +173,7 @@ TEST(WholeRunEndings, InputErrorClosesAfterTheMessage) {
 }
 
 TEST(WholeRunEndings, MalformedInputIsFatal) {
-  const Outcome outcome = run_text("1000 abc\n");
+  const RunOutcome outcome = run_text("1000 abc\n");
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.out, kStart);
   EXPECT_EQ(outcome.err,
@@ -229,7 +183,7 @@ TEST(WholeRunEndings, MalformedInputIsFatal) {
 
 TEST(WholeRunEndings, ZeroSeedStopsAfterTheEcho) {
   // t a multiple of 10000: seed2 = 0.
-  Outcome outcome = run_text(kExample, 1796630000);
+  RunOutcome outcome = run_text(kExample, 1796630000);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_NE(outcome.out.find("PROGRAM OUTPUT"), std::string::npos);
   EXPECT_NE(outcome.out.find("\n  A, M, S out of order in MLTMOD - ABORT!\n"
@@ -244,7 +198,7 @@ TEST(WholeRunEndings, ZeroSeedStopsAfterTheEcho) {
 }
 
 TEST(WholeRunEndings, MatrixNotPositiveDefiniteStopsBeforeAnyResult) {
-  const Outcome outcome = run_text("10 20 10 1 2\n5\n0 0\n1 1\n1 1\n1 1\n");
+  const RunOutcome outcome = run_text("10 20 10 1 2\n5\n0 0\n1 1\n1 1\n1 1\n");
   EXPECT_EQ(outcome.status, 0);
   const std::string tail =
       "PROGRAM OUTPUT\n\n"
@@ -256,7 +210,7 @@ TEST(WholeRunEndings, MatrixNotPositiveDefiniteStopsBeforeAnyResult) {
 }
 
 TEST(WholeRunEndings, NobodyRetainedStopsInTheFirstReplication) {
-  const Outcome outcome = run_text("10 20 10 1 1\n0\n0\n1\n1\n");
+  const RunOutcome outcome = run_text("10 20 10 1 1\n0\n0\n1\n1\n");
   EXPECT_EQ(outcome.status, 0);
   const std::string tail = "Effect size predictor composite of stage 1 is:  0.000000\n";
   ASSERT_GE(outcome.out.size(), tail.size());
@@ -266,7 +220,7 @@ TEST(WholeRunEndings, NobodyRetainedStopsInTheFirstReplication) {
 
 TEST(WholeRunEndings, NoDefinedAiPrintsTwoLinesThenTheSortReport) {
   // The minority scores far higher, so only minority applicants are ever selected.
-  const Outcome outcome = run_text("10 20 10 1 1\n2\n100\n1\n1\n");
+  const RunOutcome outcome = run_text("10 20 10 1 1\n2\n100\n1\n1\n");
   EXPECT_EQ(outcome.status, 0);
   const std::string tail =
       "\n                             SR     AI    SRA    SRI\n"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "recordio/stop.h"
+#include "tests/driver/run_support.h"
 
 namespace pelko::driver {
 namespace {
@@ -81,12 +82,7 @@ Fixture pool(int nsub, int nsub1, std::vector<std::int32_t> nma) {
   return f;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using testing_support::lines_of;
 
 const std::string kLegend =
     "\n"

@@ -1,0 +1,63 @@
+#pragma once
+// Shared by the whole-run tests: an in-process run at a fixed clock, and small text helpers.
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/run.h"
+#include "driver/run_options.h"
+#include "recordio/clock.h"
+
+namespace pelko::driver::testing_support {
+
+// 2026-12-07 08:05:09 local time; the epoch value only feeds the seeds.
+inline constexpr std::int64_t kEpoch = 1796630709;
+
+struct RunOutcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+inline RunOutcome run_problem(const std::string& problem, const RunOptions& options = {},
+                              std::int64_t epoch = kEpoch) {
+  const recordio::FixedClock clock(epoch, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+  std::istringstream in(problem);
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = run(in, out, err, clock, options);
+  return {status, out.str(), err.str()};
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+// What the sort reports on standard error when it is asked to sort nothing.
+inline const std::string kSortReport =
+    " ***MESSAGE FROM ROUTINE SPSORT IN LIBRARY SLATEC.\n"
+    " ***POTENTIALLY RECOVERABLE ERROR, PROG ABORTED, TRACEBACK REQUESTED\n"
+    " *  The number of values to be sorted, N, is not positive.\n"
+    " *  ERROR NUMBER = 1\n"
+    " *   \n"
+    " ***END OF MESSAGE\n"
+    " \n"
+    " ***JOB ABORT DUE TO UNRECOVERED ERROR.\n"
+    "0          ERROR MESSAGE SUMMARY\n"
+    " LIBRARY    SUBROUTINE MESSAGE START             NERR     LEVEL     COUNT\n"
+    " SLATEC     SPSORT     The number of values         1         1         1\n"
+    "\n";
+
+}  // namespace pelko::driver::testing_support
