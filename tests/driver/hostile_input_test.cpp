@@ -12,18 +12,20 @@
 #include "driver/run.h"
 #include "recordio/clock.h"
 #include "recordio/stop.h"
+#include "tests/driver/run_support.h"
 
 namespace pelko::driver {
 namespace {
 
 using recordio::kStatusFatal;
 using recordio::kStatusNormal;
+using testing_support::kClosing;
+using testing_support::kSortReport;
+using testing_support::kStart;
 
 // Not a multiple of 10000, so neither seed is zero.
 const recordio::FixedClock kClock(1796630709, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
 
-const std::string kStart = "Program execution starts on  7/12/2026 at  8: 5: 9\n";
-const std::string kClosing = "\nCPU TIME IN SECONDS         0.00\n";
 const std::string kHint =
     "  or the previous number may be wrong because it contains a , for example\n";
 
@@ -83,19 +85,6 @@ const std::string kStage2Error =
     "  selected may not be greater than the number retained at\n"
     "  the previous stage and it must be greater than 0\n" +
     kHint;
-const std::string kSortReport =
-    " ***MESSAGE FROM ROUTINE SPSORT IN LIBRARY SLATEC.\n"
-    " ***POTENTIALLY RECOVERABLE ERROR, PROG ABORTED, TRACEBACK REQUESTED\n"
-    " *  The number of values to be sorted, N, is not positive.\n"
-    " *  ERROR NUMBER = 1\n"
-    " *   \n"
-    " ***END OF MESSAGE\n"
-    " \n"
-    " ***JOB ABORT DUE TO UNRECOVERED ERROR.\n"
-    "0          ERROR MESSAGE SUMMARY\n"
-    " LIBRARY    SUBROUTINE MESSAGE START             NERR     LEVEL     COUNT\n"
-    " SLATEC     SPSORT     The number of values         1         1         1\n"
-    "\n";
 const std::string kNotPositiveDefinite =
     "STOP  COVM not positive definite in SETGMN statement executed\n";
 

@@ -45,6 +45,10 @@ inline std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// The first and the last lines of a run at that clock that uses less than 0.005 s.
+inline const std::string kStart = "Program execution starts on  7/12/2026 at  8: 5: 9\n";
+inline const std::string kClosing = "\nCPU TIME IN SECONDS         0.00\n";
+
 // What the sort reports on standard error when it is asked to sort nothing.
 inline const std::string kSortReport =
     " ***MESSAGE FROM ROUTINE SPSORT IN LIBRARY SLATEC.\n"

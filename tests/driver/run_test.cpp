@@ -10,8 +10,10 @@
 namespace pelko::driver {
 namespace {
 
+using testing_support::kClosing;
 using testing_support::kEpoch;
 using testing_support::kSortReport;
+using testing_support::kStart;
 using testing_support::lines_of;
 using testing_support::read_file;
 using testing_support::RunOutcome;
@@ -19,9 +21,6 @@ using testing_support::RunOutcome;
 RunOutcome run_text(const std::string& problem, std::int64_t epoch = kEpoch) {
   return testing_support::run_problem(problem, RunOptions{}, epoch);
 }
-
-const std::string kStart = "Program execution starts on  7/12/2026 at  8: 5: 9\n";
-const std::string kClosing = "\nCPU TIME IN SECONDS         0.00\n";
 
 // The shipped example problem, whose echo is known line by line.
 const std::string kExample =
