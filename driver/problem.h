@@ -3,12 +3,10 @@
 #include <array>
 #include <cstdint>
 
+#include "numeric/capacities.h"
+
 namespace pelko::driver {
 
-inline constexpr int kMaxReplications = 500000;
-inline constexpr int kMaxApplicants = 10000;
-inline constexpr int kMaxStages = 4;
-inline constexpr int kMaxPredictors = 10;
 
 struct Problem {
   // Fields hold 0 until read; a null item or "/" leaves them so.

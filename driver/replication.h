@@ -1,23 +1,14 @@
 #pragma once
-// The Monte-Carlo core: seeding from the clock and the replications into the store.
-#include "driver/pipeline.h"
+// Seeding from the clock, both groups' set-ups, and the replications into the store.
 #include "driver/problem.h"
-#include "driver/replication_store.h"
 #include "driver/run_options.h"
+#include "engine/replication_store.h"
 #include "numeric/error_facility.h"
 #include "random/generator.h"
 #include "recordio/clock.h"
 #include "recordio/console.h"
-#include "selection/selection.h"
 
 namespace pelko::driver {
-
-// Working storage of the loop, reserved once at its largest size.
-struct ReplicationWorkspace {
-  selection::CompositeTable composites{};
-  selection::Selector selector;
-  PipelineBuffers pipeline;
-};
 
 // Generator seeds derived from the epoch seconds t: t mod 100000 and 5 * (t mod 10000).
 struct Seeds {
@@ -26,15 +17,11 @@ struct Seeds {
 };
 Seeds seeds_from_clock(std::int64_t epoch_seconds);
 
-// The plain loop, one replication after the other on the calling thread.
+// Seeds the generator, sets up both groups (stopping the run on a bad seed or a matrix that is
+// not positive definite) and runs the engine `options` asks for when it applies.
 void run_replications(const Problem& problem, const recordio::Clock& clock,
                       recordio::Console& console, numeric::ErrorFacility& errors,
-                      random::Generator& generator, ReplicationWorkspace& workspace,
-                      ReplicationStore& store);
-// The plain loop or the fast one, as `options` asks; both fill the store identically.
-void run_replications(const Problem& problem, const recordio::Clock& clock,
-                      recordio::Console& console, numeric::ErrorFacility& errors,
-                      random::Generator& generator, ReplicationWorkspace& workspace,
-                      ReplicationStore& store, const RunOptions& options);
+                      random::Generator& generator, engine::ReplicationStore& store,
+                      const RunOptions& options);
 
 }  // namespace pelko::driver

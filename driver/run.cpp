@@ -7,7 +7,7 @@
 #include "driver/problem.h"
 #include "driver/problem_input.h"
 #include "driver/replication.h"
-#include "driver/replication_store.h"
+#include "engine/replication_store.h"
 #include "driver/summary.h"
 #include "numeric/error_facility.h"
 #include "random/generator.h"
@@ -23,8 +23,7 @@ struct RunState {
   explicit RunState(recordio::Console& console) : errors(console), generator(console) {}
   numeric::ErrorFacility errors;
   random::Generator generator;
-  ReplicationWorkspace workspace;
-  ReplicationStore store;
+  engine::ReplicationStore store;
 };
 
 [[noreturn]] void run_to_end(std::istream& in, recordio::Console& console,
@@ -35,8 +34,8 @@ struct RunState {
   if (!read_problem(reader, console, problem)) close_run(console, clock, cpustart);
   write_echo(problem, console);
   const auto state = std::make_unique<RunState>(console);
-  run_replications(problem, clock, console, state->errors, state->generator, state->workspace,
-                   state->store, options);
+  run_replications(problem, clock, console, state->errors, state->generator, state->store,
+                   options);
   write_summary(problem, state->store, console, state->errors);
   close_run(console, clock, cpustart);
 }

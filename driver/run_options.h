@@ -1,16 +1,15 @@
 #pragma once
 // How the replications are computed; every choice gives the same report byte for byte.
-#include <cstdint>
+#include "engine/engine.h"
 
 namespace pelko::driver {
 
 struct RunOptions {
-  // The literal single-threaded path, kept as the reference for the fast one.
-  bool plain = false;
-  // The fast path draws on a second thread once a replication draws at least this many
-  // deviates (nsub * npred); below that the hand-over would cost more than it saves, and
-  // drawing and selecting alternate on the calling thread.
-  std::int64_t min_threaded_deviates = 2000;
+  // The fast engine runs whenever it applies; the reference engine can be asked for.
+  engine::EngineKind engine = engine::EngineKind::fast;
+  engine::FastSettings fast;
+  // When set, receives what ran.
+  engine::EngineTrace* trace = nullptr;
 };
 
 }  // namespace pelko::driver

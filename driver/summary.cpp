@@ -27,7 +27,7 @@ void write_statistic_line(recordio::Console& console, const char* layout, float 
 
 }  // namespace
 
-void write_summary(const Problem& problem, const ReplicationStore& store,
+void write_summary(const Problem& problem, const engine::ReplicationStore& store,
                    recordio::Console& console, numeric::ErrorFacility& errors) {
   recordio::ReportWriter& writer = console.writer;
   std::ostream& out = console.out;

@@ -7,10 +7,10 @@ namespace pelko::random {
 Generator::Generator(recordio::Console& console) : console_(&console) {}
 
 void Generator::inrgcm() {
-  globe_.mod1 = 2147483563;
-  globe_.mod2 = 2147483399;
-  globe_.mul1 = 40014;
-  globe_.mul2 = 40692;
+  globe_.mod1 = kMod1;
+  globe_.mod2 = kMod2;
+  globe_.mul1 = kMul1;
+  globe_.mul2 = kMul2;
   globe_.mul1w = 1033780774;
   globe_.mul2w = 1494757890;
   globe_.mul1vw = 2082007225;
@@ -87,6 +87,21 @@ void Generator::setcgn(std::int32_t g) {
 bool Generator::qrgnin() const { return qinit_; }
 void Generator::qrgnsn(bool value) { qinit_ = value; }
 bool Generator::rgnqsd() const { return qqssd_; }
+
+void Generator::advance(std::int64_t n) {
+  if (n <= 0) return;
+  if (!qinit_ || !qqssd_) prepare_first_draw();
+  set_position(advanced(position(), n));
+}
+
+StreamState Generator::position() const {
+  return StreamState{globe_.cursd1[curntg_ - 1], globe_.cursd2[curntg_ - 1]};
+}
+
+void Generator::set_position(StreamState state) {
+  globe_.cursd1[curntg_ - 1] = state.s1;
+  globe_.cursd2[curntg_ - 1] = state.s2;
+}
 
 std::int32_t Generator::initial_seed1(int g) const { return globe_.inisd1[g - 1]; }
 std::int32_t Generator::initial_seed2(int g) const { return globe_.inisd2[g - 1]; }

@@ -9,6 +9,46 @@ namespace pelko::random {
 
 inline constexpr int kGenerators = 32;
 
+// The two component seeds of one generator: its position in its stream.
+struct StreamState {
+  std::int32_t s1;
+  std::int32_t s2;
+};
+
+// Moduli and multipliers of the two components.
+inline constexpr std::int32_t kMod1 = 2147483563;
+inline constexpr std::int32_t kMod2 = 2147483399;
+inline constexpr std::int32_t kMul1 = 40014;
+inline constexpr std::int32_t kMul2 = 40692;
+
+// a^e modulo m for e >= 0, in 64-bit arithmetic (exact: every factor is below 2^31).
+constexpr std::int32_t power_mod(std::int64_t a, std::int64_t e, std::int64_t m) {
+  std::uint64_t result = 1;
+  std::uint64_t base = static_cast<std::uint64_t>(a % m);
+  const auto modulus = static_cast<std::uint64_t>(m);
+  for (; e > 0; e >>= 1) {
+    if ((e & 1) != 0) result = result * base % modulus;
+    base = base * base % modulus;
+  }
+  return static_cast<std::int32_t>(result);
+}
+
+// The state n draws after `state` (n >= 0).
+constexpr StreamState advanced(StreamState state, std::int64_t n) {
+  const auto step = [n](std::int32_t s, std::int64_t mul, std::int64_t mod) {
+    return static_cast<std::int32_t>(static_cast<std::uint64_t>(power_mod(mul, n, mod)) *
+                                     static_cast<std::uint64_t>(s) %
+                                     static_cast<std::uint64_t>(mod));
+  };
+  return StreamState{step(state.s1, kMul1, kMod1), step(state.s2, kMul2, kMod2)};
+}
+
+// The integer ignlgi returns once the state has reached `state`.
+constexpr std::int32_t combined(StreamState state) {
+  const std::int32_t z = state.s1 - state.s2;
+  return z < 1 ? z + (kMod1 - 1) : z;
+}
+
 class Generator {
  public:
   // Diagnostics (message lines on out, stop text on err) go to `console`.
@@ -24,6 +64,13 @@ class Generator {
   bool qrgnin() const;
   void qrgnsn(bool value);
   bool rgnqsd() const;
+
+  // Moves the current generator n >= 0 draws ahead in O(log n) steps, as n calls of ignlgi
+  // would (seeding it first with the default seeds, as a draw does).
+  void advance(std::int64_t n);
+  // The current generator's position; set_position makes it so.
+  StreamState position() const;
+  void set_position(StreamState state);
 
   // Initial seeds of generator g (1..32), for inspection.
   std::int32_t initial_seed1(int g) const;

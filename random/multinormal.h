@@ -8,6 +8,24 @@
 
 namespace pelko::random {
 
+// s + a*b rounded once to single precision. The product of two floats is exact in double, so
+// this is also a double fused multiply-add of a, b and s rounded to float: add_product_fused.
+inline float add_product(float s, float a, float b) {
+  return static_cast<float>(static_cast<double>(s) +
+                            static_cast<double>(a) * static_cast<double>(b));
+}
+#if defined(__GNUC__)
+[[gnu::always_inline]] inline float add_product_fused(float s, float a, float b) {
+  return static_cast<float>(
+      __builtin_fma(static_cast<double>(a), static_cast<double>(b), static_cast<double>(s)));
+}
+#endif
+
+// e + mean rounded to single precision, the last step of a score.
+inline float plus_mean(float e, float mean) {
+  return static_cast<float>(static_cast<double>(e) + static_cast<double>(mean));
+}
+
 // Size of the parameter block for p variables: p * (p + 3) / 2 + 1.
 constexpr int param_size(int p) { return p * (p + 3) / 2 + 1; }
 
@@ -38,12 +56,10 @@ inline void genmn_scores(const float* param, const float* zwork, float* dev) {
     float e = 0.0f;
     const float* row = param + factor_index(p, 1, 0);
     for (int j = 1; j <= i; ++j) {
-      // Each product is exact in double; each partial sum is rounded to float.
-      e = static_cast<float>(static_cast<double>(e) +
-                             static_cast<double>(row[i]) * static_cast<double>(zwork[j - 1]));
+      e = add_product(e, row[i], zwork[j - 1]);
       row += p - j;
     }
-    dev[i - 1] = static_cast<float>(static_cast<double>(e) + static_cast<double>(param[i]));
+    dev[i - 1] = plus_mean(e, param[i]);
   }
 }
 

@@ -111,28 +111,51 @@ float tail(Uniform& uniform, float u, float s) {
 
 }  // namespace normal_detail
 
+namespace normal_detail {
+
+// Steps 1 to 4 applied to the first uniform: the sign, the strip (0 for the tail) and the
+// position inside the strip. Each value is exact, so float and double evaluation agree.
+struct FirstUniform {
+  float u;      // 32 times the folded uniform
+  float s;      // 1 for a negative result
+  int i;        // strip 1..31, or 0 for the tail
+  float ustar;  // u - i
+};
+
+inline FirstUniform split_first(float u) {
+  FirstUniform f;
+  f.s = static_cast<float>(u > 0.5f);
+  u = to_f(static_cast<double>(u) + static_cast<double>(u) - static_cast<double>(f.s));
+  f.u = to_f(32.0 * static_cast<double>(u));
+  f.i = static_cast<int>(f.u);
+  if (f.i == 32) f.i = 31;
+  f.ustar = to_f(static_cast<double>(f.u) - static_cast<double>(f.i));
+  return f;
+}
+
+// Step 5's test: the deviate is decided by this one uniform.
+inline bool takes_fast_path(const FirstUniform& f) {
+  return f.i != 0 && f.ustar > normal_tables::t[f.i - 1];
+}
+
+inline float fast_path_value(const FirstUniform& f) {
+  using namespace normal_tables;
+  const float w = to_f((static_cast<double>(f.ustar) - static_cast<double>(t[f.i - 1])) *
+                       static_cast<double>(h[f.i - 1]));
+  return signed_result(a[f.i - 1], w, f.s);
+}
+
+}  // namespace normal_detail
+
 // One standard normal deviate from any source with a `float ranf()` member.
 template <class Uniform>
 inline float snorm_from(Uniform& uniform) {
-  using namespace normal_tables;
-  using normal_detail::to_f;
-  float u = uniform.ranf();
-  // An integer flag keeps the coin-toss sign off the branch predictor.
-  const int sign_bit = u > 0.5f;
-  const float s = static_cast<float>(sign_bit);
-  u = to_f(static_cast<double>(u) + static_cast<double>(u) - static_cast<double>(s));
-  u = to_f(32.0 * static_cast<double>(u));
-  int i = static_cast<int>(u);
-  if (i == 32) i = 31;
-  if (i == 0) [[unlikely]]
-    return normal_detail::tail(uniform, u, s);
-  const float ustar = to_f(static_cast<double>(u) - static_cast<double>(i));
-  if (ustar > t[i - 1]) [[likely]] {
-    const float w = to_f((static_cast<double>(ustar) - static_cast<double>(t[i - 1])) *
-                         static_cast<double>(h[i - 1]));
-    return normal_detail::signed_result(a[i - 1], w, s);
-  }
-  return normal_detail::centre_rejection(uniform, i, ustar, s);
+  const normal_detail::FirstUniform f = normal_detail::split_first(uniform.ranf());
+  if (f.i == 0) [[unlikely]]
+    return normal_detail::tail(uniform, f.u, f.s);
+  if (normal_detail::takes_fast_path(f)) [[likely]]
+    return normal_detail::fast_path_value(f);
+  return normal_detail::centre_rejection(uniform, f.i, f.ustar, f.s);
 }
 
 inline float snorm(Generator& generator) { return snorm_from(generator); }

@@ -2,6 +2,7 @@
 #include <bit>
 #include <functional>
 
+#include "selection/ordered_keys.h"
 #include "selection/selection.h"
 
 namespace pelko::selection {
@@ -19,9 +20,40 @@ inline bool is_nan_bits(float composite) {
   return (std::bit_cast<std::uint32_t>(composite) & 0x7fffffffu) > 0x7f800000u;
 }
 
-inline std::uint32_t applicant(std::uint64_t entry) { return static_cast<std::uint32_t>(entry); }
+inline std::int32_t applicant(std::uint64_t entry) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(entry));
+}
 
 }  // namespace
+
+bool keep_highest(const float* key, std::int32_t* ids, std::int32_t n, std::int32_t m,
+                  std::uint64_t* ranked, float& cut) {
+  bool nan = false;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const float x = key[ids[i]];
+    nan |= is_nan_bits(x);
+    ranked[i] = ordered_key(x) | static_cast<std::uint32_t>(ids[i]);
+  }
+  // The sort's order among NaNs is its own.
+  if (nan) return false;
+
+  std::uint64_t lowest_kept;
+  std::uint64_t highest_left;
+  const auto higher = std::greater<std::uint64_t>();
+  if (m <= n - m) {
+    std::nth_element(ranked, ranked + m, ranked + n, higher);
+    highest_left = ranked[m];
+    lowest_kept = *std::min_element(ranked, ranked + m);
+  } else {
+    std::nth_element(ranked, ranked + (m - 1), ranked + n, higher);
+    lowest_kept = ranked[m - 1];
+    highest_left = *std::max_element(ranked + m, ranked + n);
+  }
+  cut = key[applicant(lowest_kept)];
+  if (!(cut > key[applicant(highest_left)])) return false;
+  for (std::int32_t i = 0; i < m; ++i) ids[i] = applicant(ranked[i]);
+  return true;
+}
 
 // When the m-th and (m+1)-th highest composites of a stage differ, the retained set is the
 // candidates at or above the m-th whatever the sort does with ties elsewhere, so only the
@@ -30,46 +62,21 @@ std::int32_t Selector::clean_majority_count(std::int32_t nsub, std::int32_t nsub
                                             const std::int32_t* nma,
                                             const CompositeTable& composites) {
   if (nf < 1 || nf > kMaxStages || nsub < 1 || nsub > kMaxApplicants) return -1;
-  std::uint64_t* const ranked = ranked_.data();
-  for (std::int32_t i = 0; i < nsub; ++i) ranked[i] = static_cast<std::uint32_t>(i);
+  std::int32_t* const ids = candidates_.data();
+  for (std::int32_t i = 0; i < nsub; ++i) ids[i] = i;
 
   std::int32_t n = nsub;
   for (int k = 0; k < nf; ++k) {
     const std::int32_t m = nma[k];
     if (m < 1 || m > n) return -1;
     if (m == n) continue;  // nobody leaves, whatever the order
-
-    const float* const key = composites.xspp[k].data();
-    bool nan = false;
-    for (std::int32_t i = 0; i < n; ++i) {
-      const std::uint32_t a = applicant(ranked[i]);
-      const float x = key[a];
-      nan |= is_nan_bits(x);
-      ranked[i] = ordered_key(x) | a;
-    }
-    // The sort's order among NaNs is its own.
-    if (nan) return -1;
-
-    std::uint64_t lowest_kept;
-    std::uint64_t highest_left;
-    const auto higher = std::greater<std::uint64_t>();
-    if (m <= n - m) {
-      std::nth_element(ranked, ranked + m, ranked + n, higher);
-      highest_left = ranked[m];
-      lowest_kept = *std::min_element(ranked, ranked + m);
-    } else {
-      std::nth_element(ranked, ranked + (m - 1), ranked + n, higher);
-      lowest_kept = ranked[m - 1];
-      highest_left = *std::max_element(ranked + m, ranked + n);
-    }
-    if (!(key[applicant(lowest_kept)] > key[applicant(highest_left)])) return -1;
+    float cut;
+    if (!keep_highest(composites.xspp[k].data(), ids, n, m, ranked_.data(), cut)) return -1;
     n = m;
   }
 
   std::int32_t nmaj = 0;
-  for (std::int32_t i = 0; i < n; ++i) {
-    nmaj += static_cast<std::int64_t>(applicant(ranked[i])) < nsub1 ? 1 : 0;
-  }
+  for (std::int32_t i = 0; i < n; ++i) nmaj += ids[i] < nsub1 ? 1 : 0;
   return nmaj;
 }
 
@@ -78,7 +85,7 @@ SelectionResult Selector::value_fast(std::int32_t nsub, std::int32_t nsub1, std:
                                      numeric::ErrorFacility& errors) {
   const std::int32_t nmaj = clean_majority_count(nsub, nsub1, nf, nma, composites);
   if (nmaj < 0) return value(nsub, nsub1, nf, nma, composites, errors);
-  return rates(nsub, nsub1, nmaj, nma[nf - 1]);
+  return majority_rates(nsub, nsub1, nmaj, nma[nf - 1]);
 }
 
 }  // namespace pelko::selection

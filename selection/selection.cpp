@@ -11,7 +11,8 @@ Selector::Selector()
       iperm_(kMaxApplicants),
       iden_(kMaxApplicants),
       idens_(kMaxApplicants),
-      ranked_(kMaxApplicants) {}
+      ranked_(kMaxApplicants),
+      candidates_(kMaxApplicants) {}
 
 SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                                 const std::int32_t* nma, const CompositeTable& composites,
@@ -70,11 +71,11 @@ SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int3
   // refusal of a count below 1, so it is only run when it will refuse.
   if (m < 1) numeric::spsort(xs, m, iperm, -2, ier, errors);
 
-  return rates(nsub, nsub1, nmaj, m);
+  return majority_rates(nsub, nsub1, nmaj, m);
 }
 
-SelectionResult Selector::rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,
-                                std::int32_t m) {
+SelectionResult majority_rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,
+                               std::int32_t m) {
   const std::int32_t nmin = m - nmaj;
   SelectionResult result;
   result.SRA = static_cast<float>(static_cast<double>(nmaj) / static_cast<double>(nsub1));

@@ -4,12 +4,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "numeric/capacities.h"
 #include "numeric/error_facility.h"
 
 namespace pelko::selection {
 
-inline constexpr int kMaxStages = 4;
-inline constexpr int kMaxApplicants = 10000;
 
 // Composites of every applicant for every stage: xspp[k][i] is stage k+1, applicant i+1.
 struct CompositeTable {
@@ -44,9 +43,6 @@ class Selector {
   float* cs_column(int j) { return cs_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
   float* css_column(int j) { return css_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
 
-  // The rates of a final selection of m applicants of whom nmaj are majority applicants.
-  static SelectionResult rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,
-                               std::int32_t m);
   // nmaj of the selection when every stage's cut falls between distinct composites; -1 when
   // a tie or a NaN at some stage leaves it to the sort's order.
   std::int32_t clean_majority_count(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
@@ -61,8 +57,13 @@ class Selector {
   std::vector<std::int32_t> idens_;
 
   // value_fast: one entry per candidate, its stage key in ordered form above its applicant
-  // index (0-based) in the low 32 bits.
+  // index (0-based) in the low 32 bits; and the candidates still in the pool.
   std::vector<std::uint64_t> ranked_;
+  std::vector<std::int32_t> candidates_;
 };
+
+// The rates of a final selection of m applicants of whom nmaj are majority applicants.
+SelectionResult majority_rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,
+                               std::int32_t m);
 
 }  // namespace pelko::selection

@@ -32,7 +32,7 @@ struct Summary {
 
 struct Fixture {
   Problem problem;
-  std::unique_ptr<ReplicationStore> store = std::make_unique<ReplicationStore>();
+  std::unique_ptr<engine::ReplicationStore> store = std::make_unique<engine::ReplicationStore>();
 
   // Stores replications as the loop would, rates formed as the selection forms them.
   void add(int r, float ai, bool defined, float sra, float sri) {

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/problem.h"
+#include "numeric/capacities.h"
 #include "selection/selection.h"
 
-namespace pelko::driver {
+namespace pelko::engine {
 
 struct ReplicationStore {
   // Reserved once at the largest size; entries 1..nrep are filled by the loop.
@@ -27,15 +27,23 @@ struct ReplicationStore {
 
   // Stores replication r (0-based) and adds it to the running sums, in replication order.
   void record(int r, const selection::SelectionResult& result) {
+    store(r, result);
+    add_to_sums(r);
+  }
+  // Entry r alone: replications may be stored in any order, and their sums added later.
+  void store(int r, const selection::SelectionResult& result) {
     exai[r] = result.AI;
     laa[r] = result.aidef != 0.0f ? 1 : 0;
     exs1[r] = result.SRA;
     exs2[r] = result.SRI;
-    sumdef += result.aidef;
-    sumai += result.AI;
-    sumsra += result.SRA;
-    sumsri += result.SRI;
+  }
+  // Adds stored entry r to the running sums; aidef is 1.0 exactly when laa is 1.
+  void add_to_sums(int r) {
+    sumdef += laa[r] != 0 ? 1.0f : 0.0f;
+    sumai += exai[r];
+    sumsra += exs1[r];
+    sumsri += exs2[r];
   }
 };
 
-}  // namespace pelko::driver
+}  // namespace pelko::engine

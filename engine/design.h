@@ -1,0 +1,30 @@
+#pragma once
+// What every replication of a run shares: the pool, the stages and both groups' parameter
+// blocks. Set up once by the driver; read-only for the engines.
+#include <array>
+#include <cstdint>
+
+#include "numeric/capacities.h"
+#include "random/multinormal.h"
+
+namespace pelko::engine {
+
+using ParamBlock = std::array<float, random::param_size(kMaxPredictors)>;
+
+struct Design {
+  std::int32_t nrep = 0;
+  std::int32_t nsub = 0;
+  std::int32_t nsub1 = 0;  // applicants 1..nsub1 are the majority group
+  std::int32_t nf = 0;
+  std::int32_t npred = 0;
+  std::array<std::int32_t, kMaxStages> nma{};
+  std::array<std::array<float, kMaxPredictors>, kMaxStages> wgt{};  // wgt[k][j]
+  ParamBlock majority{};  // mean 0
+  ParamBlock minority{};  // mean difp
+
+  std::int64_t deviates_per_replication() const {
+    return static_cast<std::int64_t>(nsub) * static_cast<std::int64_t>(npred);
+  }
+};
+
+}  // namespace pelko::engine

@@ -1,0 +1,196 @@
+// The fast engine. The run's uniform stream is cut into rounds of equal stretches. The threads
+// draw the stretches side by side: each follows the chain of deviate starts from its
+// stretch's first position, which may differ from the true chain near the start. A short
+// serial fix-up then joins the stretches: the true chain entering a stretch is followed until
+// it lands on a start of the stretch's own chain (after that the two are the same chain), and
+// the stretch's deviates before that point are replaced by the ones the true chain gives.
+// The deviates of a round, in order, are the run's deviates, so every replication that is
+// complete is formed and selected, on any thread, into its own entry of the store.
+#include <sched.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/composites.h"
+#include "engine/engine.h"
+#include "engine/stretch_chain.h"
+#include "engine/worker_pool.h"
+#include "random/normal_batch.h"
+#include "selection/selection.h"
+#include "selection/windowed_selection.h"
+
+namespace pelko::engine {
+namespace {
+
+// Deviates of a round are held at most this many at a time.
+constexpr std::size_t kRoundUniforms = std::size_t{4} << 20;
+
+// What one thread keeps from round to round.
+struct Worker {
+  explicit Worker(std::size_t stretch) : uniforms(stretch) {}
+  random::UniformStretch uniforms;
+  std::unique_ptr<selection::CompositeTable> table = std::make_unique<selection::CompositeTable>();
+  selection::WindowedSelector windowed;
+  std::unique_ptr<selection::Selector> sorter;  // made when a tie first needs it
+  std::vector<float> straddling = std::vector<float>(kMaxPredictors);
+  std::int64_t sorted = 0;
+};
+
+// A run of consecutive deviates of the stream.
+struct Piece {
+  const float* data;
+  std::size_t length;
+};
+
+// Replication `r`'s deviates [first, first + count) of the round's pieces (offsets ascending).
+void form_replication(const Design& design, const std::vector<Piece>& pieces,
+                      const std::vector<std::size_t>& offsets, std::size_t first, Worker& worker,
+                      numeric::InstructionSet set) {
+  const int p = design.npred;
+  auto piece = static_cast<std::size_t>(
+      std::upper_bound(offsets.begin(), offsets.end(), first) - offsets.begin() - 1);
+  int applicant = 0;
+  while (applicant < design.nsub) {
+    const std::size_t at = first + static_cast<std::size_t>(applicant) * p;
+    while (at >= offsets[piece] + pieces[piece].length) ++piece;
+    const std::size_t inside = at - offsets[piece];
+    const auto whole = static_cast<int>((pieces[piece].length - inside) / p);
+    const int last = std::min(design.nsub, applicant + whole);
+    if (last > applicant) {
+      form_composites(design, pieces[piece].data + inside, applicant, last, *worker.table, set);
+      applicant = last;
+      continue;
+    }
+    // This applicant's deviates straddle two or more pieces.
+    for (int j = 0; j < p; ++j) {
+      const std::size_t d = at + j;
+      while (d >= offsets[piece] + pieces[piece].length) ++piece;
+      worker.straddling[j] = pieces[piece].data[d - offsets[piece]];
+    }
+    form_composites(design, worker.straddling.data(), applicant, applicant + 1, *worker.table,
+                    set);
+    ++applicant;
+  }
+}
+
+selection::SelectionResult select(const Design& design, Worker& worker,
+                                  numeric::ErrorFacility& errors, numeric::InstructionSet set) {
+  const std::int32_t nmaj = worker.windowed.majority_count(design.nsub, design.nsub1, design.nf,
+                                                           design.nma.data(), *worker.table, set);
+  if (nmaj >= 0) return selection::majority_rates(design.nsub, design.nsub1, nmaj,
+                                                  design.nma[design.nf - 1]);
+  if (!worker.sorter) worker.sorter = std::make_unique<selection::Selector>();
+  ++worker.sorted;
+  return worker.sorter->value(design.nsub, design.nsub1, design.nf, design.nma.data(),
+                              *worker.table, errors);
+}
+
+}  // namespace
+
+bool fast_engine_applies(const Design& design) {
+  // A stage that retains nobody stops the run inside the selection, through the error
+  // facility; that ending belongs to the reference engine.
+  for (int k = 0; k < design.nf; ++k) {
+    if (design.nma[k] < 1) return false;
+  }
+  return design.nsub >= 1 && design.npred >= 1 && design.nf >= 1;
+}
+
+int available_cpus() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return std::max(1, CPU_COUNT(&set));
+}
+
+EngineTrace run_fast(const Design& design, random::StreamState start, const FastSettings& settings,
+                     numeric::ErrorFacility& errors, ReplicationStore& store) {
+  const numeric::InstructionSet set =
+      numeric::supported(settings.set) ? settings.set : numeric::InstructionSet::plain;
+  const std::size_t length = std::max<std::size_t>(settings.stretch, 1);
+  WorkerPool pool(settings.threads > 0 ? settings.threads : available_cpus());
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (int w = 0; w < pool.size(); ++w) workers.push_back(std::make_unique<Worker>(length));
+
+  const auto per_replication = static_cast<std::size_t>(design.deviates_per_replication());
+  const std::size_t max_stretches = std::max<std::size_t>(
+      static_cast<std::size_t>(pool.size()), kRoundUniforms / length);
+  std::vector<StretchChain> chains(max_stretches);
+  std::vector<float> own(max_stretches * length);
+  std::vector<float> carry;
+  std::vector<float> next_carry;
+  carry.reserve(per_replication);
+  next_carry.reserve(per_replication);
+  std::vector<Piece> pieces;
+  std::vector<std::size_t> offsets;
+
+  std::int64_t origin = 0;  // stream position of the round's first stretch, on the true chain
+  int done = 0;
+  while (done < design.nrep) {
+    // Enough stretches for the deviates still wanted (a deviate takes 1.23 uniforms on
+    // average), at most a round's worth.
+    const std::size_t wanted =
+        static_cast<std::size_t>(design.nrep - done) * per_replication - carry.size();
+    const std::size_t stretches =
+        std::clamp<std::size_t>((wanted + wanted / 3) / length + 1, 1, max_stretches);
+
+    pool.run(stretches, [&](int w, std::size_t s) {
+      const std::int64_t at = origin + static_cast<std::int64_t>(s * length);
+      chains[s].draw(workers[w]->uniforms, random::advanced(start, at), length, set,
+                     own.data() + s * length);
+    });
+    const std::size_t exit = join_chains(chains.data(), stretches, length);
+    origin += static_cast<std::int64_t>((stretches - 1) * length + exit);
+
+    pieces.assign(1, Piece{carry.data(), carry.size()});
+    for (std::size_t s = 0; s < stretches; ++s) {
+      const StretchChain& c = chains[s];
+      pieces.push_back(Piece{c.prefix().data(), c.prefix().size()});
+      pieces.push_back(Piece{own.data() + s * length + c.dropped(), c.count() - c.dropped()});
+    }
+    offsets.assign(1, 0);
+    for (const Piece& piece : pieces) offsets.push_back(offsets.back() + piece.length);
+    const std::size_t available = offsets.back();
+    offsets.pop_back();
+
+    const int complete = static_cast<int>(
+        std::min<std::size_t>(available / per_replication, static_cast<std::size_t>(design.nrep - done)));
+    pool.run(static_cast<std::size_t>(complete), [&](int w, std::size_t i) {
+      Worker& worker = *workers[w];
+      form_replication(design, pieces, offsets, i * per_replication, worker, set);
+      store.store(done + static_cast<int>(i), select(design, worker, errors, set));
+    });
+    done += complete;
+
+    // What is left begins the next replication.
+    next_carry.clear();
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+      const std::size_t used = static_cast<std::size_t>(complete) * per_replication;
+      const std::size_t from = std::max(used, offsets[k]);
+      const std::size_t to = offsets[k] + pieces[k].length;
+      if (from < to) {
+        next_carry.insert(next_carry.end(), pieces[k].data + (from - offsets[k]),
+                          pieces[k].data + (to - offsets[k]));
+      }
+    }
+    carry.swap(next_carry);
+  }
+
+  // The running sums in replication order, as the reference adds them.
+  store.sumai = store.sumdef = store.sumsra = store.sumsri = 0.0f;
+  for (int r = 0; r < design.nrep; ++r) store.add_to_sums(r);
+
+  EngineTrace trace;
+  trace.kind = EngineKind::fast;
+  trace.set = set;
+  trace.threads = pool.size();
+  for (const auto& worker : workers) {
+    trace.window_hits += worker->windowed.hits();
+    trace.window_misses += worker->windowed.misses();
+    trace.sorted += worker->sorted;
+  }
+  return trace;
+}
+
+}  // namespace pelko::engine

@@ -1,0 +1,42 @@
+// The literal replication loop, kept as the executable definition of the arithmetic.
+#include <array>
+#include <memory>
+
+#include "engine/composites.h"
+#include "engine/engine.h"
+#include "random/multinormal.h"
+#include "selection/selection.h"
+
+namespace pelko::engine {
+namespace {
+
+// Draws applicants [first, last) with genmn and forms their composites for every stage.
+void draw_group(const Design& design, const ParamBlock& param, int first, int last,
+                random::Generator& generator, selection::CompositeTable& table) {
+  std::array<float, kMaxPredictors> xscore{};
+  std::array<float, kMaxPredictors> zwork{};
+  for (int i = first; i < last; ++i) {
+    random::genmn(param.data(), xscore.data(), zwork.data(), generator);
+    store_composites(design, i, xscore.data(), table);
+  }
+}
+
+}  // namespace
+
+EngineTrace run_reference(const Design& design, random::Generator& generator,
+                          numeric::ErrorFacility& errors, ReplicationStore& store) {
+  const auto table = std::make_unique<selection::CompositeTable>();
+  const auto selector = std::make_unique<selection::Selector>();
+  store.sumai = store.sumdef = store.sumsra = store.sumsri = 0.0f;
+  for (int r = 0; r < design.nrep; ++r) {
+    draw_group(design, design.majority, 0, design.nsub1, generator, *table);
+    draw_group(design, design.minority, design.nsub1, design.nsub, generator, *table);
+    store.record(r, selector->value(design.nsub, design.nsub1, design.nf, design.nma.data(),
+                                    *table, errors));
+  }
+  EngineTrace trace;
+  trace.sorted = design.nrep;
+  return trace;
+}
+
+}  // namespace pelko::engine

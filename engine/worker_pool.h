@@ -1,0 +1,44 @@
+#pragma once
+// Threads that share out the items of one job at a time; the calling thread is worker 0.
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace pelko::engine {
+
+class WorkerPool {
+ public:
+  using Job = std::function<void(int worker, std::size_t item)>;
+
+  // Starts up to threads - 1 helpers; when the system refuses one, the pool works with fewer.
+  explicit WorkerPool(int threads);
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  int size() const { return static_cast<int>(helpers_.size()) + 1; }
+  // Runs job(worker, item) for every item in [0, count) and returns when all have run. Each
+  // item runs exactly once, on any worker; a job must not throw.
+  void run(std::size_t count, const Job& job);
+
+ private:
+  void serve(int worker);
+  void take_items(int worker);
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  const Job* job_ = nullptr;
+  std::size_t count_ = 0;
+  std::atomic<std::size_t> next_{0};
+  unsigned generation_ = 0;
+  int busy_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> helpers_;
+};
+
+}  // namespace pelko::engine

@@ -1,0 +1,49 @@
+#pragma once
+// Standard normal deviates of a whole stretch of the uniform stream. A deviate depends only on
+// the uniforms from its start on, so the fast path is evaluated at every position at once;
+// a walk along the chain of deviate starts then copies runs of fast values and works out the
+// few other deviates one by one.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "numeric/instruction_set.h"
+#include "random/generator.h"
+
+namespace pelko::random {
+
+// For every position q of u[0..n), n a multiple of 64: in value[q] the deviate snorm returns
+// when u[q] is its first uniform and it takes the one-uniform path; bit q of slow (word q / 64)
+// is set where it does not take it.
+void fast_deviates(const float* u, std::size_t n, float* value, std::uint64_t* slow,
+                   numeric::InstructionSet set);
+
+// The uniforms of stream positions [origin, origin + length) and their fast-path deviates.
+class UniformStretch {
+ public:
+  explicit UniformStretch(std::size_t capacity);
+
+  // `state` is the generator's state at stream position `origin`; length <= capacity.
+  void load(StreamState state, std::size_t length, numeric::InstructionSet set);
+  std::size_t length() const { return length_; }
+
+  // Follows the chain of deviate starts from index `from`, writing the deviates that start
+  // before `end` (at most `room` of them) to `out`. Returns the index of the next start.
+  std::size_t walk(std::size_t from, std::size_t end, float* out, std::size_t room,
+                   std::size_t& written) const;
+  // The deviate that starts at index `at`, and the number of uniforms it consumes.
+  float deviate_at(std::size_t at, std::size_t& consumed) const;
+
+ private:
+  // Uniforms past the loaded ones: a deviate near the end may need them.
+  static constexpr std::size_t kMargin = 64;
+
+  StreamState origin_{};
+  std::size_t length_ = 0;
+  std::size_t loaded_ = 0;
+  std::vector<float> uniforms_;
+  std::vector<float> values_;
+  std::vector<std::uint64_t> slow_;
+};
+
+}  // namespace pelko::random

@@ -1,0 +1,177 @@
+#include "random/uniform_lanes.h"
+
+// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace pelko::random {
+namespace {
+
+constexpr std::size_t L = kUniformLanes;
+constexpr float kScale = 4.656613E-10f;  // 2^-31, as ranf scales
+
+// x * P modulo m for x < m < 2^31 with Shoup's precomputed quotient P' = floor(P * 2^32 / m):
+// q = (x * P') >> 32 is the true quotient or one short, so one conditional subtraction
+// leaves the exact remainder.
+struct Multiplier {
+  std::uint64_t p;
+  std::uint64_t shoup;
+  std::uint64_t m;
+};
+
+constexpr Multiplier lane_step(std::int64_t mul, std::int64_t mod) {
+  const auto p = static_cast<std::uint64_t>(power_mod(mul, static_cast<std::int64_t>(L), mod));
+  return Multiplier{p, (p << 32) / static_cast<std::uint64_t>(mod), static_cast<std::uint64_t>(mod)};
+}
+constexpr Multiplier kStep1 = lane_step(kMul1, kMod1);
+constexpr Multiplier kStep2 = lane_step(kMul2, kMod2);
+
+inline std::uint64_t times(std::uint64_t x, const Multiplier& k) {
+  const std::uint64_t q = (x * k.shoup) >> 32;
+  const std::uint64_t r = x * k.p - q * k.m;
+  return r >= k.m ? r - k.m : r;
+}
+
+struct Lanes {
+  alignas(64) std::uint64_t s1[L];
+  alignas(64) std::uint64_t s2[L];
+};
+
+// Lane l starts at the state whose combined value is the uniform of position l.
+Lanes start_lanes(StreamState start) {
+  Lanes lanes;
+  StreamState s = start;
+  for (std::size_t l = 0; l < L; ++l) {
+    s = advanced(s, 1);
+    lanes.s1[l] = static_cast<std::uint64_t>(s.s1);
+    lanes.s2[l] = static_cast<std::uint64_t>(s.s2);
+  }
+  return lanes;
+}
+
+void rounds_plain(Lanes& lanes, float* out, std::size_t rounds) {
+  for (std::size_t r = 0; r < rounds; ++r) {
+    for (std::size_t l = 0; l < L; ++l) {
+      const StreamState s{static_cast<std::int32_t>(lanes.s1[l]),
+                          static_cast<std::int32_t>(lanes.s2[l])};
+      out[r * L + l] = static_cast<float>(combined(s)) * kScale;
+      lanes.s1[l] = times(lanes.s1[l], kStep1);
+      lanes.s2[l] = times(lanes.s2[l], kStep2);
+    }
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+
+__attribute__((target("avx2"))) inline __m256i times_avx2(__m256i x, __m256i p, __m256i shoup,
+                                                          __m256i m, __m256i m_minus_1) {
+  const __m256i q = _mm256_srli_epi64(_mm256_mul_epu32(x, shoup), 32);
+  const __m256i r = _mm256_sub_epi64(_mm256_mul_epu32(x, p), _mm256_mul_epu32(q, m));
+  return _mm256_sub_epi64(r, _mm256_and_si256(_mm256_cmpgt_epi64(r, m_minus_1), m));
+}
+
+__attribute__((target("avx2"))) void rounds_avx2(Lanes& lanes, float* out, std::size_t rounds) {
+  const __m256i p1 = _mm256_set1_epi64x(static_cast<long long>(kStep1.p));
+  const __m256i q1 = _mm256_set1_epi64x(static_cast<long long>(kStep1.shoup));
+  const __m256i m1 = _mm256_set1_epi64x(static_cast<long long>(kStep1.m));
+  const __m256i m1_1 = _mm256_set1_epi64x(static_cast<long long>(kStep1.m - 1));
+  const __m256i p2 = _mm256_set1_epi64x(static_cast<long long>(kStep2.p));
+  const __m256i q2 = _mm256_set1_epi64x(static_cast<long long>(kStep2.shoup));
+  const __m256i m2 = _mm256_set1_epi64x(static_cast<long long>(kStep2.m));
+  const __m256i m2_1 = _mm256_set1_epi64x(static_cast<long long>(kStep2.m - 1));
+  const __m256i wrap = _mm256_set1_epi64x(kMod1 - 1);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  const __m128 scale = _mm_set1_ps(kScale);
+  for (std::size_t g = 0; g < L; g += 4) {
+    __m256i x1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.s1 + g));
+    __m256i x2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.s2 + g));
+    for (std::size_t r = 0; r < rounds; ++r) {
+      __m256i z = _mm256_sub_epi64(x1, x2);
+      // z < 1: z - 1 is negative
+      z = _mm256_add_epi64(z, _mm256_and_si256(_mm256_cmpgt_epi64(_mm256_set1_epi64x(1), z), wrap));
+      const __m128i z32 = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(z, low_halves));
+      _mm_storeu_ps(out + r * L + g, _mm_mul_ps(_mm_cvtepi32_ps(z32), scale));
+      x1 = times_avx2(x1, p1, q1, m1, m1_1);
+      x2 = times_avx2(x2, p2, q2, m2, m2_1);
+    }
+    (void)zero;
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes.s1 + g), x1);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes.s2 + g), x2);
+  }
+}
+
+#define PELKO_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw")))
+
+PELKO_AVX512 inline __m512i times_avx512(__m512i x, __m512i p, __m512i shoup, __m512i m) {
+  const __m512i q = _mm512_srli_epi64(_mm512_mul_epu32(x, shoup), 32);
+  const __m512i r = _mm512_sub_epi64(_mm512_mul_epu32(x, p), _mm512_mul_epu32(q, m));
+  // r - m wraps to a huge value when r < m
+  return _mm512_min_epu64(r, _mm512_sub_epi64(r, m));
+}
+
+PELKO_AVX512 void rounds_avx512(Lanes& lanes, float* out, std::size_t rounds) {
+  const __m512i p1 = _mm512_set1_epi64(static_cast<long long>(kStep1.p));
+  const __m512i q1 = _mm512_set1_epi64(static_cast<long long>(kStep1.shoup));
+  const __m512i m1 = _mm512_set1_epi64(static_cast<long long>(kStep1.m));
+  const __m512i p2 = _mm512_set1_epi64(static_cast<long long>(kStep2.p));
+  const __m512i q2 = _mm512_set1_epi64(static_cast<long long>(kStep2.shoup));
+  const __m512i m2 = _mm512_set1_epi64(static_cast<long long>(kStep2.m));
+  const __m512i wrap = _mm512_set1_epi64(kMod1 - 1);
+  const __m512i one = _mm512_set1_epi64(1);
+  const __m256 scale = _mm256_set1_ps(kScale);
+  // Four groups of eight lanes at a time keep the multipliers' latencies overlapped.
+  constexpr std::size_t kGroup = 8;
+  constexpr std::size_t kWay = 4;
+  for (std::size_t g = 0; g < L; g += kGroup * kWay) {
+    __m512i x1[kWay], x2[kWay];
+    for (std::size_t w = 0; w < kWay; ++w) {
+      x1[w] = _mm512_load_si512(lanes.s1 + g + w * kGroup);
+      x2[w] = _mm512_load_si512(lanes.s2 + g + w * kGroup);
+    }
+    for (std::size_t r = 0; r < rounds; ++r) {
+      for (std::size_t w = 0; w < kWay; ++w) {
+        __m512i z = _mm512_sub_epi64(x1[w], x2[w]);
+        z = _mm512_mask_add_epi64(z, _mm512_cmplt_epi64_mask(z, one), z, wrap);
+        _mm256_storeu_ps(out + r * L + g + w * kGroup,
+                         _mm256_mul_ps(_mm256_cvtepi32_ps(_mm512_cvtepi64_epi32(z)), scale));
+        x1[w] = times_avx512(x1[w], p1, q1, m1);
+        x2[w] = times_avx512(x2[w], p2, q2, m2);
+      }
+    }
+    for (std::size_t w = 0; w < kWay; ++w) {
+      _mm512_store_si512(lanes.s1 + g + w * kGroup, x1[w]);
+      _mm512_store_si512(lanes.s2 + g + w * kGroup, x2[w]);
+    }
+  }
+}
+
+#endif
+
+void rounds(Lanes& lanes, float* out, std::size_t count, numeric::InstructionSet set) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (set == numeric::InstructionSet::avx512) return rounds_avx512(lanes, out, count);
+  if (set == numeric::InstructionSet::avx2) return rounds_avx2(lanes, out, count);
+#endif
+  rounds_plain(lanes, out, count);
+}
+
+}  // namespace
+
+void fill_uniforms(StreamState start, float* out, std::size_t n, numeric::InstructionSet set) {
+  Lanes lanes = start_lanes(start);
+  const std::size_t whole = n / L;
+  rounds(lanes, out, whole, set);
+  const std::size_t rest = n - whole * L;
+  if (rest != 0) {
+    alignas(64) float last[L];
+    rounds(lanes, last, 1, set);
+    std::memcpy(out + whole * L, last, rest * sizeof(float));
+  }
+}
+
+}  // namespace pelko::random

@@ -1,0 +1,197 @@
+#include "selection/windowed_selection.h"
+
+// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <functional>
+
+#include "selection/ordered_keys.h"
+
+namespace pelko::selection {
+namespace {
+
+// Room past the end of the index lists for a vector's full-width store.
+constexpr std::size_t kSlack = 16;
+
+struct Partition {
+  std::int32_t above = 0;
+  std::int32_t inside = 0;
+  bool nan = false;
+};
+
+// Candidates with a key above hi go to `above`, those in [lo, hi] to `inside`. With `ids`
+// null the candidates are 0..n-1.
+Partition partition_plain(const float* key, const std::int32_t* ids, std::int32_t n, float lo,
+                          float hi, std::int32_t* above, std::int32_t* inside) {
+  Partition p;
+  for (std::int32_t c = 0; c < n; ++c) {
+    const std::int32_t id = ids == nullptr ? c : ids[c];
+    const float x = key[id];
+    const bool is_above = x > hi;
+    above[p.above] = id;
+    p.above += is_above ? 1 : 0;
+    inside[p.inside] = id;
+    p.inside += (!is_above && x >= lo) ? 1 : 0;
+    p.nan |= x != x;
+  }
+  return p;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) Partition partition_avx512(
+    const float* key, const std::int32_t* ids, std::int32_t n, float lo, float hi,
+    std::int32_t* above, std::int32_t* inside) {
+  Partition p;
+  const __m512 vlo = _mm512_set1_ps(lo);
+  const __m512 vhi = _mm512_set1_ps(hi);
+  const __m512i step = _mm512_set1_epi32(16);
+  __m512i iota = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  __mmask16 nan = 0;
+  std::int32_t c = 0;
+  for (; c + 16 <= n; c += 16) {
+    __m512i id;
+    __m512 x;
+    if (ids == nullptr) {
+      id = iota;
+      iota = _mm512_add_epi32(iota, step);
+      x = _mm512_loadu_ps(key + c);
+    } else {
+      id = _mm512_loadu_si512(ids + c);
+      x = _mm512_i32gather_ps(id, key, 4);
+    }
+    const __mmask16 is_above = _mm512_cmp_ps_mask(x, vhi, _CMP_GT_OQ);
+    const __mmask16 is_inside =
+        _mm512_mask_cmp_ps_mask(static_cast<__mmask16>(~is_above), x, vlo, _CMP_GE_OQ);
+    nan |= _mm512_cmp_ps_mask(x, x, _CMP_UNORD_Q);
+    // Compressing in a register and storing whole vectors is much faster than a compressing
+    // store on some processors.
+    _mm512_storeu_si512(above + p.above, _mm512_maskz_compress_epi32(is_above, id));
+    p.above += std::popcount(static_cast<unsigned>(is_above));
+    _mm512_storeu_si512(inside + p.inside, _mm512_maskz_compress_epi32(is_inside, id));
+    p.inside += std::popcount(static_cast<unsigned>(is_inside));
+  }
+  const Partition rest = partition_plain(key + (ids == nullptr ? c : 0),
+                                         ids == nullptr ? nullptr : ids + c, n - c, lo, hi,
+                                         above + p.above, inside + p.inside);
+  if (ids == nullptr) {
+    for (std::int32_t k = 0; k < rest.above; ++k) above[p.above + k] += c;
+    for (std::int32_t k = 0; k < rest.inside; ++k) inside[p.inside + k] += c;
+  }
+  p.above += rest.above;
+  p.inside += rest.inside;
+  p.nan = nan != 0 || rest.nan;
+  return p;
+}
+#endif
+
+Partition partition(const float* key, const std::int32_t* ids, std::int32_t n, float lo, float hi,
+                    std::int32_t* above, std::int32_t* inside, numeric::InstructionSet set) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (set == numeric::InstructionSet::avx512)
+    return partition_avx512(key, ids, n, lo, hi, above, inside);
+#endif
+  (void)set;
+  return partition_plain(key, ids, n, lo, hi, above, inside);
+}
+
+}  // namespace
+
+WindowedSelector::WindowedSelector()
+    : candidates_(kMaxApplicants + kSlack),
+      above_(kMaxApplicants + kSlack),
+      inside_(kMaxApplicants + kSlack),
+      ranked_(kMaxApplicants) {}
+
+std::int32_t WindowedSelector::majority_count(std::int32_t nsub, std::int32_t nsub1,
+                                              std::int32_t nf, const std::int32_t* nma,
+                                              const CompositeTable& composites,
+                                              numeric::InstructionSet set) {
+  if (nf < 1 || nf > kMaxStages || nsub < 1 || nsub > kMaxApplicants) return -1;
+  std::int32_t n = nsub;
+  bool listed = false;  // until a stage removes somebody the candidates are 0..nsub-1
+  bool missed = false;
+  for (int k = 0; k < nf; ++k) {
+    const std::int32_t m = nma[k];
+    if (m < 1 || m > n) return -1;
+    if (m == n) continue;  // nobody leaves, whatever the order
+    if (!listed) {
+      for (std::int32_t i = 0; i < n; ++i) candidates_[i] = i;
+      listed = true;
+    }
+    if (!select_stage(k, composites.xspp[k].data(), n, m, set, missed)) return -1;
+    n = m;
+  }
+  ++(missed ? misses_ : hits_);
+  if (!listed) return std::min(n, nsub1);
+  std::int32_t nmaj = 0;
+  for (std::int32_t c = 0; c < n; ++c) nmaj += candidates_[c] < nsub1 ? 1 : 0;
+  return nmaj;
+}
+
+bool WindowedSelector::select_stage(int k, const float* key, std::int32_t n, std::int32_t m,
+                                    numeric::InstructionSet set, bool& missed) {
+  const Prediction& prediction = predictions_[k];
+  if (prediction.known) {
+    // Four mean distances either side hold the cut nearly always; a miss costs one more pass.
+    const float width = 4.0f * prediction.spread;
+    const float lo = prediction.centre - width;
+    const float hi = prediction.centre + width;
+    const Partition p = partition(key, candidates_.data(), n, lo, hi, above_.data(),
+                                  inside_.data(), set);
+    if (p.nan) return false;
+    const std::int32_t wanted = m - p.above;  // taken from inside the window
+    if (wanted >= 0 && wanted <= p.inside) {
+      std::copy_n(above_.data(), p.above, candidates_.data());
+      float cut;
+      if (wanted == 0) {
+        // Everything above hi stays and everything else is at most hi: the cut is clean.
+        std::int32_t lowest = above_[0];
+        for (std::int32_t c = 1; c < p.above; ++c) lowest = key[above_[c]] < key[lowest] ? above_[c] : lowest;
+        cut = key[lowest];
+      } else {
+        // The window's candidates become the tail of the list and are selected in place.
+        std::copy_n(inside_.data(), p.inside, candidates_.data() + p.above);
+        std::int32_t* window = candidates_.data() + p.above;
+        if (wanted < p.inside) {
+          if (!keep_highest(key, window, p.inside, wanted, ranked_.data(), cut)) return false;
+        } else {
+          cut = key[*std::min_element(window, window + p.inside, [key](std::int32_t a, std::int32_t b) {
+            return key[a] < key[b];
+          })];
+        }
+      }
+      learn(k, cut, false);
+      return true;
+    }
+  }
+  missed = true;
+  float cut;
+  if (!keep_highest(key, candidates_.data(), n, m, ranked_.data(), cut)) return false;
+  learn(k, cut, true);
+  return true;
+}
+
+void WindowedSelector::learn(int k, float cut, bool missed) {
+  Prediction& p = predictions_[k];
+  if (!std::isfinite(cut)) {
+    p.known = false;
+    return;
+  }
+  const float distance = std::fabs(cut - p.centre);
+  if (!p.known) {
+    p = Prediction{true, cut, std::max(0.05f * std::fabs(cut), 1e-30f)};
+    return;
+  }
+  // Running means of the cut and of its distance from them, over about the last eight cuts.
+  p.centre += 0.125f * (cut - p.centre);
+  p.spread += 0.125f * (distance - p.spread);
+  if (missed) p.spread = std::max(2.0f * p.spread, distance);
+  p.spread = std::max(p.spread, 1e-6f * std::fabs(p.centre));
+  if (!std::isfinite(p.centre) || !std::isfinite(p.spread)) p.known = false;
+}
+
+}  // namespace pelko::selection
