@@ -67,7 +67,7 @@ void time_fast(const std::string& name, const std::string& problem) {
 
 bool compare(const std::string& name, const std::string& problem) {
   RunOptions plain_options;
-  plain_options.plain = true;
+  plain_options.engine = pelko::engine::EngineKind::reference;
   const Timed plain = run_once(problem, plain_options);
   const Timed fast = run_once(problem, RunOptions{});
   const bool same = plain.report == fast.report;

@@ -23,10 +23,10 @@ void fill_pool(pelko::selection::CompositeTable& t, int nsub, int nsub1, std::mt
   for (int i = 0; i < nsub; ++i) {
     const float shift = i < nsub1 ? 0.0f : -0.5f;
     const float common = normal(rng);
-    for (int k = 0; k < pelko::selection::kMaxStages; ++k) {
+    for (int k = 0; k < pelko::kMaxStages; ++k) {
       t.xspp[k][i] = shift + 0.6f * common + 0.8f * normal(rng);
     }
-    t.xspc[i] = t.xspp[pelko::selection::kMaxStages - 1][i];
+    t.xspc[i] = t.xspp[pelko::kMaxStages - 1][i];
   }
 }
 
@@ -51,7 +51,7 @@ int main() {
   struct Plan {
     const char* name;
     std::int32_t nf;
-    std::int32_t nma[selection::kMaxStages];
+    std::int32_t nma[pelko::kMaxStages];
   };
   const Plan plans[] = {
       {"nf 4: 4000/2000/1000/300", 4, {4000, 2000, 1000, 300}},

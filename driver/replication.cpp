@@ -54,6 +54,11 @@ void run_replications(const Problem& problem, const recordio::Clock& clock,
 
   const bool fast =
       options.engine == engine::EngineKind::fast && engine::fast_engine_applies(design);
+  // Told before the run, since the reference engine may stop it inside the selection.
+  if (options.trace != nullptr) {
+    *options.trace = engine::EngineTrace{};
+    options.trace->kind = fast ? engine::EngineKind::fast : engine::EngineKind::reference;
+  }
   const engine::EngineTrace trace =
       fast ? engine::run_fast(design, generator.position(), options.fast, errors, store)
            : engine::run_reference(design, generator, errors, store);

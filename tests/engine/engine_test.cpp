@@ -1,0 +1,102 @@
+// The fast engine's store against the reference engine's, bit for bit: every vector variant,
+// several thread counts, and stretches short enough that their boundaries fall inside slow
+// deviates and tails and replications straddle many stretches.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include "engine/engine.h"
+#include "numeric/error_facility.h"
+#include "random/generator.h"
+#include "recordio/console.h"
+#include "tests/engine/engine_support.h"
+
+namespace pelko::engine {
+namespace {
+
+using numeric::InstructionSet;
+using testing_support::random_design;
+using testing_support::same_store;
+
+struct Harness {
+  std::ostringstream out, err;
+  recordio::Console console{out, err};
+  numeric::ErrorFacility errors{console};
+  std::unique_ptr<ReplicationStore> reference = std::make_unique<ReplicationStore>();
+  std::unique_ptr<ReplicationStore> fast = std::make_unique<ReplicationStore>();
+
+  random::StreamState run_reference_from(const Design& d, std::int32_t seed1, std::int32_t seed2) {
+    random::Generator generator(console);
+    generator.setall(seed1, seed2);
+    const random::StreamState start = generator.position();
+    run_reference(d, generator, errors, *reference);
+    return start;
+  }
+};
+
+TEST(FastEngine, EqualsReferenceOnRandomDesigns) {
+  std::mt19937 source(8128);
+  Harness h;
+  for (int n = 0; n < 40; ++n) {
+    const Design d = random_design(source, n % 4);
+    const random::StreamState start = h.run_reference_from(d, 1000 + n, 5 * n + 1);
+    FastSettings settings;
+    settings.threads = 1 + n % 3;
+    settings.stretch = n % 2 == 0 ? 16384 : 97 + 13 * n;
+    const EngineTrace trace = run_fast(d, start, settings, h.errors, *h.fast);
+    ASSERT_TRUE(same_store(*h.reference, *h.fast, d.nrep))
+        << "design " << n << " nsub " << d.nsub << " nf " << d.nf << " npred " << d.npred;
+    if (n % 4 == 1) {
+      EXPECT_GT(trace.sorted, 0) << "zero weights tie at the cut";
+    }
+  }
+}
+
+TEST(FastEngine, EveryVariantAndThreadCountGivesTheSameStore) {
+  std::mt19937 source(4711);
+  Harness h;
+  Design d = random_design(source, 0, 2);
+  d.nrep = 60;
+  d.nsub = 700;
+  d.nsub1 = 500;
+  d.nf = 3;
+  d.npred = 10;
+  d.nma = {300, 120, 40, 0};
+  for (int k = 0; k < d.nf; ++k) d.wgt[k].fill(1.0f);
+  testing_support::set_up_blocks(d, 0.3f, -0.1f);
+  const random::StreamState start = h.run_reference_from(d, 24680, 13579);
+  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+    if (!numeric::supported(set)) continue;
+    for (const int threads : {1, 2, 3, 7}) {
+      // Stretches of 61 uniforms put boundaries inside every kind of deviate.
+      for (const std::size_t stretch : {std::size_t{61}, std::size_t{4099}}) {
+        FastSettings settings;
+        settings.set = set;
+        settings.threads = threads;
+        settings.stretch = stretch;
+        const EngineTrace trace = run_fast(d, start, settings, h.errors, *h.fast);
+        EXPECT_EQ(trace.set, set);
+        EXPECT_EQ(trace.threads, threads);
+        ASSERT_TRUE(same_store(*h.reference, *h.fast, d.nrep))
+            << numeric::name_of(set) << " threads " << threads << " stretch " << stretch;
+      }
+    }
+  }
+}
+
+TEST(FastEngine, AppliesOnlyWhenEveryStageRetainsSomebody) {
+  Design d;
+  d.nsub = 10;
+  d.nsub1 = 5;
+  d.nf = 2;
+  d.npred = 1;
+  d.nma = {3, 1, 0, 0};
+  EXPECT_TRUE(fast_engine_applies(d));
+  d.nma[1] = 0;
+  EXPECT_FALSE(fast_engine_applies(d));
+}
+
+}  // namespace
+}  // namespace pelko::engine

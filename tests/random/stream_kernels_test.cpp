@@ -1,0 +1,227 @@
+// The vector kernels of the uniform stream and of the normal deviates against the scalar
+// generator, bit for bit, in every variant this processor runs; advance against single steps;
+// and pinned values of the stream so that no change to the arithmetic goes unnoticed.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <sstream>
+#include <vector>
+
+#include "numeric/instruction_set.h"
+#include "random/generator.h"
+#include "random/multinormal.h"
+#include "random/normal.h"
+#include "random/normal_batch.h"
+#include "random/uniform_lanes.h"
+#include "recordio/console.h"
+
+namespace pelko::random {
+namespace {
+
+using numeric::InstructionSet;
+
+std::vector<InstructionSet> runnable_sets() {
+  std::vector<InstructionSet> sets;
+  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+    if (numeric::supported(set)) sets.push_back(set);
+  }
+  return sets;
+}
+
+std::uint32_t bits(float x) { return std::bit_cast<std::uint32_t>(x); }
+
+struct Seeded {
+  std::ostringstream out, err;
+  recordio::Console console{out, err};
+  Generator generator{console};
+  Seeded(std::int32_t seed1, std::int32_t seed2) { generator.setall(seed1, seed2); }
+};
+
+// Counts the uniforms a deviate takes.
+struct Counting {
+  Generator& generator;
+  int taken = 0;
+  float ranf() {
+    ++taken;
+    return generator.ranf();
+  }
+};
+
+TEST(Advance, EqualsSingleSteps) {
+  Seeded stepped(1234567890, 123456789);
+  std::int64_t done = 0;
+  for (const std::int64_t n : {0, 1, 63, 64, 65, 1000, 1048583, 3000000}) {
+    for (; done < n; ++done) stepped.generator.ignlgi();
+    Seeded jumped(1234567890, 123456789);
+    jumped.generator.advance(n);
+    ASSERT_EQ(jumped.generator.position().s1, stepped.generator.position().s1) << n;
+    ASSERT_EQ(jumped.generator.position().s2, stepped.generator.position().s2) << n;
+  }
+  // Unseeded, advance seeds with the default seeds first, as a draw does.
+  std::ostringstream out, err;
+  recordio::Console console(out, err);
+  Generator fresh(console);
+  fresh.advance(1);
+  Seeded seeded(1234567890, 123456789);
+  seeded.generator.ignlgi();
+  EXPECT_EQ(fresh.ignlgi(), seeded.generator.ignlgi());
+}
+
+TEST(Advance, ComposesUpToTheLargestRun) {
+  const StreamState start{987654321, 123456789};
+  for (const std::int64_t a : {std::int64_t{0}, std::int64_t{1}, std::int64_t{1} << 30,
+                               std::int64_t{49999999999}, std::int64_t{25000000000}}) {
+    for (const std::int64_t b : {std::int64_t{0}, std::int64_t{7}, std::int64_t{1} << 33,
+                                 std::int64_t{50000000000} - a}) {
+      const StreamState two_jumps = advanced(advanced(start, a), b);
+      const StreamState one_jump = advanced(start, a + b);
+      EXPECT_EQ(two_jumps.s1, one_jump.s1) << a << " + " << b;
+      EXPECT_EQ(two_jumps.s2, one_jump.s2) << a << " + " << b;
+    }
+  }
+}
+
+TEST(Advance, BlockAndGeneratorDistancesGiveTheTableMultipliers) {
+  EXPECT_EQ(power_mod(kMul1, std::int64_t{1} << 30, kMod1), 1033780774);
+  EXPECT_EQ(power_mod(kMul2, std::int64_t{1} << 30, kMod2), 1494757890);
+  EXPECT_EQ(power_mod(kMul1, std::int64_t{1} << 50, kMod1), 2082007225);
+  EXPECT_EQ(power_mod(kMul2, std::int64_t{1} << 50, kMod2), 784306273);
+  // Generator 2 starts 2^50 draws after generator 1.
+  Seeded seeded(1234567890, 123456789);
+  const StreamState second = advanced(StreamState{1234567890, 123456789}, std::int64_t{1} << 50);
+  EXPECT_EQ(second.s1, seeded.generator.initial_seed1(2));
+  EXPECT_EQ(second.s2, seeded.generator.initial_seed2(2));
+}
+
+// The first values after the default seeding, as bits, with the uniforms each deviate took.
+TEST(Stability, PinnedStreamValues) {
+  Seeded seeded(1234567890, 123456789);
+  EXPECT_EQ(bits(seeded.generator.ranf()), bits(0x1.4b7ac6p-2f));  // 0.32371053
+  Seeded again(1234567890, 123456789);
+  const float normals[] = {0x1.bd9b9p-1f,  0x1.beefdep-1f,  0x1.f26114p+0f,  0x1.f70e1cp-1f,
+                           0x1.6a75bp-2f,  -0x1.0416bp-3f, -0x1.b7c60ep-1f, 0x1.c11682p-1f};
+  const int taken[] = {1, 1, 2, 1, 1, 1, 1, 1};
+  for (int n = 0; n < 8; ++n) {
+    Counting counting{again.generator};
+    EXPECT_EQ(bits(snorm_from(counting)), bits(normals[n])) << n;
+    EXPECT_EQ(counting.taken, taken[n]) << n;
+  }
+  // genmn with p = 2, correlation 0.5: two deviates (three uniforms), mean added last.
+  Seeded draws(4711, 815);
+  float covm[4] = {1.0f, 0.5f, 0.5f, 1.0f};
+  const float mean[2] = {0.25f, -1.0f};
+  float param[param_size(2)];
+  setgmn(2, mean, covm, 2, param, draws.console);
+  float dev[2], zwork[2];
+  Counting counting{draws.generator};
+  genmn_from(param, dev, zwork, counting);
+  EXPECT_EQ(counting.taken, 3);
+  EXPECT_EQ(bits(dev[0]), 0x3ec9009cu);
+  EXPECT_EQ(bits(dev[1]), 0x3f87ba46u);
+}
+
+TEST(UniformLanes, EveryVariantEqualsRanf) {
+  for (InstructionSet set : runnable_sets()) {
+    SCOPED_TRACE(numeric::name_of(set));
+    for (const std::size_t n : {std::size_t{1}, std::size_t{63}, std::size_t{64},
+                                std::size_t{65}, std::size_t{100013}}) {
+      Seeded seeded(5, 7);
+      seeded.generator.advance(static_cast<std::int64_t>(n) * 31);
+      std::vector<float> lanes(n);
+      fill_uniforms(seeded.generator.position(), lanes.data(), n, set);
+      for (std::size_t q = 0; q < n; ++q) {
+        ASSERT_EQ(bits(lanes[q]), bits(seeded.generator.ranf())) << "n " << n << " at " << q;
+      }
+    }
+  }
+}
+
+// Scalar deviates from position q of a stream that starts at `start`.
+float scalar_deviate(StreamState start, std::size_t q, int& taken) {
+  std::ostringstream out, err;
+  recordio::Console console(out, err);
+  Generator g(console);
+  g.setall(1, 1);
+  g.set_position(advanced(start, static_cast<std::int64_t>(q)));
+  Counting counting{g};
+  const float z = snorm_from(counting);
+  taken = counting.taken;
+  return z;
+}
+
+TEST(NormalBatch, FastPathAtEveryPositionInEveryVariant) {
+  constexpr std::size_t n = 1 << 18;
+  const StreamState start{777, 888};
+  std::vector<float> u(n), plain(n), value(n);
+  std::vector<std::uint64_t> plain_slow(n / 64), slow(n / 64);
+  fill_uniforms(start, u.data(), n, InstructionSet::plain);
+  fast_deviates(u.data(), n, plain.data(), plain_slow.data(), InstructionSet::plain);
+  std::size_t slow_count = 0;
+  for (std::size_t q = 0; q < 4096; ++q) {
+    int taken = 0;
+    const float z = scalar_deviate(start, q, taken);
+    const bool is_slow = (plain_slow[q / 64] >> (q % 64) & 1) != 0;
+    ASSERT_EQ(is_slow, taken != 1) << q;
+    if (!is_slow) {
+      ASSERT_EQ(bits(plain[q]), bits(z)) << q;
+    }
+    slow_count += is_slow;
+  }
+  EXPECT_GT(slow_count, 300u);  // tails and rejections are both in there
+  for (InstructionSet set : runnable_sets()) {
+    SCOPED_TRACE(numeric::name_of(set));
+    fast_deviates(u.data(), n, value.data(), slow.data(), set);
+    for (std::size_t q = 0; q < n; ++q) ASSERT_EQ(bits(value[q]), bits(plain[q])) << q;
+    EXPECT_EQ(slow, plain_slow);
+  }
+  // A first uniform of exactly one half folds to strip 31 with ustar 1.
+  const float half = 0.5f;
+  float at_half[64];
+  std::vector<float> halves(64, half);
+  std::uint64_t half_slow = 0;
+  for (InstructionSet set : runnable_sets()) {
+    fast_deviates(halves.data(), 64, at_half, &half_slow, set);
+    EXPECT_EQ(half_slow, 0u);
+    EXPECT_EQ(bits(at_half[0]),
+              bits(normal_detail::fast_path_value(normal_detail::split_first(half))));
+  }
+}
+
+// The chain of a stretch equals the generator's own deviates, for stretches that end inside
+// slow deviates, and deviates that run past the loaded uniforms.
+TEST(NormalBatch, StretchWalkEqualsSnormInEveryVariant) {
+  for (InstructionSet set : runnable_sets()) {
+    SCOPED_TRACE(numeric::name_of(set));
+    for (const std::size_t length : {std::size_t{1}, std::size_t{64}, std::size_t{333},
+                                     std::size_t{70001}}) {
+      Seeded seeded(4242, 2424);
+      UniformStretch stretch(length);
+      stretch.load(seeded.generator.position(), length, set);
+      std::vector<float> out(length);
+      std::size_t written = 0;
+      const std::size_t exit = stretch.walk(0, length, out.data(), length, written);
+      std::size_t position = 0;
+      for (std::size_t d = 0; d < written; ++d) {
+        Counting counting{seeded.generator};
+        ASSERT_EQ(bits(out[d]), bits(snorm_from(counting))) << "length " << length << " at " << d;
+        position += static_cast<std::size_t>(counting.taken);
+      }
+      EXPECT_EQ(exit, position);
+      EXPECT_GE(exit, length);
+    }
+  }
+  // Deviates starting at and beyond the loaded uniforms read on from the stream position.
+  const StreamState start{31337, 73313};
+  UniformStretch stretch(100);
+  stretch.load(start, 100, InstructionSet::plain);
+  for (std::size_t q = 100; q < 400; ++q) {
+    std::size_t consumed = 0;
+    int taken = 0;
+    ASSERT_EQ(bits(stretch.deviate_at(q, consumed)), bits(scalar_deviate(start, q, taken))) << q;
+    ASSERT_EQ(consumed, static_cast<std::size_t>(taken)) << q;
+  }
+}
+
+}  // namespace
+}  // namespace pelko::random

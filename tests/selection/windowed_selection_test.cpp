@@ -1,0 +1,91 @@
+// The windowed selection against the sorting selection over sequences of pools, as a run
+// feeds it: continuous pools (where the windows must hold), drifting and jumping cuts (where
+// they miss), and ties, signed zeros and NaN at a cut (where it must hand over).
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include "numeric/instruction_set.h"
+#include "selection/selection.h"
+#include "selection/windowed_selection.h"
+
+namespace pelko::selection {
+namespace {
+
+using numeric::InstructionSet;
+
+struct Pools {
+  std::ostringstream out, err;
+  recordio::Console console{out, err};
+  numeric::ErrorFacility errors{console};
+  std::unique_ptr<CompositeTable> table = std::make_unique<CompositeTable>();
+  Selector sorter;
+};
+
+// kind 0: continuous; 1: a coarse grid of values (ties everywhere); 2: signed zeros and
+// denormals only on one stage; 3: a NaN now and then; 4: the scale jumps between pools.
+void fill(CompositeTable& t, std::mt19937& source, int nsub, int nf, int kind, int pool) {
+  std::normal_distribution<float> normal;
+  const float scale = kind == 4 ? (pool % 5 == 0 ? 100.0f : 1.0f) : 1.0f;
+  for (int i = 0; i < nsub; ++i) {
+    for (int k = 0; k < nf; ++k) {
+      float x = scale * normal(source) + static_cast<float>(pool % 7) * 0.01f;
+      if (kind == 1) x = static_cast<float>(static_cast<int>(x * 4.0f)) / 4.0f;
+      if (kind == 2 && k == nf - 1) {
+        const float pick = normal(source);
+        x = pick > 0.5f ? 0.0f : pick > 0.0f ? -0.0f : pick > -0.5f ? 1e-45f : -1e-45f;
+      }
+      if (kind == 3 && source() % 5000 == 0) x = std::numeric_limits<float>::quiet_NaN();
+      t.xspp[k][i] = x;
+    }
+    t.xspc[i] = t.xspp[nf - 1][i];
+  }
+}
+
+TEST(WindowedSelection, AgreesWithTheSortingSelection) {
+  std::mt19937 source(31415);
+  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+    if (!numeric::supported(set)) continue;
+    SCOPED_TRACE(numeric::name_of(set));
+    for (int kind = 0; kind < 5; ++kind) {
+      Pools p;
+      WindowedSelector windowed;
+      const int nsub = kind == 0 ? 10000 : 50 + kind * 397;
+      const int nsub1 = nsub / 3;
+      const int nf = 1 + kind % 4;
+      std::int32_t nma[kMaxStages] = {nsub * 2 / 5, nsub / 5, nsub / 10, nsub / 20 + 1};
+      if (kind == 3) nma[1] = nma[0];  // a stage that removes nobody
+      int handed_over = 0;
+      for (int pool = 0; pool < 60; ++pool) {
+        fill(*p.table, source, nsub, nf, kind, pool);
+        const SelectionResult exact = p.sorter.value(nsub, nsub1, nf, nma, *p.table, p.errors);
+        const std::int32_t nmaj = windowed.majority_count(nsub, nsub1, nf, nma, *p.table, set);
+        if (nmaj < 0) {
+          ++handed_over;
+          continue;
+        }
+        const SelectionResult fast = majority_rates(nsub, nsub1, nmaj, nma[nf - 1]);
+        ASSERT_EQ(fast.AI, exact.AI) << "kind " << kind << " pool " << pool;
+        ASSERT_EQ(fast.SRA, exact.SRA) << "kind " << kind << " pool " << pool;
+        ASSERT_EQ(fast.SRI, exact.SRI) << "kind " << kind << " pool " << pool;
+        ASSERT_EQ(fast.aidef, exact.aidef) << "kind " << kind << " pool " << pool;
+      }
+      if (kind == 0) {
+        EXPECT_EQ(handed_over, 0);
+        EXPECT_GT(windowed.hits(), 50);  // after the first pools the windows hold the cuts
+      }
+      if (kind == 1 || kind == 2) {
+        EXPECT_GT(handed_over, 0);
+      }
+      if (kind == 4) {
+        EXPECT_GT(windowed.misses(), 1);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pelko::selection
