@@ -120,7 +120,10 @@ def wilson(successes, n):
     denominator = 1 + Z95 ** 2 / n
     centre = (p + Z95 ** 2 / (2 * n)) / denominator
     half = Z95 * math.sqrt(p * (1 - p) / n + Z95 ** 2 / (4 * n * n)) / denominator
-    return (max(0.0, centre - half), min(1.0, centre + half))
+    # At 0 or n successes the interval ends exactly at 0 or 1.
+    low = 0.0 if successes == 0 else max(0.0, centre - half)
+    high = 1.0 if successes == n else min(1.0, centre + half)
+    return (low, high)
 
 
 def four_fifths(report):
