@@ -96,6 +96,8 @@ TEST(CheckFindings, EachProblemClassIsNamedOnItsLine) {
        "line 3 holds 2 of the 3 numbers of the effect sizes; pelko takes the rest from line 4"},
       {"too many numbers", replace_line(kProblem, 7, "1 1 0 0.5"), true, Severity::warning, 7, 7,
        "1 more after the last of the weights of stage 1"},
+      {"a huge repeat after the last number", replace_line(kProblem, 7, "1 1 0 999999999*1"), true,
+       Severity::warning, 7, 7, "1000 more after the last of the weights of stage 1"},
       {"lower triangle", kHead + kEffects + "1.0\n0.3 1.0\n0.2 0.4 1.0\n" + kWeights, false,
        Severity::error, 4, 1, "lower triangle"},
       {"asymmetric", replace_line(kProblem, 6, "0.25 0.4 1.0"), true, Severity::warning, 6, 1,
