@@ -65,6 +65,16 @@ TEST(CheckValues, EachValueCarriesItsPlaceAndWhatPelkoTookItAs) {
   EXPECT_TRUE(result.runs);
 }
 
+TEST(CheckValues, LinesEndingInCarriageReturnAndLineFeedCountLikeLineFeeds) {
+  const CheckResult result = check_problem("20 10 5 1 1\r\n5\r\n\r\n-0.5\r\n1\r\n 2\r\n");
+  ASSERT_EQ(result.values.size(), 9u);
+  EXPECT_EQ(result.values[6].field, "difp(1)");
+  EXPECT_EQ(result.values[6].line, 4);
+  EXPECT_EQ(result.values[8].line, 6);
+  EXPECT_EQ(result.values[8].column, 2);
+  EXPECT_TRUE(result.findings.empty());
+}
+
 struct ProblemClass {
   std::string name;
   std::string input;
