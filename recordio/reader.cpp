@@ -65,27 +65,45 @@ void FreeFormReader::read_begin() {
   if (at_end_) fail("read start", "end of file");
   repeat_ = 0;
   quit_ = false;
+  if (listener_ != nullptr) listener_->request_started(next_offset());
 }
 
 void FreeFormReader::read_item(std::int32_t& destination) {
-  if (read_value(ItemType::integer)) destination = to_integer(value_);
+  const bool present = read_value(ItemType::integer);
+  if (present) destination = to_integer(value_);
+  report_item(present);
 }
 
 void FreeFormReader::read_item(float& destination) {
-  if (read_value(ItemType::real)) destination = to_real(value_);
+  const bool present = read_value(ItemType::real);
+  if (present) destination = to_real(value_);
+  report_item(present);
 }
 
 void FreeFormReader::read_end() {
   repeat_ = 0;
-  if (at_end_) return;
-  int c;
-  do {
-    c = next();
-  } while (c != '\n' && c != kEnd);
+  const std::uint64_t first = next_offset();
+  if (!at_end_) {
+    int c;
+    do {
+      c = next();
+    } while (c != '\n' && c != kEnd);
+  }
+  if (listener_ != nullptr) listener_->request_ended(first, next_offset());
+}
+
+void FreeFormReader::report_item(bool present) {
+  if (listener_ == nullptr) return;
+  using Kind = ReadListener::ItemKind;
+  const Kind kind = present ? Kind::value : quit_ ? Kind::skipped : Kind::null;
+  listener_->item_read(kind, value_, entry_first_, entry_last_);
 }
 
 bool FreeFormReader::read_value(ItemType type) {
-  if (quit_) return false;
+  if (quit_) {
+    entry_first_ = entry_last_ = next_offset();
+    return false;
+  }
   if (at_end_) fail("list in", "end of file");
   if (repeat_ == 0) {
     value_present_ = false;
@@ -93,6 +111,8 @@ bool FreeFormReader::read_value(ItemType type) {
     do {
       c = next();
     } while (is_white(c));
+    entry_first_ = last_offset_;
+    entry_last_ = last_offset_ + 1;
     if (c == kEnd) fail("list in", "end of file");
     if (c == ',') {
       repeat_ = 0;  // a null entry of its own, its comma already consumed
@@ -104,6 +124,7 @@ bool FreeFormReader::read_value(ItemType type) {
     }
     push_back(c);
     parse_number(type);
+    entry_last_ = last_offset_;  // the character that ended the number
   }
   // The comma after a repeated value separates it from the next entry only once the last
   // repetition has been handed out; until then it stays for a later item to consume.
@@ -227,6 +248,7 @@ void FreeFormReader::parse_number(ItemType type) {
 int FreeFormReader::next() {
   if (has_pushback_) {
     has_pushback_ = false;
+    last_offset_ = pushback_offset_;
     return pushback_;
   }
   return read_raw();
@@ -235,9 +257,15 @@ int FreeFormReader::next() {
 void FreeFormReader::push_back(int c) {
   has_pushback_ = true;
   pushback_ = c;
+  pushback_offset_ = last_offset_;
+}
+
+std::uint64_t FreeFormReader::next_offset() const {
+  return has_pushback_ ? pushback_offset_ : raw_offset_;
 }
 
 int FreeFormReader::read_raw() {
+  last_offset_ = raw_offset_;
   if (at_end_) return kEnd;
   std::string error;
   try {
@@ -251,9 +279,11 @@ int FreeFormReader::read_raw() {
         at_end_ = true;
         return kEnd;
       }
+      ++raw_offset_;
       // Text-mode reading: a carriage return right before a line feed is dropped.
       if (Traits::to_char_type(c) == '\r' && Traits::eq_int_type(buffer->sgetc(), '\n')) {
         buffer->sbumpc();
+        ++raw_offset_;
         return '\n';
       }
       return static_cast<unsigned char>(Traits::to_char_type(c));
