@@ -1,5 +1,9 @@
 #include "engine/composites.h"
 
+// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -10,46 +14,50 @@ namespace {
 constexpr int kTile = 32;
 
 template <bool Fused>
-[[gnu::always_inline]] inline float add(float s, float a, float x) {
+[[gnu::always_inline]] inline double add(double s, double a, double x) {
   if constexpr (Fused) {
-    return random::add_product_fused(s, a, x);
+    return random::add_product_fused_wide(s, a, x);
   } else {
-    return random::add_product(s, a, x);
+    return random::add_product_wide(s, a, x);
   }
 }
 
 // The tile of applicants [start, start + n), n <= kTile, whose group block is `param`. Every
 // loop over b repeats one applicant's arithmetic (genmn's scores, then the composites), so
-// running the lanes side by side changes no rounding.
+// running the lanes side by side changes no rounding. Lanes hold their single-precision values
+// in double, which is exact, so each value is widened once rather than at every use.
 template <bool Fused>
 [[gnu::always_inline]] inline void form_tile(const Design& design, const float* param,
                                              const float* deviates, int start, int n,
                                              selection::CompositeTable& table) {
   const int p = design.npred;
-  alignas(64) float z[kMaxPredictors][kTile];
-  alignas(64) float dev[kMaxPredictors][kTile];
-  alignas(64) float sum[kTile];
+  alignas(64) double z[kMaxPredictors][kTile];
+  alignas(64) double dev[kMaxPredictors][kTile];
+  alignas(64) double sum[kTile];
   for (int b = 0; b < n; ++b)
     for (int j = 0; j < p; ++j) z[j][b] = deviates[b * p + j];
   for (int b = n; b < kTile; ++b)
-    for (int j = 0; j < p; ++j) z[j][b] = 0.0f;
+    for (int j = 0; j < p; ++j) z[j][b] = 0.0;
 
   for (int i = 1; i <= p; ++i) {
-    for (int b = 0; b < kTile; ++b) sum[b] = 0.0f;
+    for (int b = 0; b < kTile; ++b) sum[b] = 0.0;
     for (int j = 1; j <= i; ++j) {
-      const float r = param[random::factor_index(p, j, i)];
+      const double r = param[random::factor_index(p, j, i)];
       for (int b = 0; b < kTile; ++b) sum[b] = add<Fused>(sum[b], r, z[j - 1][b]);
     }
-    const float mean = param[i];
-    for (int b = 0; b < kTile; ++b) dev[i - 1][b] = random::plus_mean(sum[b], mean);
+    const double mean = param[i];
+    for (int b = 0; b < kTile; ++b) dev[i - 1][b] = random::plus_mean_wide(sum[b], mean);
   }
+  alignas(64) float composite[kTile];
   for (int k = 0; k < design.nf; ++k) {
-    for (int b = 0; b < kTile; ++b) sum[b] = 0.0f;
+    for (int b = 0; b < kTile; ++b) sum[b] = 0.0;
     for (int j = 0; j < p; ++j) {
-      const float w = design.wgt[k][j];
+      const double w = design.wgt[k][j];
       for (int b = 0; b < kTile; ++b) sum[b] = add<Fused>(sum[b], w, dev[j][b]);
     }
-    std::memcpy(table.xspp[k].data() + start, sum, static_cast<std::size_t>(n) * sizeof(float));
+    for (int b = 0; b < kTile; ++b) composite[b] = static_cast<float>(sum[b]);
+    std::memcpy(table.xspp[k].data() + start, composite,
+                static_cast<std::size_t>(n) * sizeof(float));
   }
 }
 
@@ -77,16 +85,73 @@ void form_plain(const Design& design, const float* deviates, int first, int last
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
+
+// One vector of applicants at a time with every value in a register: the scores' and the
+// composites' sums are chains of fused multiply-adds, each rounded to single precision as
+// add_product_fused_wide rounds it, and the vectors of neighbouring applicants overlap.
+#define PELKO_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"), always_inline))
+#define PELKO_AVX2 __attribute__((target("avx2,fma"), always_inline))
+
+struct Lanes512 {
+  using Wide = __m512d;
+  static constexpr int kWidth = 8;
+  PELKO_AVX512 static Wide zero() { return _mm512_setzero_pd(); }
+  PELKO_AVX512 static Wide splat(float x) { return _mm512_set1_pd(x); }
+  PELKO_AVX512 static Wide to_float_and_back(Wide x) {
+    return _mm512_cvtps_pd(_mm512_cvtpd_ps(x));
+  }
+  PELKO_AVX512 static Wide fused(Wide s, Wide a, Wide b) { return _mm512_fmadd_pd(a, b, s); }
+  PELKO_AVX512 static Wide add(Wide a, Wide b) { return _mm512_add_pd(a, b); }
+  // Deviate j of applicants 0..7 of `deviates`, p deviates per applicant.
+  PELKO_AVX512 static Wide deviate(const float* deviates, int p, int j) {
+    const __m256i index = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                             _mm256_set1_epi32(p));
+    return _mm512_cvtps_pd(_mm256_i32gather_ps(deviates + j, index, 4));
+  }
+  PELKO_AVX512 static void store(float* out, Wide x) { _mm256_storeu_ps(out, _mm512_cvtpd_ps(x)); }
+};
+
+struct Lanes256 {
+  using Wide = __m256d;
+  static constexpr int kWidth = 4;
+  PELKO_AVX2 static Wide zero() { return _mm256_setzero_pd(); }
+  PELKO_AVX2 static Wide splat(float x) { return _mm256_set1_pd(x); }
+  PELKO_AVX2 static Wide to_float_and_back(Wide x) {
+    return _mm256_cvtps_pd(_mm256_cvtpd_ps(x));
+  }
+  PELKO_AVX2 static Wide fused(Wide s, Wide a, Wide b) { return _mm256_fmadd_pd(a, b, s); }
+  PELKO_AVX2 static Wide add(Wide a, Wide b) { return _mm256_add_pd(a, b); }
+  PELKO_AVX2 static Wide deviate(const float* deviates, int p, int j) {
+    const __m128i index = _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(p));
+    return _mm256_cvtps_pd(_mm_i32gather_ps(deviates + j, index, 4));
+  }
+  PELKO_AVX2 static void store(float* out, Wide x) { _mm_storeu_ps(out, _mm256_cvtpd_ps(x)); }
+};
+
+namespace lanes256 {
+using Lanes = Lanes256;
+#define PELKO_LANES_TARGET __attribute__((target("avx2,fma")))
+#include "engine/composite_lanes.inc"
+#undef PELKO_LANES_TARGET
+}  // namespace lanes256
+
+namespace lanes512 {
+using Lanes = Lanes512;
+#define PELKO_LANES_TARGET __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma")))
+#include "engine/composite_lanes.inc"
+#undef PELKO_LANES_TARGET
+}  // namespace lanes512
+
 __attribute__((target("avx2,fma"))) void form_avx2(const Design& design, const float* deviates,
                                                    int first, int last,
                                                    selection::CompositeTable& table) {
-  form_range<true>(design, deviates, first, last, table);
+  lanes256::form_range_in_lanes(design, deviates, first, last, table);
 }
 
 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"))) void form_avx512(
     const Design& design, const float* deviates, int first, int last,
     selection::CompositeTable& table) {
-  form_range<true>(design, deviates, first, last, table);
+  lanes512::form_range_in_lanes(design, deviates, first, last, table);
 }
 #endif
 

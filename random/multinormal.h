@@ -8,23 +8,32 @@
 
 namespace pelko::random {
 
-// s + a*b rounded once to single precision. The product of two floats is exact in double, so
-// this is also a double fused multiply-add of a, b and s rounded to float: add_product_fused.
+// s + a*b rounded once to single precision, for floats s, a, b held in double (exactly). The
+// product of two floats is exact in double, so a double fused multiply-add of a, b and s rounds
+// the same: add_product_fused, for processors that have one.
+inline double add_product_wide(double s, double a, double b) {
+  return static_cast<double>(static_cast<float>(s + a * b));
+}
+#if defined(__GNUC__)
+[[gnu::always_inline]] inline double add_product_fused_wide(double s, double a, double b) {
+  return static_cast<double>(static_cast<float>(__builtin_fma(a, b, s)));
+}
+#endif
+
 inline float add_product(float s, float a, float b) {
-  return static_cast<float>(static_cast<double>(s) +
-                            static_cast<double>(a) * static_cast<double>(b));
+  return static_cast<float>(add_product_wide(s, a, b));
 }
 #if defined(__GNUC__)
 [[gnu::always_inline]] inline float add_product_fused(float s, float a, float b) {
-  return static_cast<float>(
-      __builtin_fma(static_cast<double>(a), static_cast<double>(b), static_cast<double>(s)));
+  return static_cast<float>(add_product_fused_wide(s, a, b));
 }
 #endif
 
 // e + mean rounded to single precision, the last step of a score.
-inline float plus_mean(float e, float mean) {
-  return static_cast<float>(static_cast<double>(e) + static_cast<double>(mean));
+inline double plus_mean_wide(double e, double mean) {
+  return static_cast<double>(static_cast<float>(e + mean));
 }
+inline float plus_mean(float e, float mean) { return static_cast<float>(plus_mean_wide(e, mean)); }
 
 // Size of the parameter block for p variables: p * (p + 3) / 2 + 1.
 constexpr int param_size(int p) { return p * (p + 3) / 2 + 1; }
