@@ -1,5 +1,8 @@
 #pragma once
 // Standard normal deviates by the Ahrens-Dieter FL method.
+#include <bit>
+#include <cstdint>
+
 #include "random/generator.h"
 
 namespace pelko::random {
@@ -42,7 +45,7 @@ inline constexpr float h[31] = {
 namespace normal_detail {
 
 // Every formula is evaluated in double and rounded to float on assignment.
-inline float to_f(double x) { return static_cast<float>(x); }
+constexpr float to_f(double x) { return static_cast<float>(x); }
 
 // (0.5*w + aa)*w, the bound of the Forsythe comparison.
 inline float bound(float w, float aa) {
@@ -81,21 +84,52 @@ float centre_rejection(Uniform& uniform, int i, float ustar, float s) {
   }
 }
 
+// Step 9a and 9b: the tail's doublings of u < 1, which fix the tail strip.
+struct TailStart {
+  float aa;
+  int i;
+  float u;
+};
+
+// The strip bases after k doublings, k = 0..25: aa only depends on how many there were.
+struct TailBases {
+  float aa[26];
+};
+constexpr TailBases tail_bases() {
+  TailBases bases{};
+  bases.aa[0] = normal_tables::a[31];
+  for (int k = 1; k < 26; ++k) {
+    bases.aa[k] = to_f(static_cast<double>(bases.aa[k - 1]) +
+                       static_cast<double>(normal_tables::d[6 + k - 2]));
+  }
+  return bases;
+}
+inline constexpr TailBases kTailBases = tail_bases();
+
+inline TailStart tail_start(float u) {
+  // Doubling is exact, so the loop of 9a doubles u once and then once more for every binary
+  // place it lies below 1: the count is read off its exponent.
+  const float doubled = to_f(static_cast<double>(u) + static_cast<double>(u));
+  // doubled = 1.f * 2^e with e >= -24 (it is at least 2^-24)
+  const int e = static_cast<int>((std::bit_cast<std::uint32_t>(doubled) >> 23) & 0xff) - 127;
+  const int k = e >= 0 ? 0 : -e;
+  const float scaled = doubled * std::bit_cast<float>(static_cast<std::uint32_t>(127 + k) << 23);
+  return TailStart{kTailBases.aa[k], 6 + k, to_f(static_cast<double>(scaled) - 1.0)};
+}
+
+// Step 9c: the offset inside tail strip i.
+inline float tail_offset(float u, int i) {
+  return to_f(static_cast<double>(u) * static_cast<double>(normal_tables::d[i - 1]));
+}
+
 // The tail beyond a(32); u < 1 holds the bits of the first uniform left after the strip choice.
 template <class Uniform>
 float tail(Uniform& uniform, float u, float s) {
-  using namespace normal_tables;
-  int i = 6;
-  float aa = a[31];
-  u = to_f(static_cast<double>(u) + static_cast<double>(u));
-  while (u < 1.0f) {
-    aa = to_f(static_cast<double>(aa) + static_cast<double>(d[i - 1]));
-    ++i;
-    u = to_f(static_cast<double>(u) + static_cast<double>(u));
-  }
-  u = to_f(static_cast<double>(u) - 1.0);
+  const TailStart start = tail_start(u);
+  const float aa = start.aa;
+  u = start.u;
   for (;;) {
-    const float w = to_f(static_cast<double>(u) * static_cast<double>(d[i - 1]));
+    const float w = tail_offset(u, start.i);
     float tt = bound(w, aa);
     float ustar;
     for (;;) {

@@ -38,6 +38,8 @@ struct PaddedTables {
   alignas(64) float a[32];
   alignas(64) float t[32];
   alignas(64) float h[32];
+  alignas(64) float d[32];
+  alignas(64) float tail_bases[32];
 };
 
 constexpr PaddedTables padded() {
@@ -46,6 +48,8 @@ constexpr PaddedTables padded() {
     p.a[k] = normal_tables::a[k];
     p.t[k] = k < 31 ? normal_tables::t[k] : 2.0f;
     p.h[k] = k < 31 ? normal_tables::h[k] : 0.0f;
+    p.d[k] = k < 31 ? normal_tables::d[k] : 0.0f;
+    p.tail_bases[k] = k < 26 ? normal_detail::kTailBases.aa[k] : 0.0f;
   }
   return p;
 }
@@ -151,6 +155,63 @@ PELKO_AVX512 void fast_deviates_avx512(const float* u, std::size_t n, float* val
   }
 }
 
+// The slow deviates side by side. A lane holds one deviate and takes one uniform per round; its
+// state says what that uniform is for (the step of the scalar method it stands at):
+enum SlowStep : int {
+  kCentreStep6 = 0,    // u of step 6, then the test of 7b
+  kCentreStep7c = 1,   // u of 7c, tested at 7d
+  kCentreStep7a = 2,   // ustar of 7a, then the test of 7b
+  kCentreStep7e = 3,   // ustar of 7e, then the test of step 5
+  kTailStep9e = 4,     // ustar of 9e
+  kTailStep9f = 5,     // u of 9f
+  kTailStep9g = 6,     // u of 9g, then 9c
+};
+
+
+// (0.5 * w + aa) * w and aa + w for 16 lanes, in double as the scalar path evaluates them.
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 bound16(__m512 w,
+                                                                                  __m512 aa) {
+  const __m512d half = _mm512_set1_pd(0.5);
+  const __m512d w_lo = _mm512_cvtps_pd(_mm512_castps512_ps256(w));
+  const __m512d w_hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(w, 1));
+  const __m512d a_lo = _mm512_cvtps_pd(_mm512_castps512_ps256(aa));
+  const __m512d a_hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(aa, 1));
+  const __m256 lo = _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(half, w_lo), a_lo), w_lo));
+  const __m256 hi = _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(half, w_hi), a_hi), w_hi));
+  return _mm512_insertf32x8(_mm512_castps256_ps512(lo), hi, 1);
+}
+
+// (x - y) * z, x * z and x + y for 16 lanes, each in double and rounded once to single.
+enum class Form { difference_times, times, sum };
+template <Form F>
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 in_double(__m512 x,
+                                                                                     __m512 y,
+                                                                                     __m512 z) {
+  __m256 halves[2];
+  for (int part = 0; part < 2; ++part) {
+    const __m512d xd = _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(x) : _mm512_extractf32x8_ps(x, 1));
+    const __m512d yd = _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(y) : _mm512_extractf32x8_ps(y, 1));
+    const __m512d zd = _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(z) : _mm512_extractf32x8_ps(z, 1));
+    __m512d r;
+    if constexpr (F == Form::difference_times) r = _mm512_mul_pd(_mm512_sub_pd(xd, yd), zd);
+    if constexpr (F == Form::times) r = _mm512_mul_pd(xd, zd);
+    if constexpr (F == Form::sum) r = _mm512_add_pd(xd, yd);
+    halves[part] = _mm512_cvtpd_ps(r);
+  }
+  return _mm512_insertf32x8(_mm512_castps256_ps512(halves[0]), halves[1], 1);
+}
+
+// The active lanes at step s, and lanes m moved on to step s.
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __mmask16 lanes_at(
+    __mmask16 active, __m512i step, SlowStep s) {
+  return static_cast<__mmask16>(active & _mm512_cmpeq_epi32_mask(step, _mm512_set1_epi32(s)));
+}
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline void go(__m512i& step,
+                                                                              __mmask16 m,
+                                                                              SlowStep s) {
+  step = _mm512_mask_mov_epi32(step, m, _mm512_set1_epi32(s));
+}
+
 #endif
 
 // Reads the stretch's uniforms, then computes the ones after it from the stream position.
@@ -195,6 +256,8 @@ UniformStretch::UniformStretch(std::size_t capacity) {
   uniforms_.resize(words * 64);
   values_.resize(words * 64);
   slow_.resize(words);
+  steps_.resize(words * 64);
+  queue_.resize(words * 64 + 16);
 }
 
 void UniformStretch::load(StreamState state, std::size_t length, numeric::InstructionSet set) {
@@ -203,7 +266,182 @@ void UniformStretch::load(StreamState state, std::size_t length, numeric::Instru
   loaded_ = (length + kMargin + 63) / 64 * 64;
   fill_uniforms(state, uniforms_.data(), loaded_, set);
   fast_deviates(uniforms_.data(), loaded_, values_.data(), slow_.data(), set);
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (set == numeric::InstructionSet::avx512) return finish_slow_avx512();
+#endif
+  finish_slow_plain();
 }
+
+void UniformStretch::finish_slow_plain() {
+  for (std::size_t word = 0; word * 64 < length_; ++word) {
+    for (std::uint64_t bits = slow_[word]; bits != 0; bits &= bits - 1) {
+      const std::size_t q = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (q >= length_) break;
+      std::size_t consumed = 0;
+      values_[q] = deviate_at(q, consumed);
+      steps_[q] = static_cast<std::uint32_t>(consumed);
+    }
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"))) void
+UniformStretch::finish_slow_avx512() {
+  // The queue of slow starts, in order, with room for a whole vector read past its end.
+  std::size_t queued = 0;
+  for (std::size_t word = 0; word * 64 < length_; ++word) {
+    for (std::uint64_t bits = slow_[word]; bits != 0; bits &= bits - 1) {
+      const std::size_t q = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (q >= length_) break;
+      queue_[queued++] = static_cast<std::int32_t>(q);
+    }
+  }
+  const float* const u = uniforms_.data();
+  const __m512 a_lo = _mm512_load_ps(kTables.a), a_hi = _mm512_load_ps(kTables.a + 16);
+  const __m512 t_lo = _mm512_load_ps(kTables.t), t_hi = _mm512_load_ps(kTables.t + 16);
+  const __m512 h_lo = _mm512_load_ps(kTables.h), h_hi = _mm512_load_ps(kTables.h + 16);
+  const __m512 d_lo = _mm512_load_ps(kTables.d), d_hi = _mm512_load_ps(kTables.d + 16);
+  const __m512 b_lo = _mm512_load_ps(kTables.tail_bases), b_hi = _mm512_load_ps(kTables.tail_bases + 16);
+  const __m512i one = _mm512_set1_epi32(1);
+  const __m512 fone = _mm512_set1_ps(1.0f);
+  const __m512i last_loaded = _mm512_set1_epi32(static_cast<std::int32_t>(loaded_) - 1);
+
+  __m512i start = _mm512_setzero_si512(), position = start, step = start, strip = start;
+  __m512 negative = _mm512_setzero_ps(), aa = negative, w = negative, tt = negative;
+  __m512 ustar = negative;
+  __mmask16 active = 0;
+  std::size_t head = 0;
+  alignas(64) std::int32_t starts[16];
+  alignas(64) std::int32_t positions[16];
+  alignas(64) float results[16];
+  for (;;) {
+    // Free lanes take the next slow starts, set up by steps 1 to 4 (and 9a to 9c in the tail)
+    // as split_first and tail_start do; every step there is exact in single precision but
+    // the tail's offset and bound, done in double.
+    const auto free = static_cast<unsigned>(static_cast<__mmask16>(~active));
+    const auto take = static_cast<unsigned>(
+        std::min<std::size_t>(static_cast<std::size_t>(std::popcount(free)), queued - head));
+    if (take > 0) {
+      const auto fresh = static_cast<__mmask16>(_pdep_u32((1u << take) - 1u, free));
+      const __m512i q = _mm512_maskz_expand_epi32(fresh, _mm512_loadu_si512(queue_.data() + head));
+      head += take;
+      const __m512 x = _mm512_mask_i32gather_ps(fone, fresh, q, u, 4);
+      const __mmask16 neg = _mm512_cmp_ps_mask(x, _mm512_set1_ps(0.5f), _CMP_GT_OQ);
+      const __m512 doubled = _mm512_add_ps(x, x);
+      const __m512 scaled = _mm512_mul_ps(_mm512_mask_sub_ps(doubled, neg, doubled, fone),
+                                          _mm512_set1_ps(32.0f));
+      const __m512i i = _mm512_min_epi32(_mm512_cvttps_epi32(scaled), _mm512_set1_epi32(31));
+      const __mmask16 centre = _mm512_mask_test_epi32_mask(fresh, i, i);
+      const auto tail = static_cast<__mmask16>(fresh & ~centre);
+      // Centre: aa = a(i), the position inside the strip in ustar.
+      aa = _mm512_mask_mov_ps(aa, centre,
+                              _mm512_permutex2var_ps(a_lo, _mm512_sub_epi32(i, one), a_hi));
+      ustar = _mm512_mask_mov_ps(ustar, centre, _mm512_sub_ps(scaled, _mm512_cvtepi32_ps(i)));
+      strip = _mm512_mask_mov_epi32(strip, centre, i);
+      step = _mm512_mask_mov_epi32(step, centre, _mm512_set1_epi32(kCentreStep6));
+      if (tail != 0) {
+        // The doublings of 9a, read off the exponent of 2u.
+        const __m512 twice = _mm512_add_ps(scaled, scaled);
+        const __m512i e = _mm512_sub_epi32(
+            _mm512_srli_epi32(_mm512_castps_si512(twice), 23), _mm512_set1_epi32(127));
+        const __m512i k = _mm512_max_epi32(_mm512_sub_epi32(_mm512_setzero_si512(), e),
+                                           _mm512_setzero_si512());
+        const __m512 power = _mm512_castsi512_ps(
+            _mm512_slli_epi32(_mm512_add_epi32(k, _mm512_set1_epi32(127)), 23));
+        const __m512 rest = _mm512_sub_ps(_mm512_mul_ps(twice, power), fone);
+        const __m512i tail_strip = _mm512_add_epi32(k, _mm512_set1_epi32(6));
+        const __m512 base = _mm512_permutex2var_ps(b_lo, k, b_hi);
+        const __m512 offset = in_double<Form::times>(
+            rest, rest, _mm512_permutex2var_ps(d_lo, _mm512_sub_epi32(tail_strip, one), d_hi));
+        aa = _mm512_mask_mov_ps(aa, tail, base);
+        w = _mm512_mask_mov_ps(w, tail, offset);
+        tt = _mm512_mask_mov_ps(tt, tail, bound16(offset, base));
+        strip = _mm512_mask_mov_epi32(strip, tail, tail_strip);
+        step = _mm512_mask_mov_epi32(step, tail, _mm512_set1_epi32(kTailStep9e));
+      }
+      negative = _mm512_mask_mov_ps(negative, fresh, _mm512_maskz_mov_ps(neg, fone));
+      start = _mm512_mask_mov_epi32(start, fresh, q);
+      position = _mm512_mask_mov_epi32(position, fresh, _mm512_add_epi32(q, one));
+      active |= fresh;
+    }
+    if (active == 0) break;
+
+    const __m512 x = _mm512_mask_i32gather_ps(fone, active, position, u, 4);
+    position = _mm512_add_epi32(position, one);
+    const __mmask16 s6 = lanes_at(active, step, kCentreStep6);
+    const __mmask16 s7c = lanes_at(active, step, kCentreStep7c);
+    const __mmask16 s7a = lanes_at(active, step, kCentreStep7a);
+    const __mmask16 s7e = lanes_at(active, step, kCentreStep7e);
+    const __mmask16 s9e = lanes_at(active, step, kTailStep9e);
+    const __mmask16 s9f = lanes_at(active, step, kTailStep9f);
+    const __mmask16 s9g = lanes_at(active, step, kTailStep9g);
+    const __m512i strip_index = _mm512_sub_epi32(strip, one);
+
+    // Step 6: w = (a(i+1) - aa) * u, then 7b.
+    const __m512 w6 = in_double<Form::difference_times>(_mm512_permutex2var_ps(a_lo, strip, a_hi),
+                                                        aa, x);
+    const __m512 tt6 = bound16(w6, aa);
+    // Step 9g then 9c: w = u * d(i).
+    const __m512 w9 =
+        in_double<Form::times>(x, x, _mm512_permutex2var_ps(d_lo, strip_index, d_hi));
+    const __m512 tt9 = bound16(w9, aa);
+    // Step 7e then 5: w = (ustar - t(i)) * h(i) when ustar > t(i).
+    const __m512 ti = _mm512_permutex2var_ps(t_lo, strip_index, t_hi);
+    const __m512 w5 = in_double<Form::difference_times>(
+        x, ti, _mm512_permutex2var_ps(h_lo, strip_index, h_hi));
+
+    const __mmask16 done6 = _mm512_mask_cmp_ps_mask(s6, ustar, tt6, _CMP_GT_OQ);
+    const __mmask16 ge7d = _mm512_mask_cmp_ps_mask(s7c, ustar, x, _CMP_GE_OQ);
+    const __mmask16 done7b = _mm512_mask_cmp_ps_mask(s7a, x, tt, _CMP_GT_OQ);
+    const __mmask16 done5 = _mm512_mask_cmp_ps_mask(s7e, x, ti, _CMP_GT_OQ);
+    const __mmask16 done9e = _mm512_mask_cmp_ps_mask(s9e, x, tt, _CMP_GT_OQ);
+    const __mmask16 ge9f = _mm512_mask_cmp_ps_mask(s9f, ustar, x, _CMP_GE_OQ);
+
+    w = _mm512_mask_mov_ps(w, s6, w6);
+    w = _mm512_mask_mov_ps(w, s9g, w9);
+    w = _mm512_mask_mov_ps(w, done5, w5);
+    tt = _mm512_mask_mov_ps(tt, s6, tt6);
+    tt = _mm512_mask_mov_ps(tt, s9g, tt9);
+    tt = _mm512_mask_mov_ps(tt, static_cast<__mmask16>(ge7d | ge9f), x);
+    ustar = _mm512_mask_mov_ps(ustar, static_cast<__mmask16>(s7a | s7e | s9e), x);
+
+    go(step, static_cast<__mmask16>(s6 & ~done6), kCentreStep7c);
+    go(step, ge7d, kCentreStep7a);
+    go(step, static_cast<__mmask16>(s7c & ~ge7d), kCentreStep7e);
+    go(step, static_cast<__mmask16>(s7a & ~done7b), kCentreStep7c);
+    go(step, static_cast<__mmask16>(s7e & ~done5), kCentreStep6);
+    go(step, static_cast<__mmask16>(s9e & ~done9e), kTailStep9f);
+    go(step, ge9f, kTailStep9e);
+    go(step, static_cast<__mmask16>(s9f & ~ge9f), kTailStep9g);
+    go(step, s9g, kTailStep9e);
+
+    const __mmask16 done = static_cast<__mmask16>(done6 | done7b | done5 | done9e);
+    // A lane about to read past the loaded uniforms finishes its deviate on its own.
+    const __mmask16 past = _mm512_mask_cmpgt_epi32_mask(static_cast<__mmask16>(active & ~done),
+                                                        position, last_loaded);
+    if ((done | past) != 0) {
+      const __m512 y = in_double<Form::sum>(aa, w, aa);
+      // y * (1 - 2s), as signed_result forms it
+      _mm512_store_ps(results, _mm512_mul_ps(y, _mm512_sub_ps(fone, _mm512_add_ps(negative, negative))));
+      _mm512_store_si512(starts, start);
+      _mm512_store_si512(positions, position);
+      for (unsigned m = done; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(m);
+        const auto q = static_cast<std::size_t>(starts[lane]);
+        values_[q] = results[lane];
+        steps_[q] = static_cast<std::uint32_t>(positions[lane] - starts[lane]);
+      }
+      for (unsigned m = past; m != 0; m &= m - 1) {
+        const auto q = static_cast<std::size_t>(starts[std::countr_zero(m)]);
+        std::size_t consumed = 0;
+        values_[q] = deviate_at(q, consumed);
+        steps_[q] = static_cast<std::uint32_t>(consumed);
+      }
+      active = static_cast<__mmask16>(active & ~(done | past));
+    }
+  }
+}
+#endif
 
 float UniformStretch::deviate_at(std::size_t at, std::size_t& consumed) const {
   StretchUniforms source{uniforms_.data(), loaded_, origin_, at};
@@ -228,9 +466,8 @@ std::size_t UniformStretch::walk(std::size_t from, std::size_t end, float* out, 
     written += run;
     q += run;
     if (q == slow_at && q < end && written < room) {
-      std::size_t consumed = 0;
-      out[written++] = deviate_at(q, consumed);
-      q += consumed;
+      out[written++] = values_[q];
+      q += steps_[q];
     }
   }
   return q;

@@ -1,8 +1,9 @@
 #pragma once
 // Standard normal deviates of a whole stretch of the uniform stream. A deviate depends only on
 // the uniforms from its start on, so the fast path is evaluated at every position at once;
-// a walk along the chain of deviate starts then copies runs of fast values and works out the
-// few other deviates one by one.
+// the other deviates (one start in ten) are worked out side by side in vector lanes, each lane
+// taking one uniform per round; a walk along the chain of deviate starts then copies runs of
+// values and jumps over the uniforms the slow deviates took.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -35,6 +36,10 @@ class UniformStretch {
   float deviate_at(std::size_t at, std::size_t& consumed) const;
 
  private:
+  // Every slow deviate starting before `length_`, into values_ and steps_.
+  void finish_slow_plain();
+  void finish_slow_avx512();
+
   // Uniforms past the loaded ones: a deviate near the end may need them.
   static constexpr std::size_t kMargin = 64;
 
@@ -44,6 +49,8 @@ class UniformStretch {
   std::vector<float> uniforms_;
   std::vector<float> values_;
   std::vector<std::uint64_t> slow_;
+  std::vector<std::uint32_t> steps_;  // uniforms taken by the slow deviate starting here
+  std::vector<std::int32_t> queue_;   // slow starts, in order
 };
 
 }  // namespace pelko::random

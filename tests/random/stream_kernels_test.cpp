@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <sstream>
 #include <vector>
@@ -119,6 +120,27 @@ TEST(Stability, PinnedStreamValues) {
   EXPECT_EQ(counting.taken, 3);
   EXPECT_EQ(bits(dev[0]), 0x3ec9009cu);
   EXPECT_EQ(bits(dev[1]), 0x3f87ba46u);
+}
+
+// The tail's strip read off the exponent equals the literal loop of doublings, for every
+// uniform that can reach the tail (u below 1/32 before the strip choice, down to 2^-31).
+TEST(Stability, TailStartEqualsTheDoublingLoop) {
+  using normal_detail::to_f;
+  for (float u = 0x1p-25f; u < 1.0f; u = std::nextafter(u, 1.0f) * (u < 0x1p-20f ? 1.0f : 1.0001f)) {
+    int i = 6;
+    float aa = normal_tables::a[31];
+    float v = to_f(static_cast<double>(u) + static_cast<double>(u));
+    while (v < 1.0f) {
+      aa = to_f(static_cast<double>(aa) + static_cast<double>(normal_tables::d[i - 1]));
+      ++i;
+      v = to_f(static_cast<double>(v) + static_cast<double>(v));
+    }
+    v = to_f(static_cast<double>(v) - 1.0);
+    const normal_detail::TailStart t = normal_detail::tail_start(u);
+    ASSERT_EQ(bits(t.aa), bits(aa)) << u;
+    ASSERT_EQ(t.i, i) << u;
+    ASSERT_EQ(bits(t.u), bits(v)) << u;
+  }
 }
 
 TEST(UniformLanes, EveryVariantEqualsRanf) {
