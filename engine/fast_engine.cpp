@@ -24,8 +24,8 @@
 namespace pelko::engine {
 namespace {
 
-// Deviates of a round are held at most this many at a time.
-constexpr std::size_t kRoundUniforms = std::size_t{4} << 20;
+// Uniforms of a round at most.
+constexpr std::size_t kRoundUniforms = std::size_t{2} << 20;
 
 // What one thread keeps from round to round.
 struct Worker {
@@ -36,6 +36,14 @@ struct Worker {
   std::unique_ptr<selection::Selector> sorter;  // made when a tie first needs it
   std::vector<float> straddling = std::vector<float>(kMaxPredictors);
   std::int64_t sorted = 0;
+};
+
+// The stretches of one round and their deviates.
+struct Round {
+  Round(std::size_t stretches, std::size_t length) : chains(stretches), own(stretches * length) {}
+  std::vector<StretchChain> chains;
+  std::vector<float> own;
+  std::size_t stretches = 0;
 };
 
 // A run of consecutive deviates of the stream.
@@ -114,10 +122,14 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
   for (int w = 0; w < pool.size(); ++w) workers.push_back(std::make_unique<Worker>(length));
 
   const auto per_replication = static_cast<std::size_t>(design.deviates_per_replication());
-  const std::size_t max_stretches = std::max<std::size_t>(
-      static_cast<std::size_t>(pool.size()), kRoundUniforms / length);
-  std::vector<StretchChain> chains(max_stretches);
-  std::vector<float> own(max_stretches * length);
+  // A round holds about two replications per thread (a deviate takes 1.23 uniforms on
+  // average), so every thread has replications to form, and stays small enough for the caches.
+  const auto threads = static_cast<std::size_t>(pool.size());
+  const std::size_t round_uniforms =
+      std::min(kRoundUniforms, threads * (2 * per_replication + per_replication / 2));
+  const std::size_t max_stretches = std::max(2 * threads, round_uniforms / length + 1);
+  // While one round's replications are formed the next round is drawn.
+  Round rounds[2] = {Round(max_stretches, length), Round(max_stretches, length)};
   std::vector<float> carry;
   std::vector<float> next_carry;
   carry.reserve(per_replication);
@@ -125,48 +137,48 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
   std::vector<Piece> pieces;
   std::vector<std::size_t> offsets;
 
-  std::int64_t origin = 0;  // stream position of the round's first stretch, on the true chain
-  int done = 0;
-  while (done < design.nrep) {
-    // Enough stretches for the deviates still wanted (a deviate takes 1.23 uniforms on
-    // average), at most a round's worth.
+  // Enough stretches for the deviates still wanted, at most a round's worth.
+  auto stretches_for = [&](int scheduled, std::size_t carried) -> std::size_t {
+    if (scheduled >= design.nrep) return 0;
     const std::size_t wanted =
-        static_cast<std::size_t>(design.nrep - done) * per_replication - carry.size();
-    const std::size_t stretches =
-        std::clamp<std::size_t>((wanted + wanted / 3) / length + 1, 1, max_stretches);
+        static_cast<std::size_t>(design.nrep - scheduled) * per_replication - carried;
+    return std::clamp<std::size_t>((wanted + wanted / 3) / length + 1, 1, max_stretches);
+  };
+  auto draw = [&](Round& round, std::int64_t origin, int w, std::size_t s) {
+    const std::int64_t at = origin + static_cast<std::int64_t>(s * length);
+    round.chains[s].draw(workers[w]->uniforms, random::advanced(start, at), length, set,
+                         round.own.data() + s * length);
+  };
 
-    pool.run(stretches, [&](int w, std::size_t s) {
-      const std::int64_t at = origin + static_cast<std::int64_t>(s * length);
-      chains[s].draw(workers[w]->uniforms, random::advanced(start, at), length, set,
-                     own.data() + s * length);
-    });
-    const std::size_t exit = join_chains(chains.data(), stretches, length);
-    origin += static_cast<std::int64_t>((stretches - 1) * length + exit);
+  std::int64_t origin = 0;  // stream position of the current round, on the true chain
+  int scheduled = 0;        // replications given to the workers so far
+  int current = 0;
+  rounds[0].stretches = stretches_for(0, 0);
+  pool.run(rounds[0].stretches, [&](int w, std::size_t s) { draw(rounds[0], origin, w, s); });
+  for (;;) {
+    Round& round = rounds[current];
+    Round& next = rounds[1 - current];
+    const std::size_t exit = join_chains(round.chains.data(), round.stretches, length);
+    const std::int64_t next_origin =
+        origin + static_cast<std::int64_t>((round.stretches - 1) * length + exit);
 
     pieces.assign(1, Piece{carry.data(), carry.size()});
-    for (std::size_t s = 0; s < stretches; ++s) {
-      const StretchChain& c = chains[s];
+    for (std::size_t s = 0; s < round.stretches; ++s) {
+      const StretchChain& c = round.chains[s];
       pieces.push_back(Piece{c.prefix().data(), c.prefix().size()});
-      pieces.push_back(Piece{own.data() + s * length + c.dropped(), c.count() - c.dropped()});
+      pieces.push_back(Piece{round.own.data() + s * length + c.dropped(), c.count() - c.dropped()});
     }
     offsets.assign(1, 0);
     for (const Piece& piece : pieces) offsets.push_back(offsets.back() + piece.length);
     const std::size_t available = offsets.back();
     offsets.pop_back();
-
-    const int complete = static_cast<int>(
-        std::min<std::size_t>(available / per_replication, static_cast<std::size_t>(design.nrep - done)));
-    pool.run(static_cast<std::size_t>(complete), [&](int w, std::size_t i) {
-      Worker& worker = *workers[w];
-      form_replication(design, pieces, offsets, i * per_replication, worker, set);
-      store.store(done + static_cast<int>(i), select(design, worker, errors, set));
-    });
-    done += complete;
+    const auto complete = static_cast<int>(std::min<std::size_t>(
+        available / per_replication, static_cast<std::size_t>(design.nrep - scheduled)));
 
     // What is left begins the next replication.
+    const std::size_t used = static_cast<std::size_t>(complete) * per_replication;
     next_carry.clear();
     for (std::size_t k = 0; k < pieces.size(); ++k) {
-      const std::size_t used = static_cast<std::size_t>(complete) * per_replication;
       const std::size_t from = std::max(used, offsets[k]);
       const std::size_t to = offsets[k] + pieces[k].length;
       if (from < to) {
@@ -174,7 +186,23 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
                           pieces[k].data + (to - offsets[k]));
       }
     }
+
+    const int first = scheduled;
+    scheduled += complete;
+    next.stretches = stretches_for(scheduled, next_carry.size());
+    pool.run(static_cast<std::size_t>(complete) + next.stretches, [&](int w, std::size_t item) {
+      if (item >= static_cast<std::size_t>(complete)) {
+        draw(next, next_origin, w, item - static_cast<std::size_t>(complete));
+        return;
+      }
+      Worker& worker = *workers[w];
+      form_replication(design, pieces, offsets, item * per_replication, worker, set);
+      store.store(first + static_cast<int>(item), select(design, worker, errors, set));
+    });
     carry.swap(next_carry);
+    if (next.stretches == 0) break;
+    origin = next_origin;
+    current = 1 - current;
   }
 
   // The running sums in replication order, as the reference adds them.

@@ -35,9 +35,9 @@ class WorkerPool {
   const Job* job_ = nullptr;
   std::size_t count_ = 0;
   std::atomic<std::size_t> next_{0};
-  unsigned generation_ = 0;
-  int busy_ = 0;
-  bool stopping_ = false;
+  std::atomic<unsigned> generation_{0};
+  std::atomic<int> busy_{0};
+  std::atomic<bool> stopping_{false};
   std::vector<std::thread> helpers_;
 };
 
