@@ -1,7 +1,9 @@
 #include "random/normal_batch.h"
 
 // GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include <algorithm>

@@ -1,5 +1,6 @@
-// The whole program on arbitrary standard input, by the plain path and by the fast path with
-// and without its second thread, which must give the same ending byte for byte. Accepted
+// The whole program on arbitrary standard input, by the reference engine and by the fast engine
+// on one thread and on three with short stretches, which must give the same ending byte for
+// byte. Accepted
 // problems whose simulation would take more than a few milliseconds are skipped: the problem
 // is read once with a throwaway console to learn its size.
 #include <cstddef>
@@ -61,9 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   if (!within_budget(text)) return 0;
 
-  pelko::driver::RunOptions plain;
-  plain.plain = true;
-  const Ending ending = run_with(text, plain);
+  pelko::driver::RunOptions reference;
+  reference.engine = pelko::engine::EngineKind::reference;
+  const Ending ending = run_with(text, reference);
   if (ending.status != pelko::recordio::kStatusNormal &&
       ending.status != pelko::recordio::kStatusFatal) {
     std::abort();
@@ -73,8 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ending.status == pelko::recordio::kStatusFatal && ending.err.empty()) std::abort();
 
   pelko::driver::RunOptions fast;
+  fast.fast.threads = 1;
   pelko::driver::RunOptions threaded;
-  threaded.min_threaded_deviates = 0;
+  threaded.fast.threads = 3;
+  threaded.fast.stretch = 101;
   for (const pelko::driver::RunOptions& options : {fast, threaded}) {
     const Ending other = run_with(text, options);
     if (other.status != ending.status || other.out != ending.out || other.err != ending.err) {

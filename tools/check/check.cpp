@@ -570,18 +570,18 @@ class Checker {
     }
     if (!accepted) return;
     // The factorisation pelko's generator runs, on the same single-precision numbers.
-    std::array<float, driver::kMaxPredictors * driver::kMaxPredictors> covm{};
+    std::array<float, kMaxPredictors * kMaxPredictors> covm{};
     std::vector<std::vector<double>> symmetric(static_cast<std::size_t>(n),
                                                std::vector<double>(static_cast<std::size_t>(n)));
     for (int j = 0; j < n; ++j) {
       for (int i = 0; i < n; ++i) {
-        covm[static_cast<std::size_t>(i + j * driver::kMaxPredictors)] = p.corr[i][j];
+        covm[static_cast<std::size_t>(i + j * kMaxPredictors)] = p.corr[i][j];
         symmetric[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] =
             p.corr[std::min(i, j)][std::max(i, j)];
       }
     }
     std::int32_t info = 0;
-    random::spofa(covm.data(), driver::kMaxPredictors, n, info);
+    random::spofa(covm.data(), kMaxPredictors, n, info);
     if (info == 0) return;
     factor_ok_ = false;
     add(Severity::error, entry_offset(2 + info, 0),
