@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driver/problem.h"
+#include "driver/terminal.h"
 #include "selection/selection.h"
 
 namespace pelko::driver {
@@ -24,6 +25,7 @@ struct ReplicationStore {
   float sumdef = 0.0f;  // number of replications with a defined AI, as a real
   float sumsra = 0.0f;
   float sumsri = 0.0f;
+  ProgressLine* progress = nullptr;  // told of each replication while a person watches
 
   // Stores replication r (0-based) and adds it to the running sums, in replication order.
   void record(int r, const selection::SelectionResult& result) {
@@ -35,6 +37,7 @@ struct ReplicationStore {
     sumai += result.AI;
     sumsra += result.SRA;
     sumsri += result.SRI;
+    if (progress != nullptr) progress->done(r + 1);
   }
 };
 

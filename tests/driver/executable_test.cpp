@@ -42,9 +42,9 @@ TEST(Executable, RunsTheShippedExampleToTheEnd) {
   EXPECT_EQ(child.out.size() - closing, 2 + 20 + 12 + 1u);
 }
 
-TEST(Executable, InputErrorEndsNormally) {
+TEST(Executable, InputErrorEndsWithoutResults) {
   const ChildRun child = run_pelko_on("tests/driver/cases/bad_nrep.txt");
-  EXPECT_EQ(child.exit_status, 0);
+  EXPECT_EQ(child.exit_status, 1);
   EXPECT_NE(child.out.find("\nInput error: value nrep must be between 10 and 500000\n\nCPU TIME"),
             std::string::npos);
 }

@@ -113,7 +113,7 @@ TEST_F(OutputFailure, FullDeviceEndsWithTheOutputStatusAndOneLine) {
   const std::optional<int> status = wait_bounded(child.pid);
   ASSERT_TRUE(status.has_value()) << "pelko did not end";
   ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusOutputFailed);
+  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
   EXPECT_EQ(read_file(err_path_), kNotWritten);
 }
 
@@ -126,7 +126,7 @@ TEST_F(OutputFailure, InputErrorReportOnAFullDeviceIsNoSuccessEither) {
   std::remove(problem.c_str());
   ASSERT_TRUE(status.has_value()) << "pelko did not end";
   ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusOutputFailed);
+  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
   EXPECT_EQ(read_file(err_path_), kNotWritten);
 }
 
@@ -151,7 +151,7 @@ TEST_F(OutputFailure, PipeClosedByItsReaderEndsTheRun) {
     const std::optional<int> status = wait_bounded(child.pid);
     ASSERT_TRUE(status.has_value()) << "pelko did not end";
     ASSERT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusOutputFailed);
+    EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
     EXPECT_EQ(read_file(err_path_), kNotWritten);
   }
 }
