@@ -145,15 +145,5 @@ TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
   }
 }
 
-TEST(ExecutableCommandLine, HelpOnAFullDeviceIsNoSuccess) {
-  const int full = open("/dev/full", O_WRONLY);
-  ASSERT_GE(full, 0);
-  const pid_t pid = start_child({kExecutable, "--help"}, {-1, full, -1});
-  close(full);
-  const std::optional<int> status = wait_child(pid);
-  ASSERT_TRUE(status && WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), kStatusSystem);
-}
-
 }  // namespace
 }  // namespace pelko::testing_support
