@@ -18,10 +18,12 @@ float open_run(recordio::Console& console, const recordio::Clock& clock) {
   return cpustart;
 }
 
-void close_run(recordio::Console& console, const recordio::Clock& clock, float cpustart) {
+void close_run(recordio::Console& console, const recordio::Clock& clock, float cpustart,
+               Closing closing) {
   const float cpuend = recordio::second(clock);
   const float used = cpuend - cpustart;
   console.writer.write(console.out, "(/,'CPU TIME IN SECONDS ',F12.2)", used);
+  if (closing == Closing::complete_report) recordio::stop_complete();
   recordio::stop_run(console.err, "");
 }
 

@@ -8,8 +8,12 @@ namespace pelko::driver {
 // Prints the start line with the local date and time; returns cpustart.
 float open_run(recordio::Console& console, const recordio::Clock& clock);
 
-// Prints the processor time used since the opening and stops the run normally.
+// What the closing follows: the last result line, or an input-error message.
+enum class Closing { complete_report, input_error };
+
+// Prints the processor time used since the opening and stops the run: with kStatusComplete
+// after a complete report, with kStatusStopped after an input error.
 [[noreturn]] void close_run(recordio::Console& console, const recordio::Clock& clock,
-                            float cpustart);
+                            float cpustart, Closing closing);
 
 }  // namespace pelko::driver

@@ -33,7 +33,7 @@ Seeds seeds_from_clock(std::int64_t epoch_seconds) {
 void run_replications(const Problem& problem, const recordio::Clock& clock,
                       recordio::Console& console, numeric::ErrorFacility& errors,
                       random::Generator& generator, engine::ReplicationStore& store,
-                      const RunOptions& options) {
+                      const RunOptions& options, const engine::ProgressReport& progress) {
   const Seeds seeds = seeds_from_clock(recordio::time(clock));
   generator.setall(seeds.seed1, seeds.seed2);
 
@@ -60,8 +60,8 @@ void run_replications(const Problem& problem, const recordio::Clock& clock,
     options.trace->kind = fast ? engine::EngineKind::fast : engine::EngineKind::reference;
   }
   const engine::EngineTrace trace =
-      fast ? engine::run_fast(design, generator.position(), options.fast, errors, store)
-           : engine::run_reference(design, generator, errors, store);
+      fast ? engine::run_fast(design, generator.position(), options.fast, errors, store, progress)
+           : engine::run_reference(design, generator, errors, store, progress);
   if (options.trace != nullptr) *options.trace = trace;
 }
 

@@ -2,6 +2,7 @@
 // Seeding from the clock, both groups' set-ups, and the replications into the store.
 #include "driver/problem.h"
 #include "driver/run_options.h"
+#include "engine/engine.h"
 #include "engine/replication_store.h"
 #include "numeric/error_facility.h"
 #include "random/generator.h"
@@ -22,6 +23,6 @@ Seeds seeds_from_clock(std::int64_t epoch_seconds);
 void run_replications(const Problem& problem, const recordio::Clock& clock,
                       recordio::Console& console, numeric::ErrorFacility& errors,
                       random::Generator& generator, engine::ReplicationStore& store,
-                      const RunOptions& options);
+                      const RunOptions& options, const engine::ProgressReport& progress = {});
 
 }  // namespace pelko::driver

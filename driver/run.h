@@ -4,15 +4,23 @@
 #include <ostream>
 
 #include "driver/run_options.h"
+#include "driver/terminal.h"
 #include "recordio/clock.h"
 
 namespace pelko::driver {
 
+// The one line on standard error when memory cannot be had.
+inline constexpr const char kNoMemoryMessage[] = "pelko: not enough memory for this run\n";
+
 // Reads a problem from `in`, writes the report to `out` and diagnostics to `err`.
-// Returns the exit status; nothing is flushed here.
-// Runs with the default options, the fast path.
+// Returns the exit status (recordio/stop.h); nothing is flushed here. Memory that cannot be
+// had ends the run with a one-line message on `err` and kStatusSystem.
+// Runs with the default options, the fast path, and no terminal aids.
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock);
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock,
         const RunOptions& options);
+// `aids` add the progress line and the repeat line on `err`, as they ask.
+int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock,
+        const RunOptions& options, const TerminalAids& aids);
 
 }  // namespace pelko::driver

@@ -5,6 +5,7 @@
 // stretches of vector lanes and spreads the work over threads.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "engine/design.h"
 #include "engine/replication_store.h"
@@ -34,19 +35,23 @@ struct EngineTrace {
   std::int64_t sorted = 0;         // replications left to the sorting selection (ties, NaN)
 };
 
+// Told on the calling thread how many replications are complete, in increasing counts.
+using ProgressReport = std::function<void(int done)>;
+
 // True when the fast engine may run the design: nothing inside a replication can stop the run.
 bool fast_engine_applies(const Design& design);
 
 // The literal loop: draws from `generator` in replication order and records each replication.
 // A stage that retains nobody stops the run through `errors`.
 EngineTrace run_reference(const Design& design, random::Generator& generator,
-                          numeric::ErrorFacility& errors, ReplicationStore& store);
+                          numeric::ErrorFacility& errors, ReplicationStore& store,
+                          const ProgressReport& progress = {});
 
 // The same store from the stream at `start`; `design` must satisfy fast_engine_applies.
 // `errors` is never reached there: with every stage retaining somebody no sort can refuse.
 EngineTrace run_fast(const Design& design, random::StreamState start,
                      const FastSettings& settings, numeric::ErrorFacility& errors,
-                     ReplicationStore& store);
+                     ReplicationStore& store, const ProgressReport& progress = {});
 
 // The CPUs this process may run on (at least 1).
 int available_cpus();

@@ -113,7 +113,8 @@ int available_cpus() {
 }
 
 EngineTrace run_fast(const Design& design, random::StreamState start, const FastSettings& settings,
-                     numeric::ErrorFacility& errors, ReplicationStore& store) {
+                     numeric::ErrorFacility& errors, ReplicationStore& store,
+                     const ProgressReport& progress) {
   const numeric::InstructionSet set =
       numeric::supported(settings.set) ? settings.set : numeric::InstructionSet::plain;
   const std::size_t length = std::max<std::size_t>(settings.stretch, 1);
@@ -200,6 +201,7 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
       store.store(first + static_cast<int>(item), select(design, worker, errors, set));
     });
     carry.swap(next_carry);
+    if (progress) progress(scheduled);
     if (next.stretches == 0) break;
     origin = next_origin;
     current = 1 - current;

@@ -24,7 +24,8 @@ void draw_group(const Design& design, const ParamBlock& param, int first, int la
 }  // namespace
 
 EngineTrace run_reference(const Design& design, random::Generator& generator,
-                          numeric::ErrorFacility& errors, ReplicationStore& store) {
+                          numeric::ErrorFacility& errors, ReplicationStore& store,
+                          const ProgressReport& progress) {
   const auto table = std::make_unique<selection::CompositeTable>();
   const auto selector = std::make_unique<selection::Selector>();
   store.sumai = store.sumdef = store.sumsra = store.sumsri = 0.0f;
@@ -33,6 +34,7 @@ EngineTrace run_reference(const Design& design, random::Generator& generator,
     draw_group(design, design.minority, design.nsub1, design.nsub, generator, *table);
     store.record(r, selector->value(design.nsub, design.nsub1, design.nf, design.nma.data(),
                                     *table, errors));
+    if (progress) progress(r + 1);
   }
   EngineTrace trace;
   trace.sorted = design.nrep;

@@ -28,7 +28,7 @@ void ReportWriter::begin_write(std::ostream& destination, std::string_view layou
   try {
     layout_.assign(layout);
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false);
+    fail("malloc failure", false, kStatusSystem);
   }
   destination_ = &destination;
   record_.clear();
@@ -235,7 +235,7 @@ void ReportWriter::write_value(std::int32_t value) {
   try {
     if (const Op* field = field_for_value(OpKind::integer)) put_integer(value, field->width);
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false);
+    fail("malloc failure", false, kStatusSystem);
   }
 }
 
@@ -245,7 +245,7 @@ void ReportWriter::write_value(float value) {
       put_real(value, field->width, field->digits);
     }
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false);
+    fail("malloc failure", false, kStatusSystem);
   }
 }
 
@@ -253,7 +253,7 @@ void ReportWriter::write_value(std::string_view text) {
   try {
     if (field_for_value(OpKind::text) != nullptr) record_.append(text);
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false);
+    fail("malloc failure", false, kStatusSystem);
   }
 }
 
@@ -263,7 +263,7 @@ void ReportWriter::end_write() {
     next_field(false);
     end_record();
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false);
+    fail("malloc failure", false, kStatusSystem);
   }
   in_progress_ = false;
 }
@@ -341,12 +341,12 @@ void ReportWriter::fail_format(std::size_t position) {
   stop_fatal();
 }
 
-void ReportWriter::fail(std::string_view message, bool show_layout) {
+void ReportWriter::fail(std::string_view message, bool show_layout, int status) {
   diagnostics_ << message << '\n';
   if (show_layout) diagnostics_ << layout_ << '\n';
   in_progress_ = false;
   record_.clear();
-  stop_fatal();
+  stop_fatal(status);
 }
 
 }  // namespace pelko::recordio

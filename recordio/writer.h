@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "recordio/stop.h"
+
 namespace pelko::recordio {
 
 class ReportWriter {
@@ -66,7 +68,8 @@ class ReportWriter {
   void put_justified(std::string_view text, bool negative, int width);
 
   [[noreturn]] void fail_format(std::size_t position);
-  [[noreturn]] void fail(std::string_view message, bool show_layout);
+  // Memory that could not be had ends with kStatusSystem, everything else with kStatusFatal.
+  [[noreturn]] void fail(std::string_view message, bool show_layout, int status = kStatusFatal);
 
   std::ostream& diagnostics_;
   std::ostream* destination_ = nullptr;

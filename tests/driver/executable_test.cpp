@@ -1,36 +1,35 @@
-// The real executable as a child process: exit status and the shape of its report.
+// The real executable as a child process: the exit status of every ending, the command line,
+// and the shape of its report.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <string>
+#include <vector>
 
+#include "driver/command_line.h"
+#include "recordio/stop.h"
+#include "tests/driver/child_process.h"
+
+namespace pelko::testing_support {
 namespace {
 
-struct ChildRun {
-  int exit_status;
-  std::string out;
-};
+using recordio::kStatusComplete;
+using recordio::kStatusFatal;
+using recordio::kStatusStopped;
+using recordio::kStatusSystem;
 
-ChildRun run_pelko_on(const std::string& problem_file) {
-  const std::string command =
-      std::string("'") + PELKO_EXECUTABLE + "' < '" + PELKO_SOURCE_DIR + "/" + problem_file + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  EXPECT_NE(pipe, nullptr);
-  ChildRun result{-1, ""};
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    result.out.append(buffer, got);
-  }
-  const int status = pclose(pipe);
-  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-  return result;
-}
+const std::string kExample = kSourceDir + "/examples/two_stage.txt";
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;  // shadow memory defeats a memory limit and faketime
+#else
+constexpr bool kSanitized = false;
+#endif
 
 TEST(Executable, RunsTheShippedExampleToTheEnd) {
-  const ChildRun child = run_pelko_on("examples/two_stage.txt");
-  EXPECT_EQ(child.exit_status, 0);
+  const Finished child = run_executable({}, kExample);
+  EXPECT_EQ(child.status, kStatusComplete);
+  EXPECT_EQ(child.err, "");
   EXPECT_EQ(child.out.rfind("Program execution starts on ", 0), 0u);
   EXPECT_NE(child.out.find("\nPROGRAM OUTPUT\n"), std::string::npos);
   EXPECT_NE(child.out.find("\nEffect size predictor composite of stage 2 is: -0.870154\n"),
@@ -42,11 +41,109 @@ TEST(Executable, RunsTheShippedExampleToTheEnd) {
   EXPECT_EQ(child.out.size() - closing, 2 + 20 + 12 + 1u);
 }
 
-TEST(Executable, InputErrorEndsNormally) {
-  const ChildRun child = run_pelko_on("tests/driver/cases/bad_nrep.txt");
-  EXPECT_EQ(child.exit_status, 0);
-  EXPECT_NE(child.out.find("\nInput error: value nrep must be between 10 and 500000\n\nCPU TIME"),
-            std::string::npos);
+// Every ending other than a complete report is no success; the report bytes stay as they are.
+TEST(ExecutableEndings, StoppedRunsEndWithStatusOne) {
+  const struct {
+    const char* name;
+    std::string problem;
+    std::string last_out;  // the end of standard output
+    std::string err_start;
+  } cases[] = {
+      {"input error", "9 20 15 1 1\n",
+       "Input error: value nrep must be between 10 and 500000\n\nCPU TIME IN SECONDS ", ""},
+      {"matrix not positive definite", "10 20 10 1 2\n5\n0 0\n1 1\n1 1\n1 1\n",
+       "  COVM not positive definite in SETGMN\n",
+       "STOP  COVM not positive definite in SETGMN statement executed\n"},
+      {"no majority applicant ever hired", "10 20 10 1 1\n2\n100\n1\n1\n",
+       "               SRI: hiring rate minority applicant group\n",
+       " ***MESSAGE FROM ROUTINE SPSORT IN LIBRARY SLATEC.\n"},
+      {"nobody retained", "10 20 10 1 1\n0\n0\n1\n1\n",
+       "Effect size predictor composite of stage 1 is:  0.000000\n",
+       " ***MESSAGE FROM ROUTINE SPSORT IN LIBRARY SLATEC.\n"},
+  };
+  for (const auto& c : cases) {
+    const TempFile problem(c.problem);
+    const Finished child = run_executable({}, problem.path());
+    EXPECT_EQ(child.status, kStatusStopped) << c.name;
+    if (c.last_out.back() == ' ') {
+      EXPECT_NE(child.out.find(c.last_out), std::string::npos) << c.name;
+    } else {
+      ASSERT_GE(child.out.size(), c.last_out.size()) << c.name;
+      EXPECT_EQ(child.out.substr(child.out.size() - c.last_out.size()), c.last_out) << c.name;
+    }
+    EXPECT_EQ(child.err.rfind(c.err_start, 0), 0u) << c.name << ": " << child.err;
+  }
+}
+
+TEST(ExecutableEndings, ZeroSeedFromTheClockEndsWithStatusOne) {
+  if (kSanitized) GTEST_SKIP() << "faketime does not mix with the sanitizer runtime";
+  if (access("/usr/bin/faketime", X_OK) != 0) GTEST_SKIP() << "faketime is not installed";
+  // A clock second that is a multiple of 10000 makes the second seed zero.
+  const Finished child = run_program(
+      {"/usr/bin/env", "FAKETIME_FMT=%s", "/usr/bin/faketime", "-f", "1796630000", kExecutable},
+      kExample);
+  EXPECT_EQ(child.status, kStatusStopped);
+  EXPECT_NE(child.out.find("  A =  784306273 S =  0 M =  2147483399\n"), std::string::npos);
+  EXPECT_EQ(child.err, "STOP  A, M, S out of order in MLTMOD - ABORT! statement executed\n");
+}
+
+TEST(ExecutableEndings, FrozenClockSecondRepeatsTheReport) {
+  if (kSanitized) GTEST_SKIP() << "faketime does not mix with the sanitizer runtime";
+  if (access("/usr/bin/faketime", X_OK) != 0) GTEST_SKIP() << "faketime is not installed";
+  const std::vector<std::string> command = {"/usr/bin/env", "FAKETIME_FMT=%s", "/usr/bin/faketime",
+                                            "-f",           "1796630709",      kExecutable};
+  const std::string first = run_program(command, kExample).out;
+  const std::string second = run_program(command, kExample).out;
+  // All but the processor time, which is measured anew.
+  const auto results = [](const std::string& out) { return out.substr(0, out.rfind("CPU")); };
+  ASSERT_NE(first.find("Frequency and Cumulative"), std::string::npos);
+  EXPECT_EQ(results(first), results(second));
+}
+
+TEST(ExecutableEndings, MalformedOrMissingInputEndsWithStatusTwo) {
+  const TempFile malformed("1000 abc\n");
+  const TempFile cut("1000 200 150 2 3\n50 20\n");
+  for (const TempFile* problem : {&malformed, &cut}) {
+    const Finished child = run_executable({}, problem->path());
+    EXPECT_EQ(child.status, kStatusFatal);
+    EXPECT_EQ(child.out.rfind("Program execution starts on ", 0), 0u);
+    EXPECT_EQ(child.out.find("CPU TIME"), std::string::npos);
+    EXPECT_NE(child.err.find("apparent state: unit 5 (unnamed)\n"), std::string::npos);
+  }
+}
+
+TEST(ExecutableEndings, MemoryThatCannotBeHadEndsWithStatusThreeAndOneLine) {
+  if (kSanitized) GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit";
+  // Enough to start and read the problem, not for the replication store.
+  const Finished child = run_executable({}, kExample, 12000);
+  EXPECT_EQ(child.status, kStatusSystem);
+  EXPECT_EQ(child.err, "pelko: not enough memory for this run\n");
+  EXPECT_NE(child.out.find("PROGRAM OUTPUT"), std::string::npos);
+  EXPECT_EQ(child.out.find("CPU TIME"), std::string::npos);
+}
+
+TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
+  const Finished help = run_executable({"--help"}, "");
+  EXPECT_EQ(help.status, kStatusComplete);
+  EXPECT_EQ(help.out, driver::help_text());
+  EXPECT_EQ(help.err, "");
+  const Finished version = run_executable({"--version"}, "");
+  EXPECT_EQ(version.status, kStatusComplete);
+  EXPECT_EQ(version.out, "pelko " PELKO_VERSION "\n");
+  EXPECT_EQ(version.err, "");
+}
+
+TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
+  const std::vector<std::vector<std::string>> lines = {
+      {"problem.txt"}, {"-h"}, {"--help", "--version"}, {"--verbose"}, {""}};
+  for (const auto& args : lines) {
+    // The problem on standard input is never read: no start line, no report.
+    const Finished child = run_executable(args, kExample);
+    EXPECT_EQ(child.status, kStatusFatal) << args[0];
+    EXPECT_EQ(child.out, "") << args[0];
+    EXPECT_EQ(child.err, driver::usage_text(args[0])) << args[0];
+  }
 }
 
 }  // namespace
+}  // namespace pelko::testing_support

@@ -17,8 +17,9 @@
 namespace pelko::driver {
 namespace {
 
+using recordio::kStatusComplete;
 using recordio::kStatusFatal;
-using recordio::kStatusNormal;
+using recordio::kStatusStopped;
 using testing_support::kClosing;
 using testing_support::kSortReport;
 using testing_support::kStart;
@@ -98,35 +99,35 @@ std::vector<HostileCase> hostile_cases() {
       {"NulRightAfterANumber", std::string("10\0 20 15 1 1\n", 14), kStatusFatal, Ending::exact,
        kStart, kInvalidNumber},
       {"NulInTheIgnoredRestOfALine", problem_with(0, std::string("10 20 15 2 3 \0\0\n", 16)),
-       kStatusNormal, Ending::complete, "PROGRAM OUTPUT\n", ""},
-      {"MegabyteCommentIsDiscarded", problem_with(0, "10 20 15 2 3 " + mb + "\n"), kStatusNormal,
+       kStatusComplete, Ending::complete, "PROGRAM OUTPUT\n", ""},
+      {"MegabyteCommentIsDiscarded", problem_with(0, "10 20 15 2 3 " + mb + "\n"), kStatusComplete,
        Ending::complete, "PROGRAM OUTPUT\n", ""},
       {"MegabyteOfBlanksBeforeTheFirstNumber", std::string(1 << 20, ' ') + whole_problem(),
-       kStatusNormal, Ending::complete, "PROGRAM OUTPUT\n", ""},
+       kStatusComplete, Ending::complete, "PROGRAM OUTPUT\n", ""},
       {"MegabyteNumberIsOutOfIntegerRange", std::string(1 << 20, '7') + " 20 15 1 1\n",
-       kStatusNormal, Ending::exact, input_error(kNrepError), ""},
+       kStatusStopped, Ending::exact, input_error(kNrepError), ""},
       {"MegabyteOfLettersIsNoNumber", mb + "\n", kStatusFatal, Ending::exact, kStart,
        kInvalidNumber},
-      {"TenThousandDigitIntegerIsOutOfRange", digits_10000 + " 20 15 1 1\n", kStatusNormal,
+      {"TenThousandDigitIntegerIsOutOfRange", digits_10000 + " 20 15 1 1\n", kStatusStopped,
        Ending::exact, input_error(kNrepError), ""},
       // An infinite minority mean puts only minority applicants first: AI is never defined.
       {"TenThousandDigitRealIsInfinite", problem_with(2, digits_10000 + " -0.5 0.0\n"),
-       kStatusNormal, Ending::tail,
+       kStatusStopped, Ending::tail,
        "       Expected Value     0.200  0.000  0.000  0.800\n"
        "               SR: hiring rate total applicant group\n"
        "               SRA: hiring rate majority applicant group\n"
        "               SRI: hiring rate minority applicant group\n",
        kSortReport},
       {"TenThousandDigitFractionIsZero",
-       problem_with(2, "0." + std::string(9998, '0') + "1 -0.5 0.0\n"), kStatusNormal,
+       problem_with(2, "0." + std::string(9998, '0') + "1 -0.5 0.0\n"), kStatusComplete,
        Ending::complete, "       0.000 -0.500  0.000\n", ""},
-      {"LargestExponentGivesInfinity", problem_with(2, "-1e99999999 -0.5 0.0\n"), kStatusNormal,
+      {"LargestExponentGivesInfinity", problem_with(2, "-1e99999999 -0.5 0.0\n"), kStatusComplete,
        Ending::complete, "WARNING: Verify value difp for predictor 1:   -inf??\n", ""},
-      {"SmallestExponentGivesZero", problem_with(2, "1e-99999999 -0.5 0.0\n"), kStatusNormal,
+      {"SmallestExponentGivesZero", problem_with(2, "1e-99999999 -0.5 0.0\n"), kStatusComplete,
        Ending::complete, "       0.000 -0.500  0.000\n", ""},
       {"ExponentBeyondItsFieldIsFatal", problem_with(2, "1e100000000 -0.5 0.0\n"), kStatusFatal,
        Ending::exact, kStart, kExponentField},
-      {"SignedExponentOverflowsAnInteger", "1+99999999 20 15 1 1\n", kStatusNormal, Ending::exact,
+      {"SignedExponentOverflowsAnInteger", "1+99999999 20 15 1 1\n", kStatusStopped, Ending::exact,
        input_error(kNrepError), ""},
 
       // Every diagnostic of the reader.
@@ -139,7 +140,7 @@ std::vector<HostileCase> hostile_cases() {
       {"RepeatCountOfFortyOneDigits", std::string(41, '1') + "*5\n", kStatusFatal, Ending::exact,
        kStart, kBadRepeat},
       {"HugeRepeatCountIsDroppedAtTheLineEnd", problem_with(0, std::string(40, '9') + "*10\n"),
-       kStatusNormal, Ending::exact, input_error(kNsub1Error), ""},
+       kStatusStopped, Ending::exact, input_error(kNsub1Error), ""},
       {"DecimalPointInAnInteger", "10.5 20 15 1 1\n", kStatusFatal, Ending::exact, kStart,
        kInvalidInteger},
       {"ExponentLetterInAnInteger", "1e3 20 15 1 1\n", kStatusFatal, Ending::exact, kStart,
@@ -152,49 +153,49 @@ std::vector<HostileCase> hostile_cases() {
       {"LetterForANumber", "abc\n", kStatusFatal, Ending::exact, kStart, kInvalidNumber},
 
       // Integer fields cannot be infinite: out of range they read as -2147483648.
-      {"OutOfRangeNrep", "1+99 20 15 1 1\n", kStatusNormal, Ending::exact, input_error(kNrepError),
+      {"OutOfRangeNrep", "1+99 20 15 1 1\n", kStatusStopped, Ending::exact, input_error(kNrepError),
        ""},
-      {"OutOfRangeNsub", "10 1+99 15 1 1\n", kStatusNormal, Ending::exact, input_error(kNsubError),
+      {"OutOfRangeNsub", "10 1+99 15 1 1\n", kStatusStopped, Ending::exact, input_error(kNsubError),
        ""},
-      {"OutOfRangeNsub1", "10 20 1+99 1 1\n", kStatusNormal, Ending::exact,
+      {"OutOfRangeNsub1", "10 20 1+99 1 1\n", kStatusStopped, Ending::exact,
        input_error(kNsub1Error), ""},
-      {"OutOfRangeNf", "10 20 15 1+99 1\n", kStatusNormal, Ending::exact, input_error(kNfError),
+      {"OutOfRangeNf", "10 20 15 1+99 1\n", kStatusStopped, Ending::exact, input_error(kNfError),
        ""},
-      {"OutOfRangeNpred", "10 20 15 1 1+99\n", kStatusNormal, Ending::exact,
+      {"OutOfRangeNpred", "10 20 15 1 1+99\n", kStatusStopped, Ending::exact,
        input_error(kNpredError), ""},
-      {"OutOfRangeNma1", problem_with(1, "1+99 4\n"), kStatusNormal, Ending::exact,
+      {"OutOfRangeNma1", problem_with(1, "1+99 4\n"), kStatusStopped, Ending::exact,
        input_error(kNma1Error), ""},
-      {"OutOfRangeNma2", problem_with(1, "8 1+99\n"), kStatusNormal, Ending::exact,
+      {"OutOfRangeNma2", problem_with(1, "8 1+99\n"), kStatusStopped, Ending::exact,
        input_error(kStage2Error), ""},
-      {"InfiniteCorrelation", problem_with(4, "0.3 1.0 1e39\n"), kStatusNormal, Ending::exact,
+      {"InfiniteCorrelation", problem_with(4, "0.3 1.0 1e39\n"), kStatusStopped, Ending::exact,
        input_error("Input error: correlation predictors 2 and 3:    inf\n"), ""},
       {"NegativeInfiniteCorrelationOnTheDiagonal", problem_with(3, "-1e39 0.3 0.2\n"),
-       kStatusNormal, Ending::exact,
+       kStatusStopped, Ending::exact,
        input_error("Input error: correlation predictors 1 and 1:   -inf\n"), ""},
-      {"InfiniteWeight", problem_with(7, "1e39 0.3 0.2\n"), kStatusNormal, Ending::complete,
+      {"InfiniteWeight", problem_with(7, "1e39 0.3 0.2\n"), kStatusComplete, Ending::complete,
        "Effect size predictor composite of stage 2 is:       nan\n", ""},
-      {"InfiniteWeightsOfBothSigns", problem_with(6, "1e39 -1e39 0\n"), kStatusNormal,
+      {"InfiniteWeightsOfBothSigns", problem_with(6, "1e39 -1e39 0\n"), kStatusComplete,
        Ending::complete, "Effect size predictor composite of stage 1 is:       nan\n", ""},
       // The minority's infinite mean times the zero weight of stage 1 makes their composites
       // NaN there; stage 2 weighs it, so they are infinite there.
-      {"InfiniteEffectSizeTimesZeroWeight", problem_with(2, "0 0 1e39\n"), kStatusNormal,
+      {"InfiniteEffectSizeTimesZeroWeight", problem_with(2, "0 0 1e39\n"), kStatusComplete,
        Ending::complete, "WARNING: Verify value difp for predictor 3:    inf??\n", ""},
 
       // The limits of the pool and of the replications.
-      {"NrepBelowItsRange", "9 20 15 1 1\n", kStatusNormal, Ending::exact, input_error(kNrepError),
+      {"NrepBelowItsRange", "9 20 15 1 1\n", kStatusStopped, Ending::exact, input_error(kNrepError),
        ""},
-      {"NrepAboveItsRange", "500001 20 15 1 1\n", kStatusNormal, Ending::exact,
+      {"NrepAboveItsRange", "500001 20 15 1 1\n", kStatusStopped, Ending::exact,
        input_error(kNrepError), ""},
-      {"NsubBelowItsRange", "10 1 1 1 1\n", kStatusNormal, Ending::exact, input_error(kNsubError),
+      {"NsubBelowItsRange", "10 1 1 1 1\n", kStatusStopped, Ending::exact, input_error(kNsubError),
        ""},
-      {"NsubAboveItsRange", "10 10001 15 1 1\n", kStatusNormal, Ending::exact,
+      {"NsubAboveItsRange", "10 10001 15 1 1\n", kStatusStopped, Ending::exact,
        input_error(kNsubError), ""},
-      {"LargestNrepStopsAtTheSetUp", "500000 20 15 1 2\n5\n0 0\n1 1\n1 1\n1 1\n", kStatusNormal,
+      {"LargestNrepStopsAtTheSetUp", "500000 20 15 1 2\n5\n0 0\n1 1\n1 1\n1 1\n", kStatusStopped,
        Ending::tail,
        "PROGRAM OUTPUT\n\nEffect size predictor composite of stage 1 is:  0.000000\n"
        "  COVM not positive definite in SETGMN\n",
        kNotPositiveDefinite},
-      {"LargestPoolRunsToTheEnd", "10 10000 9999 1 1\n10000\n-1\n1\n1\n", kStatusNormal,
+      {"LargestPoolRunsToTheEnd", "10 10000 9999 1 1\n10000\n-1\n1\n1\n", kStatusComplete,
        Ending::complete, "Total number of applicants:  10000\n", ""},
   };
   // A problem cut off in the middle of each of its lines.
@@ -208,6 +209,9 @@ std::vector<HostileCase> hostile_cases() {
   }
   return cases;
 }
+
+// A failing case names itself instead of printing its bytes.
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 
 class HostileInput : public testing::TestWithParam<HostileCase> {};
 

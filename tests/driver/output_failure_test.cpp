@@ -8,19 +8,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "recordio/stop.h"
+#include "tests/driver/child_process.h"
 
 extern char** environ;
 
 namespace {
+
+using pelko::testing_support::file_text;
+using pelko::testing_support::wait_child;
 
 const std::string kExamples = std::string(PELKO_SOURCE_DIR) + "/examples/";
 const std::string kNotWritten = "pelko: the report could not be written to standard output\n";
@@ -71,29 +71,6 @@ Spawned spawn_pelko(const std::string& problem, Output output, const std::string
   return child;
 }
 
-// The child's wait status, or nothing when it had to be killed after the limit.
-std::optional<int> wait_bounded(pid_t pid) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < limit) {
-    int status = 0;
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return status;
-    if (done < 0) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return std::nullopt;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 class OutputFailure : public testing::Test {
  protected:
   void SetUp() override {
@@ -110,11 +87,11 @@ class OutputFailure : public testing::Test {
 TEST_F(OutputFailure, FullDeviceEndsWithTheOutputStatusAndOneLine) {
   const Spawned child = spawn_pelko(kExamples + "two_stage.txt", Output::dev_full, err_path_, true);
   ASSERT_GT(child.pid, 0);
-  const std::optional<int> status = wait_bounded(child.pid);
+  const std::optional<int> status = wait_child(child.pid);
   ASSERT_TRUE(status.has_value()) << "pelko did not end";
   ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusOutputFailed);
-  EXPECT_EQ(read_file(err_path_), kNotWritten);
+  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
+  EXPECT_EQ(file_text(err_path_), kNotWritten);
 }
 
 TEST_F(OutputFailure, InputErrorReportOnAFullDeviceIsNoSuccessEither) {
@@ -122,12 +99,12 @@ TEST_F(OutputFailure, InputErrorReportOnAFullDeviceIsNoSuccessEither) {
   std::ofstream(problem) << "9 20 15 1 1\n";
   const Spawned child = spawn_pelko(problem, Output::dev_full, err_path_, true);
   ASSERT_GT(child.pid, 0);
-  const std::optional<int> status = wait_bounded(child.pid);
+  const std::optional<int> status = wait_child(child.pid);
   std::remove(problem.c_str());
   ASSERT_TRUE(status.has_value()) << "pelko did not end";
   ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusOutputFailed);
-  EXPECT_EQ(read_file(err_path_), kNotWritten);
+  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
+  EXPECT_EQ(file_text(err_path_), kNotWritten);
 }
 
 TEST_F(OutputFailure, PipeClosedByItsReaderEndsTheRun) {
@@ -136,7 +113,7 @@ TEST_F(OutputFailure, PipeClosedByItsReaderEndsTheRun) {
     const Spawned child = spawn_pelko(kExamples + "two_stage.txt", Output::pipe, err_path_, true);
     ASSERT_GT(child.pid, 0);
     close(child.out);
-    const std::optional<int> status = wait_bounded(child.pid);
+    const std::optional<int> status = wait_child(child.pid);
     ASSERT_TRUE(status.has_value()) << "pelko did not end";
     ASSERT_TRUE(WIFSIGNALED(*status));
     EXPECT_EQ(WTERMSIG(*status), SIGPIPE);
@@ -148,11 +125,11 @@ TEST_F(OutputFailure, PipeClosedByItsReaderEndsTheRun) {
     signal(SIGPIPE, previous);
     ASSERT_GT(child.pid, 0);
     close(child.out);
-    const std::optional<int> status = wait_bounded(child.pid);
+    const std::optional<int> status = wait_child(child.pid);
     ASSERT_TRUE(status.has_value()) << "pelko did not end";
     ASSERT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusOutputFailed);
-    EXPECT_EQ(read_file(err_path_), kNotWritten);
+    EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
+    EXPECT_EQ(file_text(err_path_), kNotWritten);
   }
 }
 
@@ -166,7 +143,7 @@ TEST_F(OutputFailure, HeadOfThePipeEndsWithoutAHang) {
   while (read(child.out, &c, 1) == 1 && c != '\n') line += c;
   close(child.out);
   EXPECT_EQ(line.rfind("Program execution starts on", 0), 0u);
-  const std::optional<int> status = wait_bounded(child.pid);
+  const std::optional<int> status = wait_child(child.pid);
   ASSERT_TRUE(status.has_value()) << "pelko did not end";
   // The whole report may have gone into the pipe before it was closed.
   if (WIFSIGNALED(*status)) {

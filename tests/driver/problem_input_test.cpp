@@ -295,7 +295,7 @@ TEST(ProblemInput, EndsTheRun) {
 
   std::istringstream bad_value("100 200 150 2 3\n50 60\nnever read\n");
   std::ostringstream out, err;
-  EXPECT_EQ(run(bad_value, out, err, clock), recordio::kStatusNormal);
+  EXPECT_EQ(run(bad_value, out, err, clock), recordio::kStatusStopped);
   EXPECT_EQ(out.str(), start + kNma1 + "\nCPU TIME IN SECONDS         0.00\n");
   EXPECT_EQ(err.str(), "");
 

@@ -5,11 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "recordio/stop.h"
 #include "tests/driver/run_support.h"
 
 namespace pelko::driver {
 namespace {
 
+using recordio::kStatusComplete;
+using recordio::kStatusFatal;
+using recordio::kStatusStopped;
 using testing_support::kClosing;
 using testing_support::kEpoch;
 using testing_support::kSortReport;
@@ -29,7 +33,7 @@ const std::string kExample =
 
 TEST(WholeRun, ExampleReportHasEveryBlockInOrder) {
   const RunOutcome outcome = run_text(kExample);
-  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.status, kStatusComplete);
   EXPECT_EQ(outcome.err, "");
   ASSERT_EQ(outcome.out.rfind(kStart, 0), 0u);
   const std::vector<std::string> order = {
@@ -61,7 +65,7 @@ class ReviewedReport : public testing::TestWithParam<const char*> {};
 TEST_P(ReviewedReport, MatchesByteForByte) {
   const std::string base = std::string(PELKO_SOURCE_DIR) + "/tests/driver/cases/" + GetParam();
   const RunOutcome outcome = run_text(read_file(base + ".txt"));
-  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.status, kStatusComplete);
   EXPECT_EQ(outcome.out, read_file(base + ".out"));
   EXPECT_EQ(outcome.err, read_file(base + ".err"));
 }
@@ -69,7 +73,8 @@ TEST_P(ReviewedReport, MatchesByteForByte) {
 INSTANTIATE_TEST_SUITE_P(Cases, ReviewedReport,
                          testing::Values("example", "one_stage_one_predictor",
                                          "four_stages_ten_predictors", "zero_weight_ties",
-                                         "everybody_selected", "undefined_ai", "large_pool"));
+                                         "everybody_selected", "undefined_ai", "large_pool"),
+                         [](const auto& info) { return std::string(info.param); });
 
 // Random small problems: whatever the design, the table accounts for every replication.
 std::string random_problem(std::mt19937& rng) {
@@ -111,12 +116,13 @@ TEST(WholeRunInvariants, TableAccountsForEveryReplication) {
   for (int trial = 0; trial < 60; ++trial) {
     const std::string problem = random_problem(rng);
     const RunOutcome outcome = run_text(problem, 1796630709 + trial);
-    ASSERT_EQ(outcome.status, 0) << problem;
     if (!outcome.err.empty()) {
       // No replication had a defined AI: the one other ending a valid problem can have.
       EXPECT_EQ(outcome.err, kSortReport) << problem;
+      EXPECT_EQ(outcome.status, kStatusStopped) << problem;
       continue;
     }
+    ASSERT_EQ(outcome.status, kStatusComplete) << problem;
     const int nrep = std::stoi(problem);
     int counted = 0;
     std::string last_cfreq;
@@ -165,7 +171,7 @@ TEST(WholeRun, SameClockSecondGivesIdenticalReports) {
 
 TEST(WholeRunEndings, InputErrorClosesAfterTheMessage) {
   const RunOutcome outcome = run_text("9 200 150 2 3\n");
-  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.status, kStatusStopped);
   EXPECT_EQ(outcome.out,
             kStart + "Input error: value nrep must be between 10 and 500000\n" + kClosing);
   EXPECT_EQ(outcome.err, "");
@@ -173,7 +179,7 @@ TEST(WholeRunEndings, InputErrorClosesAfterTheMessage) {
 
 TEST(WholeRunEndings, MalformedInputIsFatal) {
   const RunOutcome outcome = run_text("1000 abc\n");
-  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.status, kStatusFatal);
   EXPECT_EQ(outcome.out, kStart);
   EXPECT_EQ(outcome.err,
             "invalid number: incomprehensible list input\napparent state: unit 5 (unnamed)\n"
@@ -183,7 +189,7 @@ TEST(WholeRunEndings, MalformedInputIsFatal) {
 TEST(WholeRunEndings, ZeroSeedStopsAfterTheEcho) {
   // t a multiple of 10000: seed2 = 0.
   RunOutcome outcome = run_text(kExample, 1796630000);
-  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.status, kStatusStopped);
   EXPECT_NE(outcome.out.find("PROGRAM OUTPUT"), std::string::npos);
   EXPECT_NE(outcome.out.find("\n  A, M, S out of order in MLTMOD - ABORT!\n"
                              "  A =  784306273 S =  0 M =  2147483399\n"
@@ -198,7 +204,7 @@ TEST(WholeRunEndings, ZeroSeedStopsAfterTheEcho) {
 
 TEST(WholeRunEndings, MatrixNotPositiveDefiniteStopsBeforeAnyResult) {
   const RunOutcome outcome = run_text("10 20 10 1 2\n5\n0 0\n1 1\n1 1\n1 1\n");
-  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.status, kStatusStopped);
   const std::string tail =
       "PROGRAM OUTPUT\n\n"
       "Effect size predictor composite of stage 1 is:  0.000000\n"
@@ -210,7 +216,7 @@ TEST(WholeRunEndings, MatrixNotPositiveDefiniteStopsBeforeAnyResult) {
 
 TEST(WholeRunEndings, NobodyRetainedStopsInTheFirstReplication) {
   const RunOutcome outcome = run_text("10 20 10 1 1\n0\n0\n1\n1\n");
-  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.status, kStatusStopped);
   const std::string tail = "Effect size predictor composite of stage 1 is:  0.000000\n";
   ASSERT_GE(outcome.out.size(), tail.size());
   EXPECT_EQ(outcome.out.substr(outcome.out.size() - tail.size()), tail);
@@ -220,7 +226,7 @@ TEST(WholeRunEndings, NobodyRetainedStopsInTheFirstReplication) {
 TEST(WholeRunEndings, NoDefinedAiPrintsTwoLinesThenTheSortReport) {
   // The minority scores far higher, so only minority applicants are ever selected.
   const RunOutcome outcome = run_text("10 20 10 1 1\n2\n100\n1\n1\n");
-  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.status, kStatusStopped);
   const std::string tail =
       "\n                             SR     AI    SRA    SRI\n"
       "       Expected Value     0.100  0.000  0.000  0.200\n"

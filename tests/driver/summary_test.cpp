@@ -186,7 +186,7 @@ TEST(Summary, NoDefinedAiStopsAfterTheExpectedValues) {
   Fixture f = pool(10, 5, {2});
   f.hire(std::vector<Hired>(10, Hired{0, 2}));
   const Summary s = f.run();
-  EXPECT_EQ(s.stop_status, 0);
+  EXPECT_EQ(s.stop_status, recordio::kStatusStopped);
   EXPECT_EQ(s.out,
             "\n"
             "                             SR     AI    SRA    SRI\n"

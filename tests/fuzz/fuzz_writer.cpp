@@ -51,7 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     writer.end_write();
   } catch (const pelko::recordio::RunStopped& stop) {
-    if (stop.status != pelko::recordio::kStatusFatal || diagnostics.str().empty()) std::abort();
+    if (stop.status != pelko::recordio::kStatusFatal &&
+        stop.status != pelko::recordio::kStatusSystem) {
+      std::abort();
+    }
+    if (diagnostics.str().empty()) std::abort();
     return 0;
   }
   // A completed statement leaves whole records and no diagnostic.

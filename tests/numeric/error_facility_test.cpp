@@ -32,7 +32,7 @@ void expect_normal_stop(Action action) {
     action();
     ADD_FAILURE() << "the run goes on";
   } catch (const recordio::RunStopped& stop) {
-    EXPECT_EQ(stop.status, recordio::kStatusNormal);
+    EXPECT_EQ(stop.status, recordio::kStatusStopped);
   }
 }
 

@@ -214,7 +214,7 @@ TEST(Spsort, MisuseIsReportedAndEndsTheRun) {
       spsort(x.data(), c.n, perm.data(), c.kflag, ier, h.errors);
       ADD_FAILURE() << "the run goes on";
     } catch (const recordio::RunStopped& stop) {
-      EXPECT_EQ(stop.status, 0);
+      EXPECT_EQ(stop.status, recordio::kStatusStopped);
     }
     EXPECT_EQ(ier, c.ier) << c.n << " " << c.kflag;
     EXPECT_TRUE(h.err.str().starts_with(c.report)) << h.err.str();

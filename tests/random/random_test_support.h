@@ -27,7 +27,7 @@ inline void expect_stop(Streams& streams, const std::function<void()>& action,
     action();
     ADD_FAILURE() << "the run did not stop";
   } catch (const recordio::RunStopped& stopped) {
-    EXPECT_EQ(stopped.status, 0);
+    EXPECT_EQ(stopped.status, recordio::kStatusStopped);
   }
   EXPECT_EQ(streams.out.str(), out);
   EXPECT_EQ(streams.err.str(), err);

@@ -142,7 +142,7 @@ TEST(WriterRecords, ControlItems) {
 TEST(WriterRecords, ValuesAndFields) {
   const std::vector<Value> eleven(11, Value(0.25f));
   std::vector<Value> twelve = eleven;
-  twelve.push_back(Value(-1.0f));
+  twelve.emplace_back(-1.0f);
   const std::string field = "  0.250";
   std::string eleven_fields;
   for (int i = 0; i < 11; ++i) eleven_fields += field;

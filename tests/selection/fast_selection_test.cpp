@@ -188,7 +188,7 @@ TEST(FastSelection, NobodyRetainedStopsLikeTheSortingPath) {
         }
         ADD_FAILURE() << "the run went on";
       } catch (const recordio::RunStopped& stop) {
-        EXPECT_EQ(stop.status, recordio::kStatusNormal);
+        EXPECT_EQ(stop.status, recordio::kStatusStopped);
       }
       EXPECT_EQ(h.out.str(), "");
       texts[fast] = h.err.str();

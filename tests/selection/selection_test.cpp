@@ -121,7 +121,7 @@ TEST(Selection, NobodyRetainedIsRefusedByTheFinalSort) {
       h.select(2, {{1, 2, 3, 4}}, {retained});
       ADD_FAILURE() << "the run went on";
     } catch (const recordio::RunStopped& stop) {
-      EXPECT_EQ(stop.status, 0);
+      EXPECT_EQ(stop.status, recordio::kStatusStopped);
     }
     EXPECT_NE(h.err.str().find("The number of values to be sorted, N, is not positive."),
               std::string::npos);
