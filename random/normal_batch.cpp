@@ -287,6 +287,133 @@ void UniformStretch::finish_slow_plain() {
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
+#define PELKO_SLOW_LANES __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"), always_inline)) inline
+
+namespace {
+
+// The tables the lanes read, as vectors.
+struct SlowTables {
+  __m512 a_lo, a_hi, t_lo, t_hi, h_lo, h_hi, d_lo, d_hi, b_lo, b_hi;
+};
+
+// Sixteen slow deviates in flight; every value is a lane's.
+struct SlowGroup {
+  __m512i start, position, step, strip;
+  __m512 negative, aa, w, tt, ustar;
+  __mmask16 active;
+};
+
+// Free lanes take the next slow starts from queue[head..queued), set up by steps 1 to 4 (and 9a
+// to 9c in the tail) as split_first and tail_start do: every step there is exact in single
+// precision but the tail's offset and bound, which are done in double.
+PELKO_SLOW_LANES void take_starts(SlowGroup& g, const std::int32_t* queue, std::size_t& head,
+                                  std::size_t queued, const float* u, const SlowTables& k) {
+  const __m512i one = _mm512_set1_epi32(1);
+  const __m512 fone = _mm512_set1_ps(1.0f);
+  const auto free = static_cast<unsigned>(static_cast<__mmask16>(~g.active));
+  const auto take = static_cast<unsigned>(
+      std::min<std::size_t>(static_cast<std::size_t>(std::popcount(free)), queued - head));
+  if (take == 0) return;
+  const auto fresh = static_cast<__mmask16>(_pdep_u32((1u << take) - 1u, free));
+  const __m512i q = _mm512_maskz_expand_epi32(fresh, _mm512_loadu_si512(queue + head));
+  head += take;
+  const __m512 x = _mm512_mask_i32gather_ps(fone, fresh, q, u, 4);
+  const __mmask16 neg = _mm512_cmp_ps_mask(x, _mm512_set1_ps(0.5f), _CMP_GT_OQ);
+  const __m512 doubled = _mm512_add_ps(x, x);
+  const __m512 scaled =
+      _mm512_mul_ps(_mm512_mask_sub_ps(doubled, neg, doubled, fone), _mm512_set1_ps(32.0f));
+  const __m512i i = _mm512_min_epi32(_mm512_cvttps_epi32(scaled), _mm512_set1_epi32(31));
+  const __mmask16 centre = _mm512_mask_test_epi32_mask(fresh, i, i);
+  const auto tail = static_cast<__mmask16>(fresh & ~centre);
+  // Centre: aa = a(i), the position inside the strip in ustar.
+  g.aa = _mm512_mask_mov_ps(g.aa, centre,
+                            _mm512_permutex2var_ps(k.a_lo, _mm512_sub_epi32(i, one), k.a_hi));
+  g.ustar = _mm512_mask_mov_ps(g.ustar, centre, _mm512_sub_ps(scaled, _mm512_cvtepi32_ps(i)));
+  g.strip = _mm512_mask_mov_epi32(g.strip, centre, i);
+  g.step = _mm512_mask_mov_epi32(g.step, centre, _mm512_set1_epi32(kCentreStep6));
+  if (tail != 0) {
+    // The doublings of 9a, read off the exponent of 2u.
+    const __m512 twice = _mm512_add_ps(scaled, scaled);
+    const __m512i e = _mm512_sub_epi32(_mm512_srli_epi32(_mm512_castps_si512(twice), 23),
+                                       _mm512_set1_epi32(127));
+    const __m512i doublings =
+        _mm512_max_epi32(_mm512_sub_epi32(_mm512_setzero_si512(), e), _mm512_setzero_si512());
+    const __m512 power = _mm512_castsi512_ps(
+        _mm512_slli_epi32(_mm512_add_epi32(doublings, _mm512_set1_epi32(127)), 23));
+    const __m512 rest = _mm512_sub_ps(_mm512_mul_ps(twice, power), fone);
+    const __m512i tail_strip = _mm512_add_epi32(doublings, _mm512_set1_epi32(6));
+    const __m512 base = _mm512_permutex2var_ps(k.b_lo, doublings, k.b_hi);
+    const __m512 offset = in_double<Form::times>(
+        rest, rest, _mm512_permutex2var_ps(k.d_lo, _mm512_sub_epi32(tail_strip, one), k.d_hi));
+    g.aa = _mm512_mask_mov_ps(g.aa, tail, base);
+    g.w = _mm512_mask_mov_ps(g.w, tail, offset);
+    g.tt = _mm512_mask_mov_ps(g.tt, tail, bound16(offset, base));
+    g.strip = _mm512_mask_mov_epi32(g.strip, tail, tail_strip);
+    g.step = _mm512_mask_mov_epi32(g.step, tail, _mm512_set1_epi32(kTailStep9e));
+  }
+  g.negative = _mm512_mask_mov_ps(g.negative, fresh, _mm512_maskz_mov_ps(neg, fone));
+  g.start = _mm512_mask_mov_epi32(g.start, fresh, q);
+  g.position = _mm512_mask_mov_epi32(g.position, fresh, _mm512_add_epi32(q, one));
+  g.active = static_cast<__mmask16>(g.active | fresh);
+}
+
+// One round: every active lane takes one uniform and moves on by one step of the method.
+// Returns the lanes whose deviate is complete.
+PELKO_SLOW_LANES __mmask16 take_uniform(SlowGroup& g, const float* u, const SlowTables& k) {
+  const __m512i one = _mm512_set1_epi32(1);
+  const __m512 x = _mm512_mask_i32gather_ps(_mm512_set1_ps(1.0f), g.active, g.position, u, 4);
+  g.position = _mm512_add_epi32(g.position, one);
+  const __mmask16 s6 = lanes_at(g.active, g.step, kCentreStep6);
+  const __mmask16 s7c = lanes_at(g.active, g.step, kCentreStep7c);
+  const __mmask16 s7a = lanes_at(g.active, g.step, kCentreStep7a);
+  const __mmask16 s7e = lanes_at(g.active, g.step, kCentreStep7e);
+  const __mmask16 s9e = lanes_at(g.active, g.step, kTailStep9e);
+  const __mmask16 s9f = lanes_at(g.active, g.step, kTailStep9f);
+  const __mmask16 s9g = lanes_at(g.active, g.step, kTailStep9g);
+  const __m512i strip_index = _mm512_sub_epi32(g.strip, one);
+
+  // Step 6: w = (a(i+1) - aa) * u, then 7b.
+  const __m512 w6 = in_double<Form::difference_times>(
+      _mm512_permutex2var_ps(k.a_lo, g.strip, k.a_hi), g.aa, x);
+  const __m512 tt6 = bound16(w6, g.aa);
+  // Step 9g then 9c: w = u * d(i).
+  const __m512 w9 =
+      in_double<Form::times>(x, x, _mm512_permutex2var_ps(k.d_lo, strip_index, k.d_hi));
+  const __m512 tt9 = bound16(w9, g.aa);
+  // Step 7e then 5: w = (ustar - t(i)) * h(i) when ustar > t(i).
+  const __m512 ti = _mm512_permutex2var_ps(k.t_lo, strip_index, k.t_hi);
+  const __m512 w5 = in_double<Form::difference_times>(
+      x, ti, _mm512_permutex2var_ps(k.h_lo, strip_index, k.h_hi));
+
+  const __mmask16 done6 = _mm512_mask_cmp_ps_mask(s6, g.ustar, tt6, _CMP_GT_OQ);
+  const __mmask16 ge7d = _mm512_mask_cmp_ps_mask(s7c, g.ustar, x, _CMP_GE_OQ);
+  const __mmask16 done7b = _mm512_mask_cmp_ps_mask(s7a, x, g.tt, _CMP_GT_OQ);
+  const __mmask16 done5 = _mm512_mask_cmp_ps_mask(s7e, x, ti, _CMP_GT_OQ);
+  const __mmask16 done9e = _mm512_mask_cmp_ps_mask(s9e, x, g.tt, _CMP_GT_OQ);
+  const __mmask16 ge9f = _mm512_mask_cmp_ps_mask(s9f, g.ustar, x, _CMP_GE_OQ);
+
+  g.w = _mm512_mask_mov_ps(g.w, s6, w6);
+  g.w = _mm512_mask_mov_ps(g.w, s9g, w9);
+  g.w = _mm512_mask_mov_ps(g.w, done5, w5);
+  g.tt = _mm512_mask_mov_ps(g.tt, s6, tt6);
+  g.tt = _mm512_mask_mov_ps(g.tt, s9g, tt9);
+  g.tt = _mm512_mask_mov_ps(g.tt, static_cast<__mmask16>(ge7d | ge9f), x);
+  g.ustar = _mm512_mask_mov_ps(g.ustar, static_cast<__mmask16>(s7a | s7e | s9e), x);
+
+  go(g.step, static_cast<__mmask16>(s6 & ~done6), kCentreStep7c);
+  go(g.step, ge7d, kCentreStep7a);
+  go(g.step, static_cast<__mmask16>(s7c & ~ge7d), kCentreStep7e);
+  go(g.step, static_cast<__mmask16>(s7a & ~done7b), kCentreStep7c);
+  go(g.step, static_cast<__mmask16>(s7e & ~done5), kCentreStep6);
+  go(g.step, static_cast<__mmask16>(s9e & ~done9e), kTailStep9f);
+  go(g.step, ge9f, kTailStep9e);
+  go(g.step, static_cast<__mmask16>(s9f & ~ge9f), kTailStep9g);
+  go(g.step, s9g, kTailStep9e);
+  return static_cast<__mmask16>(done6 | done7b | done5 | done9e);
+}
+
+}  // namespace
+
 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"))) void
 UniformStretch::finish_slow_avx512() {
   // The queue of slow starts, in order, with room for a whole vector read past its end.
@@ -299,135 +426,43 @@ UniformStretch::finish_slow_avx512() {
     }
   }
   const float* const u = uniforms_.data();
-  const __m512 a_lo = _mm512_load_ps(kTables.a), a_hi = _mm512_load_ps(kTables.a + 16);
-  const __m512 t_lo = _mm512_load_ps(kTables.t), t_hi = _mm512_load_ps(kTables.t + 16);
-  const __m512 h_lo = _mm512_load_ps(kTables.h), h_hi = _mm512_load_ps(kTables.h + 16);
-  const __m512 d_lo = _mm512_load_ps(kTables.d), d_hi = _mm512_load_ps(kTables.d + 16);
-  const __m512 b_lo = _mm512_load_ps(kTables.tail_bases), b_hi = _mm512_load_ps(kTables.tail_bases + 16);
-  const __m512i one = _mm512_set1_epi32(1);
-  const __m512 fone = _mm512_set1_ps(1.0f);
+  const SlowTables tables{_mm512_load_ps(kTables.a),          _mm512_load_ps(kTables.a + 16),
+                          _mm512_load_ps(kTables.t),          _mm512_load_ps(kTables.t + 16),
+                          _mm512_load_ps(kTables.h),          _mm512_load_ps(kTables.h + 16),
+                          _mm512_load_ps(kTables.d),          _mm512_load_ps(kTables.d + 16),
+                          _mm512_load_ps(kTables.tail_bases), _mm512_load_ps(kTables.tail_bases + 16)};
   const __m512i last_loaded = _mm512_set1_epi32(static_cast<std::int32_t>(loaded_) - 1);
-
-  __m512i start = _mm512_setzero_si512(), position = start, step = start, strip = start;
-  __m512 negative = _mm512_setzero_ps(), aa = negative, w = negative, tt = negative;
-  __m512 ustar = negative;
-  __mmask16 active = 0;
+  const __m512 fone = _mm512_set1_ps(1.0f);
+  // Two groups: a round's steps wait on each other, so the other group's round fills the wait.
+  constexpr int kGroups = 2;
+  SlowGroup groups[kGroups];
+  for (SlowGroup& g : groups) {
+    g.start = g.position = g.step = g.strip = _mm512_setzero_si512();
+    g.negative = g.aa = g.w = g.tt = g.ustar = _mm512_setzero_ps();
+    g.active = 0;
+  }
   std::size_t head = 0;
   alignas(64) std::int32_t starts[16];
   alignas(64) std::int32_t positions[16];
   alignas(64) float results[16];
   for (;;) {
-    // Free lanes take the next slow starts, set up by steps 1 to 4 (and 9a to 9c in the tail)
-    // as split_first and tail_start do; every step there is exact in single precision but
-    // the tail's offset and bound, done in double.
-    const auto free = static_cast<unsigned>(static_cast<__mmask16>(~active));
-    const auto take = static_cast<unsigned>(
-        std::min<std::size_t>(static_cast<std::size_t>(std::popcount(free)), queued - head));
-    if (take > 0) {
-      const auto fresh = static_cast<__mmask16>(_pdep_u32((1u << take) - 1u, free));
-      const __m512i q = _mm512_maskz_expand_epi32(fresh, _mm512_loadu_si512(queue_.data() + head));
-      head += take;
-      const __m512 x = _mm512_mask_i32gather_ps(fone, fresh, q, u, 4);
-      const __mmask16 neg = _mm512_cmp_ps_mask(x, _mm512_set1_ps(0.5f), _CMP_GT_OQ);
-      const __m512 doubled = _mm512_add_ps(x, x);
-      const __m512 scaled = _mm512_mul_ps(_mm512_mask_sub_ps(doubled, neg, doubled, fone),
-                                          _mm512_set1_ps(32.0f));
-      const __m512i i = _mm512_min_epi32(_mm512_cvttps_epi32(scaled), _mm512_set1_epi32(31));
-      const __mmask16 centre = _mm512_mask_test_epi32_mask(fresh, i, i);
-      const auto tail = static_cast<__mmask16>(fresh & ~centre);
-      // Centre: aa = a(i), the position inside the strip in ustar.
-      aa = _mm512_mask_mov_ps(aa, centre,
-                              _mm512_permutex2var_ps(a_lo, _mm512_sub_epi32(i, one), a_hi));
-      ustar = _mm512_mask_mov_ps(ustar, centre, _mm512_sub_ps(scaled, _mm512_cvtepi32_ps(i)));
-      strip = _mm512_mask_mov_epi32(strip, centre, i);
-      step = _mm512_mask_mov_epi32(step, centre, _mm512_set1_epi32(kCentreStep6));
-      if (tail != 0) {
-        // The doublings of 9a, read off the exponent of 2u.
-        const __m512 twice = _mm512_add_ps(scaled, scaled);
-        const __m512i e = _mm512_sub_epi32(
-            _mm512_srli_epi32(_mm512_castps_si512(twice), 23), _mm512_set1_epi32(127));
-        const __m512i k = _mm512_max_epi32(_mm512_sub_epi32(_mm512_setzero_si512(), e),
-                                           _mm512_setzero_si512());
-        const __m512 power = _mm512_castsi512_ps(
-            _mm512_slli_epi32(_mm512_add_epi32(k, _mm512_set1_epi32(127)), 23));
-        const __m512 rest = _mm512_sub_ps(_mm512_mul_ps(twice, power), fone);
-        const __m512i tail_strip = _mm512_add_epi32(k, _mm512_set1_epi32(6));
-        const __m512 base = _mm512_permutex2var_ps(b_lo, k, b_hi);
-        const __m512 offset = in_double<Form::times>(
-            rest, rest, _mm512_permutex2var_ps(d_lo, _mm512_sub_epi32(tail_strip, one), d_hi));
-        aa = _mm512_mask_mov_ps(aa, tail, base);
-        w = _mm512_mask_mov_ps(w, tail, offset);
-        tt = _mm512_mask_mov_ps(tt, tail, bound16(offset, base));
-        strip = _mm512_mask_mov_epi32(strip, tail, tail_strip);
-        step = _mm512_mask_mov_epi32(step, tail, _mm512_set1_epi32(kTailStep9e));
-      }
-      negative = _mm512_mask_mov_ps(negative, fresh, _mm512_maskz_mov_ps(neg, fone));
-      start = _mm512_mask_mov_epi32(start, fresh, q);
-      position = _mm512_mask_mov_epi32(position, fresh, _mm512_add_epi32(q, one));
-      active |= fresh;
-    }
-    if (active == 0) break;
-
-    const __m512 x = _mm512_mask_i32gather_ps(fone, active, position, u, 4);
-    position = _mm512_add_epi32(position, one);
-    const __mmask16 s6 = lanes_at(active, step, kCentreStep6);
-    const __mmask16 s7c = lanes_at(active, step, kCentreStep7c);
-    const __mmask16 s7a = lanes_at(active, step, kCentreStep7a);
-    const __mmask16 s7e = lanes_at(active, step, kCentreStep7e);
-    const __mmask16 s9e = lanes_at(active, step, kTailStep9e);
-    const __mmask16 s9f = lanes_at(active, step, kTailStep9f);
-    const __mmask16 s9g = lanes_at(active, step, kTailStep9g);
-    const __m512i strip_index = _mm512_sub_epi32(strip, one);
-
-    // Step 6: w = (a(i+1) - aa) * u, then 7b.
-    const __m512 w6 = in_double<Form::difference_times>(_mm512_permutex2var_ps(a_lo, strip, a_hi),
-                                                        aa, x);
-    const __m512 tt6 = bound16(w6, aa);
-    // Step 9g then 9c: w = u * d(i).
-    const __m512 w9 =
-        in_double<Form::times>(x, x, _mm512_permutex2var_ps(d_lo, strip_index, d_hi));
-    const __m512 tt9 = bound16(w9, aa);
-    // Step 7e then 5: w = (ustar - t(i)) * h(i) when ustar > t(i).
-    const __m512 ti = _mm512_permutex2var_ps(t_lo, strip_index, t_hi);
-    const __m512 w5 = in_double<Form::difference_times>(
-        x, ti, _mm512_permutex2var_ps(h_lo, strip_index, h_hi));
-
-    const __mmask16 done6 = _mm512_mask_cmp_ps_mask(s6, ustar, tt6, _CMP_GT_OQ);
-    const __mmask16 ge7d = _mm512_mask_cmp_ps_mask(s7c, ustar, x, _CMP_GE_OQ);
-    const __mmask16 done7b = _mm512_mask_cmp_ps_mask(s7a, x, tt, _CMP_GT_OQ);
-    const __mmask16 done5 = _mm512_mask_cmp_ps_mask(s7e, x, ti, _CMP_GT_OQ);
-    const __mmask16 done9e = _mm512_mask_cmp_ps_mask(s9e, x, tt, _CMP_GT_OQ);
-    const __mmask16 ge9f = _mm512_mask_cmp_ps_mask(s9f, ustar, x, _CMP_GE_OQ);
-
-    w = _mm512_mask_mov_ps(w, s6, w6);
-    w = _mm512_mask_mov_ps(w, s9g, w9);
-    w = _mm512_mask_mov_ps(w, done5, w5);
-    tt = _mm512_mask_mov_ps(tt, s6, tt6);
-    tt = _mm512_mask_mov_ps(tt, s9g, tt9);
-    tt = _mm512_mask_mov_ps(tt, static_cast<__mmask16>(ge7d | ge9f), x);
-    ustar = _mm512_mask_mov_ps(ustar, static_cast<__mmask16>(s7a | s7e | s9e), x);
-
-    go(step, static_cast<__mmask16>(s6 & ~done6), kCentreStep7c);
-    go(step, ge7d, kCentreStep7a);
-    go(step, static_cast<__mmask16>(s7c & ~ge7d), kCentreStep7e);
-    go(step, static_cast<__mmask16>(s7a & ~done7b), kCentreStep7c);
-    go(step, static_cast<__mmask16>(s7e & ~done5), kCentreStep6);
-    go(step, static_cast<__mmask16>(s9e & ~done9e), kTailStep9f);
-    go(step, ge9f, kTailStep9e);
-    go(step, static_cast<__mmask16>(s9f & ~ge9f), kTailStep9g);
-    go(step, s9g, kTailStep9e);
-
-    const __mmask16 done = static_cast<__mmask16>(done6 | done7b | done5 | done9e);
-    // A lane about to read past the loaded uniforms finishes its deviate on its own.
-    const __mmask16 past = _mm512_mask_cmpgt_epi32_mask(static_cast<__mmask16>(active & ~done),
-                                                        position, last_loaded);
-    if ((done | past) != 0) {
-      const __m512 y = in_double<Form::sum>(aa, w, aa);
+    for (SlowGroup& g : groups) take_starts(g, queue_.data(), head, queued, u, tables);
+    if ((groups[0].active | groups[1].active) == 0) break;
+    __mmask16 done[kGroups];
+    for (int n = 0; n < kGroups; ++n) done[n] = take_uniform(groups[n], u, tables);
+    for (int n = 0; n < kGroups; ++n) {
+      SlowGroup& g = groups[n];
+      // A lane about to read past the loaded uniforms finishes its deviate on its own.
+      const __mmask16 past = _mm512_mask_cmpgt_epi32_mask(
+          static_cast<__mmask16>(g.active & ~done[n]), g.position, last_loaded);
+      if ((done[n] | past) == 0) continue;
+      const __m512 y = in_double<Form::sum>(g.aa, g.w, g.aa);
       // y * (1 - 2s), as signed_result forms it
-      _mm512_store_ps(results, _mm512_mul_ps(y, _mm512_sub_ps(fone, _mm512_add_ps(negative, negative))));
-      _mm512_store_si512(starts, start);
-      _mm512_store_si512(positions, position);
-      for (unsigned m = done; m != 0; m &= m - 1) {
+      _mm512_store_ps(results,
+                      _mm512_mul_ps(y, _mm512_sub_ps(fone, _mm512_add_ps(g.negative, g.negative))));
+      _mm512_store_si512(starts, g.start);
+      _mm512_store_si512(positions, g.position);
+      for (unsigned m = done[n]; m != 0; m &= m - 1) {
         const int lane = std::countr_zero(m);
         const auto q = static_cast<std::size_t>(starts[lane]);
         values_[q] = results[lane];
@@ -439,7 +474,7 @@ UniformStretch::finish_slow_avx512() {
         values_[q] = deviate_at(q, consumed);
         steps_[q] = static_cast<std::uint32_t>(consumed);
       }
-      active = static_cast<__mmask16>(active & ~(done | past));
+      g.active = static_cast<__mmask16>(g.active & ~(done[n] | past));
     }
   }
 }
