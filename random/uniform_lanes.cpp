@@ -3,6 +3,7 @@
 // GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
 
@@ -109,45 +110,64 @@ __attribute__((target("avx2"))) void rounds_avx2(Lanes& lanes, float* out, std::
 
 #define PELKO_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw")))
 
-PELKO_AVX512 inline __m512i times_avx512(__m512i x, __m512i p, __m512i shoup, __m512i m) {
-  const __m512i q = _mm512_srli_epi64(_mm512_mul_epu32(x, shoup), 32);
-  const __m512i r = _mm512_sub_epi64(_mm512_mul_epu32(x, p), _mm512_mul_epu32(q, m));
-  // r - m wraps to a huge value when r < m
-  return _mm512_min_epu64(r, _mm512_sub_epi64(r, m));
+// x * P modulo m in sixteen 32-bit lanes: the high half of x * P' from the even and the odd
+// lanes' 64-bit products, the low halves of x * P and q * m wrap modulo 2^32 alike, and the
+// remainder below 2m < 2^32 needs one conditional subtraction.
+struct Step32 {
+  __m512i p, shoup_odd, shoup, m;
+};
+
+PELKO_AVX512 inline Step32 step32(const Multiplier& k) {
+  const auto shoup = static_cast<int>(static_cast<std::uint32_t>(k.shoup));
+  return Step32{_mm512_set1_epi32(static_cast<int>(k.p)),
+                _mm512_set1_epi64(static_cast<long long>(k.shoup)), _mm512_set1_epi32(shoup),
+                _mm512_set1_epi32(static_cast<int>(k.m))};
+}
+
+PELKO_AVX512 inline __m512i times32(__m512i x, const Step32& k) {
+  const __m512i even = _mm512_srli_epi64(_mm512_mul_epu32(x, k.shoup_odd), 32);
+  const __m512i odd = _mm512_mul_epu32(_mm512_srli_epi64(x, 32), k.shoup_odd);
+  const __m512i q = _mm512_mask_blend_epi32(0xAAAA, even, odd);
+  const __m512i r = _mm512_sub_epi32(_mm512_mullo_epi32(x, k.p), _mm512_mullo_epi32(q, k.m));
+  // r - m wraps to a larger value when r < m
+  return _mm512_min_epu32(r, _mm512_sub_epi32(r, k.m));
+}
+
+// Sixteen 64-bit lane states as 32-bit lanes.
+PELKO_AVX512 inline __m512i narrow(const std::uint64_t* lanes64) {
+  return _mm512_inserti64x4(
+      _mm512_castsi256_si512(_mm512_cvtepi64_epi32(_mm512_load_si512(lanes64))),
+      _mm512_cvtepi64_epi32(_mm512_load_si512(lanes64 + 8)), 1);
 }
 
 PELKO_AVX512 void rounds_avx512(Lanes& lanes, float* out, std::size_t rounds) {
-  const __m512i p1 = _mm512_set1_epi64(static_cast<long long>(kStep1.p));
-  const __m512i q1 = _mm512_set1_epi64(static_cast<long long>(kStep1.shoup));
-  const __m512i m1 = _mm512_set1_epi64(static_cast<long long>(kStep1.m));
-  const __m512i p2 = _mm512_set1_epi64(static_cast<long long>(kStep2.p));
-  const __m512i q2 = _mm512_set1_epi64(static_cast<long long>(kStep2.shoup));
-  const __m512i m2 = _mm512_set1_epi64(static_cast<long long>(kStep2.m));
-  const __m512i wrap = _mm512_set1_epi64(kMod1 - 1);
-  const __m512i one = _mm512_set1_epi64(1);
-  const __m256 scale = _mm256_set1_ps(kScale);
-  // Four groups of eight lanes at a time keep the multipliers' latencies overlapped.
-  constexpr std::size_t kGroup = 8;
-  constexpr std::size_t kWay = 4;
-  for (std::size_t g = 0; g < L; g += kGroup * kWay) {
-    __m512i x1[kWay], x2[kWay];
+  const Step32 k1 = step32(kStep1);
+  const Step32 k2 = step32(kStep2);
+  const __m512i wrap = _mm512_set1_epi32(kMod1 - 1);
+  const __m512i one = _mm512_set1_epi32(1);
+  const __m512 scale = _mm512_set1_ps(kScale);
+  constexpr std::size_t kGroup = 16;
+  constexpr std::size_t kWay = L / kGroup;
+  __m512i x1[kWay], x2[kWay];
+  for (std::size_t w = 0; w < kWay; ++w) {
+    x1[w] = narrow(lanes.s1 + w * kGroup);
+    x2[w] = narrow(lanes.s2 + w * kGroup);
+  }
+  for (std::size_t r = 0; r < rounds; ++r) {
     for (std::size_t w = 0; w < kWay; ++w) {
-      x1[w] = _mm512_load_si512(lanes.s1 + g + w * kGroup);
-      x2[w] = _mm512_load_si512(lanes.s2 + g + w * kGroup);
+      __m512i z = _mm512_sub_epi32(x1[w], x2[w]);
+      z = _mm512_mask_add_epi32(z, _mm512_cmplt_epi32_mask(z, one), z, wrap);
+      _mm512_storeu_ps(out + r * L + w * kGroup, _mm512_mul_ps(_mm512_cvtepi32_ps(z), scale));
+      x1[w] = times32(x1[w], k1);
+      x2[w] = times32(x2[w], k2);
     }
-    for (std::size_t r = 0; r < rounds; ++r) {
-      for (std::size_t w = 0; w < kWay; ++w) {
-        __m512i z = _mm512_sub_epi64(x1[w], x2[w]);
-        z = _mm512_mask_add_epi64(z, _mm512_cmplt_epi64_mask(z, one), z, wrap);
-        _mm256_storeu_ps(out + r * L + g + w * kGroup,
-                         _mm256_mul_ps(_mm256_cvtepi32_ps(_mm512_cvtepi64_epi32(z)), scale));
-        x1[w] = times_avx512(x1[w], p1, q1, m1);
-        x2[w] = times_avx512(x2[w], p2, q2, m2);
-      }
-    }
-    for (std::size_t w = 0; w < kWay; ++w) {
-      _mm512_store_si512(lanes.s1 + g + w * kGroup, x1[w]);
-      _mm512_store_si512(lanes.s2 + g + w * kGroup, x2[w]);
+  }
+  for (std::size_t w = 0; w < kWay; ++w) {
+    for (int half = 0; half < 2; ++half) {
+      const __m256i part = half == 0 ? _mm512_castsi512_si256(x1[w]) : _mm512_extracti64x4_epi64(x1[w], 1);
+      _mm512_store_si512(lanes.s1 + w * kGroup + half * 8, _mm512_cvtepu32_epi64(part));
+      const __m256i part2 = half == 0 ? _mm512_castsi512_si256(x2[w]) : _mm512_extracti64x4_epi64(x2[w], 1);
+      _mm512_store_si512(lanes.s2 + w * kGroup + half * 8, _mm512_cvtepu32_epi64(part2));
     }
   }
 }

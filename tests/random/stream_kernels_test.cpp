@@ -16,6 +16,7 @@
 #include "random/normal_batch.h"
 #include "random/uniform_lanes.h"
 #include "recordio/console.h"
+#include "tests/random/random_test_support.h"
 
 namespace pelko::random {
 namespace {
@@ -39,15 +40,7 @@ struct Seeded {
   Seeded(std::int32_t seed1, std::int32_t seed2) { generator.setall(seed1, seed2); }
 };
 
-// Counts the uniforms a deviate takes.
-struct Counting {
-  Generator& generator;
-  int taken = 0;
-  float ranf() {
-    ++taken;
-    return generator.ranf();
-  }
-};
+using Counting = testing::CountingUniforms;
 
 TEST(Advance, EqualsSingleSteps) {
   Seeded stepped(1234567890, 123456789);
