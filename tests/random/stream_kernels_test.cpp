@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -133,6 +134,29 @@ TEST(Stability, TailStartEqualsTheDoublingLoop) {
     ASSERT_EQ(bits(t.aa), bits(aa)) << u;
     ASSERT_EQ(t.i, i) << u;
     ASSERT_EQ(bits(t.u), bits(v)) << u;
+  }
+}
+
+// The vector kernels add two floats in single precision where the method adds them in double
+// and rounds: for two floats the two are always the same.
+TEST(Stability, SumOfFloatsRoundsAlikeInDoubleAndInSingle) {
+  std::mt19937 source(1973);
+  std::uniform_int_distribution<std::uint32_t> any;
+  for (int n = 0; n < 4000000; ++n) {
+    float a = std::bit_cast<float>(any(source));
+    // Nearby exponents are where the two roundings could meet.
+    float b = n % 2 == 0 ? std::bit_cast<float>(any(source))
+                         : std::ldexp(a, -static_cast<int>(any(source) % 40)) *
+                               (any(source) % 2 == 0 ? 1.0f : -1.0f) +
+                           std::bit_cast<float>(any(source) & 0x807fffffu);
+    if (std::isnan(a) || std::isnan(b)) continue;
+    const float in_double = static_cast<float>(static_cast<double>(a) + static_cast<double>(b));
+    const float in_single = a + b;
+    if (std::isnan(in_double)) {
+      ASSERT_TRUE(std::isnan(in_single));
+      continue;
+    }
+    ASSERT_EQ(bits(in_double), bits(in_single)) << a << " + " << b;
   }
 }
 
