@@ -370,18 +370,20 @@ PELKO_SLOW_LANES __mmask16 take_uniform(SlowGroup& g, const float* u, const Slow
   const __mmask16 s9g = lanes_at(g.active, g.step, kTailStep9g);
   const __m512i strip_index = _mm512_sub_epi32(g.strip, one);
 
-  // Step 6: w = (a(i+1) - aa) * u, then 7b.
-  const __m512 w6 = in_double<Form::difference_times>(
-      _mm512_permutex2var_ps(k.a_lo, g.strip, k.a_hi), g.aa, x);
-  const __m512 tt6 = bound16(w6, g.aa);
-  // Step 9g then 9c: w = u * d(i).
-  const __m512 w9 =
-      in_double<Form::times>(x, x, _mm512_permutex2var_ps(k.d_lo, strip_index, k.d_hi));
-  const __m512 tt9 = bound16(w9, g.aa);
-  // Step 7e then 5: w = (ustar - t(i)) * h(i) when ustar > t(i).
+  // The three offsets a round can need share one form, (p - q) * r in double:
+  // step 6: w = (a(i+1) - aa) * u; 9g then 9c: w = (u - 0) * d(i); 7e then 5: w = (u - t(i)) * h(i),
+  // used when u (the new ustar) > t(i). Steps 6 and 9c then bound w.
   const __m512 ti = _mm512_permutex2var_ps(k.t_lo, strip_index, k.t_hi);
-  const __m512 w5 = in_double<Form::difference_times>(
-      x, ti, _mm512_permutex2var_ps(k.h_lo, strip_index, k.h_hi));
+  const __m512 p = _mm512_mask_mov_ps(x, s6, _mm512_permutex2var_ps(k.a_lo, g.strip, k.a_hi));
+  const __m512 q = _mm512_mask_mov_ps(_mm512_maskz_mov_ps(s7e, ti), s6, g.aa);
+  const __m512 r = _mm512_mask_mov_ps(
+      _mm512_mask_mov_ps(_mm512_permutex2var_ps(k.d_lo, strip_index, k.d_hi), s7e,
+                         _mm512_permutex2var_ps(k.h_lo, strip_index, k.h_hi)),
+      s6, x);
+  const __m512 offset = in_double<Form::difference_times>(p, q, r);
+  const __m512 bound = bound16(offset, g.aa);
+  const __m512 w6 = offset, w9 = offset, w5 = offset;
+  const __m512 tt6 = bound, tt9 = bound;
 
   const __mmask16 done6 = _mm512_mask_cmp_ps_mask(s6, g.ustar, tt6, _CMP_GT_OQ);
   const __mmask16 ge7d = _mm512_mask_cmp_ps_mask(s7c, g.ustar, x, _CMP_GE_OQ);
