@@ -104,11 +104,46 @@ struct Lanes512 {
   }
   PELKO_AVX512 static Wide fused(Wide s, Wide a, Wide b) { return _mm512_fmadd_pd(a, b, s); }
   PELKO_AVX512 static Wide add(Wide a, Wide b) { return _mm512_add_pd(a, b); }
-  // Deviate j of applicants 0..7 of `deviates`, p deviates per applicant.
-  PELKO_AVX512 static Wide deviate(const float* deviates, int p, int j) {
-    const __m256i index = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
-                                             _mm256_set1_epi32(p));
-    return _mm512_cvtps_pd(_mm256_i32gather_ps(deviates + j, index, 4));
+  // Where deviate j of applicant b (b < 8) lies among the 8p deviates of eight applicants:
+  // in the pair of vectors `pair` (floats 32 pair .. 32 pair + 31) at lane index[j][pair][b].
+  struct Layout {
+    alignas(64) std::int32_t index[kMaxPredictors][3][16];
+    __mmask16 in_pair[kMaxPredictors][3];
+  };
+  static Layout layout(int p) {
+    Layout l{};
+    for (int j = 0; j < p; ++j) {
+      for (int pair = 0; pair < 3; ++pair) {
+        l.in_pair[j][pair] = 0;
+        for (int b = 0; b < 8; ++b) {
+          const int at = j + b * p - 32 * pair;
+          l.index[j][pair][b] = at & 31;
+          if (at >= 0 && at < 32) l.in_pair[j][pair] |= static_cast<__mmask16>(1u << b);
+        }
+      }
+    }
+    return l;
+  }
+  // Deviates 0..p-1 of applicants 0..7 of `deviates`: the 8p floats are loaded once and
+  // rearranged in registers, which is cheaper than gathering them.
+  PELKO_AVX512 static void deviates_of(const float* deviates, int p, const Layout& l, Wide* z) {
+    const int count = 8 * p;
+    __m512 v[6];
+    for (int r = 0; r < 6; ++r) {
+      const int left = count - 16 * r;
+      const auto mask = static_cast<__mmask16>(left >= 16 ? 0xffffu : left <= 0 ? 0u : (1u << left) - 1u);
+      v[r] = _mm512_maskz_loadu_ps(mask, deviates + 16 * r);
+    }
+    for (int j = 0; j < p; ++j) {
+      __m512 x = _mm512_setzero_ps();
+      for (int pair = 0; pair < 3; ++pair) {
+        const __mmask16 in = l.in_pair[j][pair];
+        if (in == 0) continue;
+        const __m512i index = _mm512_load_si512(l.index[j][pair]);
+        x = _mm512_mask_mov_ps(x, in, _mm512_permutex2var_ps(v[2 * pair], index, v[2 * pair + 1]));
+      }
+      z[j] = _mm512_cvtps_pd(_mm512_castps512_ps256(x));
+    }
   }
   PELKO_AVX512 static void store(float* out, Wide x) { _mm256_storeu_ps(out, _mm512_cvtpd_ps(x)); }
 };
@@ -123,9 +158,12 @@ struct Lanes256 {
   }
   PELKO_AVX2 static Wide fused(Wide s, Wide a, Wide b) { return _mm256_fmadd_pd(a, b, s); }
   PELKO_AVX2 static Wide add(Wide a, Wide b) { return _mm256_add_pd(a, b); }
-  PELKO_AVX2 static Wide deviate(const float* deviates, int p, int j) {
+  struct Layout {};
+  static Layout layout(int) { return Layout{}; }
+  // Deviates 0..p-1 of applicants 0..3 of `deviates`.
+  PELKO_AVX2 static void deviates_of(const float* deviates, int p, const Layout&, Wide* z) {
     const __m128i index = _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(p));
-    return _mm256_cvtps_pd(_mm_i32gather_ps(deviates + j, index, 4));
+    for (int j = 0; j < p; ++j) z[j] = _mm256_cvtps_pd(_mm_i32gather_ps(deviates + j, index, 4));
   }
   PELKO_AVX2 static void store(float* out, Wide x) { _mm_storeu_ps(out, _mm256_cvtpd_ps(x)); }
 };
