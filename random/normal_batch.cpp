@@ -447,7 +447,9 @@ UniformStretch::finish_slow_avx512() {
   alignas(64) float results[16];
   for (;;) {
     for (SlowGroup& g : groups) take_starts(g, queue_.data(), head, queued, u, tables);
-    if ((groups[0].active | groups[1].active) == 0) break;
+    unsigned any_active = 0;
+    for (const SlowGroup& g : groups) any_active |= g.active;
+    if (any_active == 0) break;
     __mmask16 done[kGroups];
     for (int n = 0; n < kGroups; ++n) done[n] = take_uniform(groups[n], u, tables);
     for (int n = 0; n < kGroups; ++n) {
