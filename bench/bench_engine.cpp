@@ -63,8 +63,8 @@ engine::Design design_of(int nrep, int nsub, int nf, int npred, recordio::Consol
     float covm[kMaxPredictors * kMaxPredictors] = {};
     for (int j = 0; j < npred; ++j)
       for (int i = 0; i < npred; ++i) covm[i + j * kMaxPredictors] = i == j ? 1.0f : 0.3f;
-    random::setgmn(kMaxPredictors, m, covm, npred, m == mean ? d.majority.data() : d.minority.data(),
-                   console);
+    random::setgmn(kMaxPredictors, m, covm, npred,
+                   m == mean ? d.majority.data() : d.minority.data(), console);
   }
   return d;
 }
@@ -92,8 +92,7 @@ int main(int argc, char** argv) {
   const engine::Design design = design_of(nrep, nsub, nf, npred, console);
   const double deviates = static_cast<double>(nrep) * design.deviates_per_replication();
   const random::StreamState start{12345, 67890};
-  std::printf("nrep %d nsub %d nf %d npred %d: %.3g deviates\n\n", nrep, nsub, nf, npred,
-              deviates);
+  std::printf("nrep %d nsub %d nf %d npred %d: %.3g deviates\n\n", nrep, nsub, nf, npred, deviates);
 
   // Stage kernels on one stretch-sized buffer, per uniform position (about a deviate).
   constexpr std::size_t kN = 1 << 16;
@@ -112,7 +111,8 @@ int main(int argc, char** argv) {
         median_seconds([&] { random::fill_uniforms(start, u.data(), kN, set); }) / kN;
     const double t_fast = median_seconds([&] {
                             random::fast_deviates(u.data(), kN, value.data(), slow.data(), set);
-                          }) / kN;
+                          }) /
+                          kN;
     random::UniformStretch stretch(kN);
     std::vector<float> chain(kN);
     std::size_t made = 0;
@@ -125,14 +125,16 @@ int main(int argc, char** argv) {
         static_cast<double>(per_replication);
     selection::WindowedSelector windowed;
     windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set);
-    const double t_select = median_seconds([&] {
-                              windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(),
-                                                      *table, set);
-                            }) / static_cast<double>(per_replication);
-    std::printf("%-10s %12.3f %12.3f %12.3f %12.3f %12.3f   ns per deviate (walk: %zu deviates, "
-                "loading included)\n",
-                numeric::name_of(set), t_uniform * 1e9, t_fast * 1e9, t_walk * 1e9 / made,
-                t_composites * 1e9, t_select * 1e9, made);
+    const double t_select =
+        median_seconds([&] {
+          windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set);
+        }) /
+        static_cast<double>(per_replication);
+    std::printf(
+        "%-10s %12.3f %12.3f %12.3f %12.3f %12.3f   ns per deviate (walk: %zu deviates, "
+        "loading included)\n",
+        numeric::name_of(set), t_uniform * 1e9, t_fast * 1e9, t_walk * 1e9 / made,
+        t_composites * 1e9, t_select * 1e9, made);
   }
 
   auto reference = std::make_unique<engine::ReplicationStore>();
@@ -152,7 +154,8 @@ int main(int argc, char** argv) {
     engine::FastSettings settings;
     settings.set = set;
     settings.threads = 1;
-    const double t = median_seconds([&] { engine::run_fast(design, start, settings, errors, *fast); });
+    const double t =
+        median_seconds([&] { engine::run_fast(design, start, settings, errors, *fast); });
     const bool same = same_store(*reference, *fast, nrep);
     ok = ok && same;
     std::printf("fast, %-7s 1 thread  %8.3f s  %7.2f ns per deviate  ratio %6.2f  %s\n",
@@ -164,15 +167,17 @@ int main(int argc, char** argv) {
     engine::FastSettings settings;
     settings.threads = threads;
     engine::EngineTrace trace;
-    const double t = median_seconds([&] { trace = engine::run_fast(design, start, settings, errors, *fast); });
+    const double t =
+        median_seconds([&] { trace = engine::run_fast(design, start, settings, errors, *fast); });
     if (threads == 1) one = t;
     const bool same = same_store(*reference, *fast, nrep);
     ok = ok && same;
-    std::printf("fast, %-7s %d threads %8.3f s  %7.2f ns per deviate  speed-up %5.2f  %s  "
-                "(windows %lld held, %lld missed, %lld sorted)\n",
-                numeric::name_of(settings.set), threads, t, t * 1e9 / deviates, one / t,
-                same ? "identical" : "STORES DIFFER", static_cast<long long>(trace.window_hits),
-                static_cast<long long>(trace.window_misses), static_cast<long long>(trace.sorted));
+    std::printf(
+        "fast, %-7s %d threads %8.3f s  %7.2f ns per deviate  speed-up %5.2f  %s  "
+        "(windows %lld held, %lld missed, %lld sorted)\n",
+        numeric::name_of(settings.set), threads, t, t * 1e9 / deviates, one / t,
+        same ? "identical" : "STORES DIFFER", static_cast<long long>(trace.window_hits),
+        static_cast<long long>(trace.window_misses), static_cast<long long>(trace.sorted));
     if (threads == engine::available_cpus()) {
       const double largest = t / deviates * 500000.0 * 10000.0 * 10.0;
       std::printf("largest problem (500000 x 10000 x 10, 4 stages) extrapolated: %.0f s wall\n",

@@ -7,7 +7,6 @@
 
 namespace pelko::driver {
 
-
 struct Problem {
   // Fields hold 0 until read; a null item or "/" leaves them so.
   std::int32_t nrep = 0;

@@ -10,8 +10,8 @@
 #include "driver/problem.h"
 #include "driver/problem_input.h"
 #include "driver/replication.h"
-#include "engine/replication_store.h"
 #include "driver/summary.h"
+#include "engine/replication_store.h"
 #include "numeric/error_facility.h"
 #include "random/generator.h"
 #include "recordio/console.h"
@@ -66,8 +66,8 @@ class SeedWatch final : public recordio::Clock {
   const auto state = std::make_unique<RunState>(console);
   if (aids.progress) progress.emplace(console.err, problem.nrep, aids.seconds);
   clock.arm();
-  run_replications(problem, clock, console, state->errors, state->generator, state->store,
-                   options, [&progress](int done) {
+  run_replications(problem, clock, console, state->errors, state->generator, state->store, options,
+                   [&progress](int done) {
                      if (progress) progress->done(done);
                    });
   if (progress) progress->erase();

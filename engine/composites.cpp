@@ -91,7 +91,8 @@ void form_plain(const Design& design, const float* deviates, int first, int last
 // One vector of applicants at a time with every value in a register: the scores' and the
 // composites' sums are chains of fused multiply-adds, each rounded to single precision as
 // add_product_fused_wide rounds it, and the vectors of neighbouring applicants overlap.
-#define PELKO_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"), always_inline))
+#define PELKO_AVX512 \
+  __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"), always_inline))
 #define PELKO_AVX2 __attribute__((target("avx2,fma"), always_inline))
 
 struct Lanes512 {
@@ -99,9 +100,7 @@ struct Lanes512 {
   static constexpr int kWidth = 8;
   PELKO_AVX512 static Wide zero() { return _mm512_setzero_pd(); }
   PELKO_AVX512 static Wide splat(float x) { return _mm512_set1_pd(x); }
-  PELKO_AVX512 static Wide to_float_and_back(Wide x) {
-    return _mm512_cvtps_pd(_mm512_cvtpd_ps(x));
-  }
+  PELKO_AVX512 static Wide to_float_and_back(Wide x) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(x)); }
   PELKO_AVX512 static Wide fused(Wide s, Wide a, Wide b) { return _mm512_fmadd_pd(a, b, s); }
   PELKO_AVX512 static Wide add(Wide a, Wide b) { return _mm512_add_pd(a, b); }
   // Where deviate j of applicant b (b < 8) lies among the 8p deviates of eight applicants:
@@ -131,7 +130,9 @@ struct Lanes512 {
     __m512 v[6];
     for (int r = 0; r < 6; ++r) {
       const int left = count - 16 * r;
-      const auto mask = static_cast<__mmask16>(left >= 16 ? 0xffffu : left <= 0 ? 0u : (1u << left) - 1u);
+      const auto mask = static_cast<__mmask16>(left >= 16  ? 0xffffu
+                                               : left <= 0 ? 0u
+                                                           : (1u << left) - 1u);
       v[r] = _mm512_maskz_loadu_ps(mask, deviates + 16 * r);
     }
     for (int j = 0; j < p; ++j) {
@@ -153,9 +154,7 @@ struct Lanes256 {
   static constexpr int kWidth = 4;
   PELKO_AVX2 static Wide zero() { return _mm256_setzero_pd(); }
   PELKO_AVX2 static Wide splat(float x) { return _mm256_set1_pd(x); }
-  PELKO_AVX2 static Wide to_float_and_back(Wide x) {
-    return _mm256_cvtps_pd(_mm256_cvtpd_ps(x));
-  }
+  PELKO_AVX2 static Wide to_float_and_back(Wide x) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(x)); }
   PELKO_AVX2 static Wide fused(Wide s, Wide a, Wide b) { return _mm256_fmadd_pd(a, b, s); }
   PELKO_AVX2 static Wide add(Wide a, Wide b) { return _mm256_add_pd(a, b); }
   struct Layout {};
@@ -200,7 +199,8 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"))) void form_avx5
 void form_composites(const Design& design, const float* deviates, int first, int last,
                      selection::CompositeTable& table, numeric::InstructionSet set) {
 #if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512) return form_avx512(design, deviates, first, last, table);
+  if (set == numeric::InstructionSet::avx512)
+    return form_avx512(design, deviates, first, last, table);
   if (set == numeric::InstructionSet::avx2) return form_avx2(design, deviates, first, last, table);
 #endif
   form_plain(design, deviates, first, last, table);

@@ -12,7 +12,8 @@ namespace pelko::engine {
 // predictor order, every partial sum rounded to single precision.
 inline float stage_composite(const Design& design, int k, const float* xscore) {
   float sum = 0.0f;
-  for (int j = 0; j < design.npred; ++j) sum = random::add_product(sum, design.wgt[k][j], xscore[j]);
+  for (int j = 0; j < design.npred; ++j)
+    sum = random::add_product(sum, design.wgt[k][j], xscore[j]);
   return sum;
 }
 

@@ -19,8 +19,8 @@ struct Design {
   std::int32_t npred = 0;
   std::array<std::int32_t, kMaxStages> nma{};
   std::array<std::array<float, kMaxPredictors>, kMaxStages> wgt{};  // wgt[k][j]
-  ParamBlock majority{};  // mean 0
-  ParamBlock minority{};  // mean difp
+  ParamBlock majority{};                                            // mean 0
+  ParamBlock minority{};                                            // mean difp
 
   std::int64_t deviates_per_replication() const {
     return static_cast<std::int64_t>(nsub) * static_cast<std::int64_t>(npred);

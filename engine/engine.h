@@ -49,9 +49,9 @@ EngineTrace run_reference(const Design& design, random::Generator& generator,
 
 // The same store from the stream at `start`; `design` must satisfy fast_engine_applies.
 // `errors` is never reached there: with every stage retaining somebody no sort can refuse.
-EngineTrace run_fast(const Design& design, random::StreamState start,
-                     const FastSettings& settings, numeric::ErrorFacility& errors,
-                     ReplicationStore& store, const ProgressReport& progress = {});
+EngineTrace run_fast(const Design& design, random::StreamState start, const FastSettings& settings,
+                     numeric::ErrorFacility& errors, ReplicationStore& store,
+                     const ProgressReport& progress = {});
 
 // The CPUs this process may run on (at least 1).
 int available_cpus();

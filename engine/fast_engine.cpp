@@ -57,8 +57,8 @@ void form_replication(const Design& design, const std::vector<Piece>& pieces,
                       const std::vector<std::size_t>& offsets, std::size_t first, Worker& worker,
                       numeric::InstructionSet set) {
   const int p = design.npred;
-  auto piece = static_cast<std::size_t>(
-      std::upper_bound(offsets.begin(), offsets.end(), first) - offsets.begin() - 1);
+  auto piece = static_cast<std::size_t>(std::upper_bound(offsets.begin(), offsets.end(), first) -
+                                        offsets.begin() - 1);
   int applicant = 0;
   while (applicant < design.nsub) {
     const std::size_t at = first + static_cast<std::size_t>(applicant) * p;
@@ -77,8 +77,7 @@ void form_replication(const Design& design, const std::vector<Piece>& pieces,
       while (d >= offsets[piece] + pieces[piece].length) ++piece;
       worker.straddling[j] = pieces[piece].data[d - offsets[piece]];
     }
-    form_composites(design, worker.straddling.data(), applicant, applicant + 1, *worker.table,
-                    set);
+    form_composites(design, worker.straddling.data(), applicant, applicant + 1, *worker.table, set);
     ++applicant;
   }
 }
@@ -87,8 +86,8 @@ selection::SelectionResult select(const Design& design, Worker& worker,
                                   numeric::ErrorFacility& errors, numeric::InstructionSet set) {
   const std::int32_t nmaj = worker.windowed.majority_count(design.nsub, design.nsub1, design.nf,
                                                            design.nma.data(), *worker.table, set);
-  if (nmaj >= 0) return selection::majority_rates(design.nsub, design.nsub1, nmaj,
-                                                  design.nma[design.nf - 1]);
+  if (nmaj >= 0)
+    return selection::majority_rates(design.nsub, design.nsub1, nmaj, design.nma[design.nf - 1]);
   if (!worker.sorter) worker.sorter = std::make_unique<selection::Selector>();
   ++worker.sorted;
   return worker.sorter->value(design.nsub, design.nsub1, design.nf, design.nma.data(),

@@ -32,8 +32,8 @@ EngineTrace run_reference(const Design& design, random::Generator& generator,
   for (int r = 0; r < design.nrep; ++r) {
     draw_group(design, design.majority, 0, design.nsub1, generator, *table);
     draw_group(design, design.minority, design.nsub1, design.nsub, generator, *table);
-    store.record(r, selector->value(design.nsub, design.nsub1, design.nf, design.nma.data(),
-                                    *table, errors));
+    store.record(r, selector->value(design.nsub, design.nsub1, design.nf, design.nma.data(), *table,
+                                    errors));
     if (progress) progress(r + 1);
   }
   EngineTrace trace;

@@ -62,8 +62,8 @@ constexpr PaddedTables kTables = padded();
 // to double and then to single equals their sum rounded once to single, since double has more
 // than twice single's digits plus two (sum_of_floats in the tests checks it), so it is a
 // single-precision addition here.
-__attribute__((target("avx2"))) void fast_deviates_avx2(const float* u, std::size_t n,
-                                                        float* value, std::uint64_t* slow) {
+__attribute__((target("avx2"))) void fast_deviates_avx2(const float* u, std::size_t n, float* value,
+                                                        std::uint64_t* slow) {
   const __m256 half = _mm256_set1_ps(0.5f);
   const __m256 one = _mm256_set1_ps(1.0f);
   const __m256 thirty_two = _mm256_set1_ps(32.0f);
@@ -84,13 +84,13 @@ __attribute__((target("avx2"))) void fast_deviates_avx2(const float* u, std::siz
       const __m256 tt = _mm256_i32gather_ps(kTables.t, index, 4);
       const __m256 hh = _mm256_i32gather_ps(kTables.h, index, 4);
       const __m256 aa = _mm256_i32gather_ps(kTables.a, index, 4);
-      const __m256 in_centre = _mm256_castsi256_ps(
-          _mm256_xor_si256(_mm256_cmpeq_epi32(strip, _mm256_setzero_si256()),
-                           _mm256_set1_epi32(-1)));
+      const __m256 in_centre = _mm256_castsi256_ps(_mm256_xor_si256(
+          _mm256_cmpeq_epi32(strip, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
       const __m256 fast = _mm256_and_ps(in_centre, _mm256_cmp_ps(ustar, tt, _CMP_GT_OQ));
       __m128 halves[2];
       for (int hpart = 0; hpart < 2; ++hpart) {
-        const __m128 us = hpart == 0 ? _mm256_castps256_ps128(ustar) : _mm256_extractf128_ps(ustar, 1);
+        const __m128 us =
+            hpart == 0 ? _mm256_castps256_ps128(ustar) : _mm256_extractf128_ps(ustar, 1);
         const __m128 t4 = hpart == 0 ? _mm256_castps256_ps128(tt) : _mm256_extractf128_ps(tt, 1);
         const __m128 h4 = hpart == 0 ? _mm256_castps256_ps128(hh) : _mm256_extractf128_ps(hh, 1);
         halves[hpart] = _mm256_cvtpd_ps(_mm256_mul_pd(
@@ -135,8 +135,8 @@ PELKO_AVX512 void fast_deviates_avx512(const float* u, std::size_t n, float* val
       const __m512 tt = _mm512_permutex2var_ps(t_lo, index, t_hi);
       const __m512 hh = _mm512_permutex2var_ps(h_lo, index, h_hi);
       const __m512 aa = _mm512_permutex2var_ps(a_lo, index, a_hi);
-      const __mmask16 fast = _mm512_mask_cmp_ps_mask(
-          _mm512_test_epi32_mask(strip, strip), ustar, tt, _CMP_GT_OQ);
+      const __mmask16 fast =
+          _mm512_mask_cmp_ps_mask(_mm512_test_epi32_mask(strip, strip), ustar, tt, _CMP_GT_OQ);
       const __m512d us_lo = _mm512_cvtps_pd(_mm512_castps512_ps256(ustar));
       const __m512d us_hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(ustar, 1));
       const __m512d t_lo_d = _mm512_cvtps_pd(_mm512_castps512_ps256(tt));
@@ -159,26 +159,27 @@ PELKO_AVX512 void fast_deviates_avx512(const float* u, std::size_t n, float* val
 // The slow deviates side by side. A lane holds one deviate and takes one uniform per round; its
 // state says what that uniform is for (the step of the scalar method it stands at):
 enum SlowStep : int {
-  kCentreStep6 = 0,    // u of step 6, then the test of 7b
-  kCentreStep7c = 1,   // u of 7c, tested at 7d
-  kCentreStep7a = 2,   // ustar of 7a, then the test of 7b
-  kCentreStep7e = 3,   // ustar of 7e, then the test of step 5
-  kTailStep9e = 4,     // ustar of 9e
-  kTailStep9f = 5,     // u of 9f
-  kTailStep9g = 6,     // u of 9g, then 9c
+  kCentreStep6 = 0,   // u of step 6, then the test of 7b
+  kCentreStep7c = 1,  // u of 7c, tested at 7d
+  kCentreStep7a = 2,  // ustar of 7a, then the test of 7b
+  kCentreStep7e = 3,  // ustar of 7e, then the test of step 5
+  kTailStep9e = 4,    // ustar of 9e
+  kTailStep9f = 5,    // u of 9f
+  kTailStep9g = 6,    // u of 9g, then 9c
 };
-
 
 // (0.5 * w + aa) * w and aa + w for 16 lanes, in double as the scalar path evaluates them.
 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 bound16(__m512 w,
-                                                                                  __m512 aa) {
+                                                                                    __m512 aa) {
   const __m512d half = _mm512_set1_pd(0.5);
   const __m512d w_lo = _mm512_cvtps_pd(_mm512_castps512_ps256(w));
   const __m512d w_hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(w, 1));
   const __m512d a_lo = _mm512_cvtps_pd(_mm512_castps512_ps256(aa));
   const __m512d a_hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(aa, 1));
-  const __m256 lo = _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(half, w_lo), a_lo), w_lo));
-  const __m256 hi = _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(half, w_hi), a_hi), w_hi));
+  const __m256 lo =
+      _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(half, w_lo), a_lo), w_lo));
+  const __m256 hi =
+      _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(half, w_hi), a_hi), w_hi));
   return _mm512_insertf32x8(_mm512_castps256_ps512(lo), hi, 1);
 }
 
@@ -186,13 +187,16 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 boun
 enum class Form { difference_times, times };
 template <Form F>
 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 in_double(__m512 x,
-                                                                                     __m512 y,
-                                                                                     __m512 z) {
+                                                                                      __m512 y,
+                                                                                      __m512 z) {
   __m256 halves[2];
   for (int part = 0; part < 2; ++part) {
-    const __m512d xd = _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(x) : _mm512_extractf32x8_ps(x, 1));
-    const __m512d yd = _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(y) : _mm512_extractf32x8_ps(y, 1));
-    const __m512d zd = _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(z) : _mm512_extractf32x8_ps(z, 1));
+    const __m512d xd =
+        _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(x) : _mm512_extractf32x8_ps(x, 1));
+    const __m512d yd =
+        _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(y) : _mm512_extractf32x8_ps(y, 1));
+    const __m512d zd =
+        _mm512_cvtps_pd(part == 0 ? _mm512_castps512_ps256(z) : _mm512_extractf32x8_ps(z, 1));
     __m512d r;
     if constexpr (F == Form::difference_times) r = _mm512_mul_pd(_mm512_sub_pd(xd, yd), zd);
     if constexpr (F == Form::times) r = _mm512_mul_pd(xd, zd);
@@ -207,8 +211,8 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __mmask16 l
   return static_cast<__mmask16>(active & _mm512_cmpeq_epi32_mask(step, _mm512_set1_epi32(s)));
 }
 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline void go(__m512i& step,
-                                                                              __mmask16 m,
-                                                                              SlowStep s) {
+                                                                             __mmask16 m,
+                                                                             SlowStep s) {
   step = _mm512_mask_mov_epi32(step, m, _mm512_set1_epi32(s));
 }
 
@@ -285,7 +289,8 @@ void UniformStretch::finish_slow_plain() {
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-#define PELKO_SLOW_LANES __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"), always_inline)) inline
+#define PELKO_SLOW_LANES \
+  __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"), always_inline)) inline
 
 namespace {
 
@@ -332,8 +337,8 @@ PELKO_SLOW_LANES void take_starts(SlowGroup& g, const std::int32_t* queue, std::
   if (tail != 0) {
     // The doublings of 9a, read off the exponent of 2u.
     const __m512 twice = _mm512_add_ps(scaled, scaled);
-    const __m512i e = _mm512_sub_epi32(_mm512_srli_epi32(_mm512_castps_si512(twice), 23),
-                                       _mm512_set1_epi32(127));
+    const __m512i e =
+        _mm512_sub_epi32(_mm512_srli_epi32(_mm512_castps_si512(twice), 23), _mm512_set1_epi32(127));
     const __m512i doublings =
         _mm512_max_epi32(_mm512_sub_epi32(_mm512_setzero_si512(), e), _mm512_setzero_si512());
     const __m512 power = _mm512_castsi512_ps(
@@ -371,8 +376,8 @@ PELKO_SLOW_LANES __mmask16 take_uniform(SlowGroup& g, const float* u, const Slow
   const __m512i strip_index = _mm512_sub_epi32(g.strip, one);
 
   // The three offsets a round can need share one form, (p - q) * r in double:
-  // step 6: w = (a(i+1) - aa) * u; 9g then 9c: w = (u - 0) * d(i); 7e then 5: w = (u - t(i)) * h(i),
-  // used when u (the new ustar) > t(i). Steps 6 and 9c then bound w.
+  // step 6: w = (a(i+1) - aa) * u; 9g then 9c: w = (u - 0) * d(i); 7e then 5: w = (u - t(i)) *
+  // h(i), used when u (the new ustar) > t(i). Steps 6 and 9c then bound w.
   const __m512 ti = _mm512_permutex2var_ps(k.t_lo, strip_index, k.t_hi);
   const __m512 p = _mm512_mask_mov_ps(x, s6, _mm512_permutex2var_ps(k.a_lo, g.strip, k.a_hi));
   const __m512 q = _mm512_mask_mov_ps(_mm512_maskz_mov_ps(s7e, ti), s6, g.aa);
@@ -426,11 +431,12 @@ UniformStretch::finish_slow_avx512() {
     }
   }
   const float* const u = uniforms_.data();
-  const SlowTables tables{_mm512_load_ps(kTables.a),          _mm512_load_ps(kTables.a + 16),
-                          _mm512_load_ps(kTables.t),          _mm512_load_ps(kTables.t + 16),
-                          _mm512_load_ps(kTables.h),          _mm512_load_ps(kTables.h + 16),
-                          _mm512_load_ps(kTables.d),          _mm512_load_ps(kTables.d + 16),
-                          _mm512_load_ps(kTables.tail_bases), _mm512_load_ps(kTables.tail_bases + 16)};
+  const SlowTables tables{
+      _mm512_load_ps(kTables.a),          _mm512_load_ps(kTables.a + 16),
+      _mm512_load_ps(kTables.t),          _mm512_load_ps(kTables.t + 16),
+      _mm512_load_ps(kTables.h),          _mm512_load_ps(kTables.h + 16),
+      _mm512_load_ps(kTables.d),          _mm512_load_ps(kTables.d + 16),
+      _mm512_load_ps(kTables.tail_bases), _mm512_load_ps(kTables.tail_bases + 16)};
   const __m512i last_loaded = _mm512_set1_epi32(static_cast<std::int32_t>(loaded_) - 1);
   const __m512 fone = _mm512_set1_ps(1.0f);
   // Two groups: a round's steps wait on each other, so the other group's round fills the wait.

@@ -28,7 +28,8 @@ struct Multiplier {
 
 constexpr Multiplier lane_step(std::int64_t mul, std::int64_t mod) {
   const auto p = static_cast<std::uint64_t>(power_mod(mul, static_cast<std::int64_t>(L), mod));
-  return Multiplier{p, (p << 32) / static_cast<std::uint64_t>(mod), static_cast<std::uint64_t>(mod)};
+  return Multiplier{p, (p << 32) / static_cast<std::uint64_t>(mod),
+                    static_cast<std::uint64_t>(mod)};
 }
 constexpr Multiplier kStep1 = lane_step(kMul1, kMod1);
 constexpr Multiplier kStep2 = lane_step(kMul2, kMod2);
@@ -164,9 +165,11 @@ PELKO_AVX512 void rounds_avx512(Lanes& lanes, float* out, std::size_t rounds) {
   }
   for (std::size_t w = 0; w < kWay; ++w) {
     for (int half = 0; half < 2; ++half) {
-      const __m256i part = half == 0 ? _mm512_castsi512_si256(x1[w]) : _mm512_extracti64x4_epi64(x1[w], 1);
+      const __m256i part =
+          half == 0 ? _mm512_castsi512_si256(x1[w]) : _mm512_extracti64x4_epi64(x1[w], 1);
       _mm512_store_si512(lanes.s1 + w * kGroup + half * 8, _mm512_cvtepu32_epi64(part));
-      const __m256i part2 = half == 0 ? _mm512_castsi512_si256(x2[w]) : _mm512_extracti64x4_epi64(x2[w], 1);
+      const __m256i part2 =
+          half == 0 ? _mm512_castsi512_si256(x2[w]) : _mm512_extracti64x4_epi64(x2[w], 1);
       _mm512_store_si512(lanes.s2 + w * kGroup + half * 8, _mm512_cvtepu32_epi64(part2));
     }
   }

@@ -9,7 +9,6 @@
 
 namespace pelko::selection {
 
-
 // Composites of every applicant for every stage: xspp[k][i] is stage k+1, applicant i+1.
 struct CompositeTable {
   std::array<std::array<float, kMaxApplicants>, kMaxStages> xspp;

@@ -76,9 +76,9 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) Partition partitio
     _mm512_storeu_si512(inside + p.inside, _mm512_maskz_compress_epi32(is_inside, id));
     p.inside += std::popcount(static_cast<unsigned>(is_inside));
   }
-  const Partition rest = partition_plain(key + (ids == nullptr ? c : 0),
-                                         ids == nullptr ? nullptr : ids + c, n - c, lo, hi,
-                                         above + p.above, inside + p.inside);
+  const Partition rest =
+      partition_plain(key + (ids == nullptr ? c : 0), ids == nullptr ? nullptr : ids + c, n - c, lo,
+                      hi, above + p.above, inside + p.inside);
   if (ids == nullptr) {
     for (std::int32_t k = 0; k < rest.above; ++k) above[p.above + k] += c;
     for (std::int32_t k = 0; k < rest.inside; ++k) inside[p.inside + k] += c;
@@ -142,8 +142,8 @@ bool WindowedSelector::select_stage(int k, const float* key, std::int32_t n, std
     const float width = 4.0f * prediction.spread;
     const float lo = prediction.centre - width;
     const float hi = prediction.centre + width;
-    const Partition p = partition(key, candidates_.data(), n, lo, hi, above_.data(),
-                                  inside_.data(), set);
+    const Partition p =
+        partition(key, candidates_.data(), n, lo, hi, above_.data(), inside_.data(), set);
     if (p.nan) return false;
     const std::int32_t wanted = m - p.above;  // taken from inside the window
     if (wanted >= 0 && wanted <= p.inside) {
@@ -152,7 +152,8 @@ bool WindowedSelector::select_stage(int k, const float* key, std::int32_t n, std
       if (wanted == 0) {
         // Everything above hi stays and everything else is at most hi: the cut is clean.
         std::int32_t lowest = above_[0];
-        for (std::int32_t c = 1; c < p.above; ++c) lowest = key[above_[c]] < key[lowest] ? above_[c] : lowest;
+        for (std::int32_t c = 1; c < p.above; ++c)
+          lowest = key[above_[c]] < key[lowest] ? above_[c] : lowest;
         cut = key[lowest];
       } else {
         // The window's candidates become the tail of the list and are selected in place.
@@ -161,9 +162,9 @@ bool WindowedSelector::select_stage(int k, const float* key, std::int32_t n, std
         if (wanted < p.inside) {
           if (!keep_highest(key, window, p.inside, wanted, ranked_.data(), cut)) return false;
         } else {
-          cut = key[*std::min_element(window, window + p.inside, [key](std::int32_t a, std::int32_t b) {
-            return key[a] < key[b];
-          })];
+          cut = key[*std::min_element(
+              window, window + p.inside,
+              [key](std::int32_t a, std::int32_t b) { return key[a] < key[b]; })];
         }
       }
       learn(k, cut, false);

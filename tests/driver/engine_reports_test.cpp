@@ -151,8 +151,8 @@ TEST(FastPathReports, RandomProblems) {
     const std::string problem = random_problem(source, n % 6);
     const std::int64_t epoch = 1796630709 + 7919 * n;
     SCOPED_TRACE("problem " + std::to_string(n) + ":\n" + problem);
-    expect_same_report(problem, {fast_options(numeric::best_instruction_set(), 1 + n % 3, 300 + 97 * n)},
-                       epoch);
+    expect_same_report(
+        problem, {fast_options(numeric::best_instruction_set(), 1 + n % 3, 300 + 97 * n)}, epoch);
   }
 }
 

@@ -1,5 +1,7 @@
 // The composite tiles against the scalar arithmetic every applicant of the reference engine
 // goes through, in every variant, for ranges that cut tiles and groups anywhere.
+#include "engine/composites.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -9,7 +11,6 @@
 #include <random>
 #include <vector>
 
-#include "engine/composites.h"
 #include "random/multinormal.h"
 #include "tests/engine/engine_support.h"
 
@@ -24,8 +25,9 @@ std::uint32_t bits(float x) { return std::bit_cast<std::uint32_t>(x); }
 TEST(Composites, FusedMultiplyAddRoundsAsTheSeparateSteps) {
   std::mt19937 source(99);
   std::uniform_int_distribution<std::uint32_t> any;
-  const float edges[] = {0.0f, -0.0f, 1e-45f, -1e-45f, 1.0f, 3.4e38f, -3.4e38f,
-                         std::numeric_limits<float>::infinity(), 1.1754944e-38f, 0.1f};
+  const float edges[] = {0.0f,           -0.0f,   1e-45f,   -1e-45f,
+                         1.0f,           3.4e38f, -3.4e38f, std::numeric_limits<float>::infinity(),
+                         1.1754944e-38f, 0.1f};
   for (int n = 0; n < 2000000; ++n) {
     float v[3];
     for (float& x : v) {
@@ -48,7 +50,7 @@ TEST(Composites, EveryVariantEqualsTheScalarApplicant) {
   struct Case {
     int nf, npred, nsub1, first, last;
   };
-  const Case cases[] = {{1, 1, 1, 0, 2},         {4, 10, 8000, 0, 10000}, {2, 3, 40, 31, 130},
+  const Case cases[] = {{1, 1, 1, 0, 2},           {4, 10, 8000, 0, 10000}, {2, 3, 40, 31, 130},
                         {3, 7, 5000, 9999, 10000}, {4, 5, 33, 1, 65},       {2, 2, 70, 64, 96}};
   for (const Case& c : cases) {
     Design d = testing_support::random_design(source, 0, 2);
@@ -73,12 +75,12 @@ TEST(Composites, EveryVariantEqualsTheScalarApplicant) {
       for (int i = c.first; i < c.last; ++i) {
         float xscore[kMaxPredictors];
         const ParamBlock& param = i < d.nsub1 ? d.majority : d.minority;
-        random::genmn_scores(param.data(), z.data() + static_cast<std::size_t>(i - c.first) * c.npred,
-                             xscore);
+        random::genmn_scores(param.data(),
+                             z.data() + static_cast<std::size_t>(i - c.first) * c.npred, xscore);
         for (int k = 0; k < c.nf; ++k) {
           ASSERT_EQ(bits(table->xspp[k][i]), bits(stage_composite(d, k, xscore)))
-              << numeric::name_of(set) << " nf " << c.nf << " npred " << c.npred << " stage "
-              << k << " applicant " << i;
+              << numeric::name_of(set) << " nf " << c.nf << " npred " << c.npred << " stage " << k
+              << " applicant " << i;
         }
         ASSERT_EQ(bits(table->xspc[i]), bits(table->xspp[c.nf - 1][i]));
       }

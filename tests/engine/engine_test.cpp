@@ -1,13 +1,14 @@
 // The fast engine's store against the reference engine's, bit for bit: every vector variant,
 // several thread counts, and stretches short enough that their boundaries fall inside slow
 // deviates and tails and replications straddle many stretches.
+#include "engine/engine.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <random>
 #include <sstream>
 
-#include "engine/engine.h"
 #include "numeric/error_facility.h"
 #include "random/generator.h"
 #include "recordio/console.h"

@@ -1,10 +1,11 @@
 // Joining stretches drawn from arbitrary positions into the one true chain of deviates.
+#include "engine/stretch_chain.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <vector>
 
-#include "engine/stretch_chain.h"
 #include "numeric/instruction_set.h"
 #include "random/generator.h"
 
@@ -80,7 +81,8 @@ TEST(StretchChain, JoinedStretchesAreTheTrueChain) {
     std::vector<float> joined;
     for (std::size_t s = 0; s < kStretches; ++s) {
       joined.insert(joined.end(), stretches[s].prefix().begin(), stretches[s].prefix().end());
-      joined.insert(joined.end(), own.begin() + static_cast<std::ptrdiff_t>(s * length + stretches[s].dropped()),
+      joined.insert(joined.end(),
+                    own.begin() + static_cast<std::ptrdiff_t>(s * length + stretches[s].dropped()),
                     own.begin() + static_cast<std::ptrdiff_t>(s * length + stretches[s].count()));
     }
     ASSERT_LE(joined.size(), chain.deviates.size());

@@ -67,8 +67,8 @@ TEST(Advance, ComposesUpToTheLargestRun) {
   const StreamState start{987654321, 123456789};
   for (const std::int64_t a : {std::int64_t{0}, std::int64_t{1}, std::int64_t{1} << 30,
                                std::int64_t{49999999999}, std::int64_t{25000000000}}) {
-    for (const std::int64_t b : {std::int64_t{0}, std::int64_t{7}, std::int64_t{1} << 33,
-                                 std::int64_t{50000000000} - a}) {
+    for (const std::int64_t b :
+         {std::int64_t{0}, std::int64_t{7}, std::int64_t{1} << 33, std::int64_t{50000000000} - a}) {
       const StreamState two_jumps = advanced(advanced(start, a), b);
       const StreamState one_jump = advanced(start, a + b);
       EXPECT_EQ(two_jumps.s1, one_jump.s1) << a << " + " << b;
@@ -94,8 +94,8 @@ TEST(Stability, PinnedStreamValues) {
   Seeded seeded(1234567890, 123456789);
   EXPECT_EQ(bits(seeded.generator.ranf()), bits(0x1.4b7ac6p-2f));  // 0.32371053
   Seeded again(1234567890, 123456789);
-  const float normals[] = {0x1.bd9b9p-1f,  0x1.beefdep-1f,  0x1.f26114p+0f,  0x1.f70e1cp-1f,
-                           0x1.6a75bp-2f,  -0x1.0416bp-3f, -0x1.b7c60ep-1f, 0x1.c11682p-1f};
+  const float normals[] = {0x1.bd9b9p-1f, 0x1.beefdep-1f, 0x1.f26114p+0f,  0x1.f70e1cp-1f,
+                           0x1.6a75bp-2f, -0x1.0416bp-3f, -0x1.b7c60ep-1f, 0x1.c11682p-1f};
   const int taken[] = {1, 1, 2, 1, 1, 1, 1, 1};
   for (int n = 0; n < 8; ++n) {
     Counting counting{again.generator};
@@ -120,7 +120,8 @@ TEST(Stability, PinnedStreamValues) {
 // uniform that can reach the tail (u below 1/32 before the strip choice, down to 2^-31).
 TEST(Stability, TailStartEqualsTheDoublingLoop) {
   using normal_detail::to_f;
-  for (float u = 0x1p-25f; u < 1.0f; u = std::nextafter(u, 1.0f) * (u < 0x1p-20f ? 1.0f : 1.0001f)) {
+  for (float u = 0x1p-25f; u < 1.0f;
+       u = std::nextafter(u, 1.0f) * (u < 0x1p-20f ? 1.0f : 1.0001f)) {
     int i = 6;
     float aa = normal_tables::a[31];
     float v = to_f(static_cast<double>(u) + static_cast<double>(u));
@@ -147,8 +148,8 @@ TEST(Stability, SumOfFloatsRoundsAlikeInDoubleAndInSingle) {
     // Nearby exponents are where the two roundings could meet.
     float b = n % 2 == 0 ? std::bit_cast<float>(any(source))
                          : std::ldexp(a, -static_cast<int>(any(source) % 40)) *
-                               (any(source) % 2 == 0 ? 1.0f : -1.0f) +
-                           std::bit_cast<float>(any(source) & 0x807fffffu);
+                                   (any(source) % 2 == 0 ? 1.0f : -1.0f) +
+                               std::bit_cast<float>(any(source) & 0x807fffffu);
     if (std::isnan(a) || std::isnan(b)) continue;
     const float in_double = static_cast<float>(static_cast<double>(a) + static_cast<double>(b));
     const float in_single = a + b;
@@ -163,8 +164,8 @@ TEST(Stability, SumOfFloatsRoundsAlikeInDoubleAndInSingle) {
 TEST(UniformLanes, EveryVariantEqualsRanf) {
   for (InstructionSet set : runnable_sets()) {
     SCOPED_TRACE(numeric::name_of(set));
-    for (const std::size_t n : {std::size_t{1}, std::size_t{63}, std::size_t{64},
-                                std::size_t{65}, std::size_t{100013}}) {
+    for (const std::size_t n :
+         {std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65}, std::size_t{100013}}) {
       Seeded seeded(5, 7);
       seeded.generator.advance(static_cast<std::int64_t>(n) * 31);
       std::vector<float> lanes(n);
@@ -232,8 +233,8 @@ TEST(NormalBatch, FastPathAtEveryPositionInEveryVariant) {
 TEST(NormalBatch, StretchWalkEqualsSnormInEveryVariant) {
   for (InstructionSet set : runnable_sets()) {
     SCOPED_TRACE(numeric::name_of(set));
-    for (const std::size_t length : {std::size_t{1}, std::size_t{64}, std::size_t{333},
-                                     std::size_t{70001}}) {
+    for (const std::size_t length :
+         {std::size_t{1}, std::size_t{64}, std::size_t{333}, std::size_t{70001}}) {
       Seeded seeded(4242, 2424);
       UniformStretch stretch(length);
       stretch.load(seeded.generator.position(), length, set);

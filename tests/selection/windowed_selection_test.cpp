@@ -1,6 +1,8 @@
 // The windowed selection against the sorting selection over sequences of pools, as a run
 // feeds it: continuous pools (where the windows must hold), drifting and jumping cuts (where
 // they miss), and ties, signed zeros and NaN at a cut (where it must hand over).
+#include "selection/windowed_selection.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -10,7 +12,6 @@
 
 #include "numeric/instruction_set.h"
 #include "selection/selection.h"
-#include "selection/windowed_selection.h"
 
 namespace pelko::selection {
 namespace {
