@@ -52,7 +52,8 @@ struct Piece {
   std::size_t length;
 };
 
-// Replication `r`'s deviates [first, first + count) of the round's pieces (offsets ascending).
+// Forms into the worker's table the replication whose deviates start at `first` among the
+// round's pieces (`offsets` holds where each piece starts).
 void form_replication(const Design& design, const std::vector<Piece>& pieces,
                       const std::vector<std::size_t>& offsets, std::size_t first, Worker& worker,
                       numeric::InstructionSet set) {

@@ -42,7 +42,13 @@ WorkerPool::~WorkerPool() {
 
 void WorkerPool::take_items(int worker) {
   for (std::size_t item; (item = next_.fetch_add(1, std::memory_order_relaxed)) < count_;) {
-    (*job_)(worker, item);
+    try {
+      (*job_)(worker, item);
+    } catch (...) {
+      const std::lock_guard lock(mutex_);
+      if (!failure_) failure_ = std::current_exception();
+      next_.store(count_, std::memory_order_relaxed);  // no further items start
+    }
   }
 }
 
@@ -51,6 +57,16 @@ void WorkerPool::run(std::size_t count, const Job& job) {
     for (std::size_t item = 0; item < count; ++item) job(0, item);
     return;
   }
+  run_on_every_worker(count, job);
+  std::exception_ptr failure;
+  {
+    const std::lock_guard lock(mutex_);
+    std::swap(failure, failure_);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {
   {
     const std::lock_guard lock(mutex_);
     job_ = &job;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -22,10 +23,13 @@ class WorkerPool {
 
   int size() const { return static_cast<int>(helpers_.size()) + 1; }
   // Runs job(worker, item) for every item in [0, count) and returns when all have run. Each
-  // item runs exactly once, on any worker; a job must not throw.
+  // item runs exactly once, on any worker. When a job throws (running out of memory, say), the
+  // items not yet started are dropped and the first exception is thrown here, on the calling
+  // thread, once every worker has stopped.
   void run(std::size_t count, const Job& job);
 
  private:
+  void run_on_every_worker(std::size_t count, const Job& job);
   void serve(int worker);
   void take_items(int worker);
 
@@ -38,6 +42,7 @@ class WorkerPool {
   std::atomic<unsigned> generation_{0};
   std::atomic<int> busy_{0};
   std::atomic<bool> stopping_{false};
+  std::exception_ptr failure_;  // the first job's exception, under mutex_
   std::vector<std::thread> helpers_;
 };
 

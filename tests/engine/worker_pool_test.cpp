@@ -1,0 +1,67 @@
+// The worker threads: every item once, on more than one thread, many jobs in a row, and a
+// job's exception brought to the calling thread.
+#include "engine/worker_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <new>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace pelko::engine {
+namespace {
+
+TEST(WorkerPool, EveryItemOnceOverManyJobs) {
+  WorkerPool pool(3);
+  EXPECT_EQ(pool.size(), 3);
+  std::set<std::thread::id> threads;
+  std::mutex mutex;
+  for (std::size_t count : {0u, 1u, 2u, 7u, 1000u}) {
+    for (int job = 0; job < 50; ++job) {
+      std::vector<std::atomic<int>> runs(count);
+      pool.run(count, [&](int worker, std::size_t item) {
+        ASSERT_GE(worker, 0);
+        ASSERT_LT(worker, 3);
+        runs[item].fetch_add(1);
+        const std::lock_guard lock(mutex);
+        threads.insert(std::this_thread::get_id());
+      });
+      for (std::size_t item = 0; item < count; ++item) ASSERT_EQ(runs[item].load(), 1) << item;
+    }
+  }
+  EXPECT_GE(threads.size(), 1u);
+}
+
+TEST(WorkerPool, AJobsExceptionReachesTheCaller) {
+  WorkerPool pool(2);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    std::atomic<int> ran{0};
+    EXPECT_THROW(pool.run(100,
+                          [&](int, std::size_t item) {
+                            ++ran;
+                            if (item == 37) throw std::bad_alloc();
+                          }),
+                 std::bad_alloc);
+    EXPECT_LE(ran.load(), 100);
+    // The pool is whole afterwards.
+    std::atomic<int> after{0};
+    pool.run(10, [&](int, std::size_t) { ++after; });
+    EXPECT_EQ(after.load(), 10);
+  }
+}
+
+TEST(WorkerPool, OneThreadRunsOnTheCaller) {
+  WorkerPool pool(1);
+  EXPECT_EQ(pool.size(), 1);
+  const auto caller = std::this_thread::get_id();
+  pool.run(5, [&](int worker, std::size_t) {
+    EXPECT_EQ(worker, 0);
+    EXPECT_EQ(std::this_thread::get_id(), caller);
+  });
+}
+
+}  // namespace
+}  // namespace pelko::engine
