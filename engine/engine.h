@@ -21,7 +21,7 @@ struct FastSettings {
   numeric::InstructionSet set = numeric::best_instruction_set();
   // 0: as many threads as CPUs the process may run on.
   int threads = 0;
-  // Uniforms per stretch: the unit of work a thread draws at a time.
+  // Uniforms per stretch (1 to 2^24): the unit of work a thread draws at a time.
   std::size_t stretch = 16384;
 };
 

@@ -117,7 +117,8 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
                      const ProgressReport& progress) {
   const numeric::InstructionSet set =
       numeric::supported(settings.set) ? settings.set : numeric::InstructionSet::plain;
-  const std::size_t length = std::max<std::size_t>(settings.stretch, 1);
+  // Positions inside a stretch are 32-bit vector lanes.
+  const std::size_t length = std::clamp<std::size_t>(settings.stretch, 1, std::size_t{1} << 24);
   WorkerPool pool(settings.threads > 0 ? settings.threads : available_cpus());
   std::vector<std::unique_ptr<Worker>> workers;
   for (int w = 0; w < pool.size(); ++w) workers.push_back(std::make_unique<Worker>(length));
