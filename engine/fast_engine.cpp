@@ -177,26 +177,27 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
     const auto complete = static_cast<int>(std::min<std::size_t>(
         available / per_replication, static_cast<std::size_t>(design.nrep - scheduled)));
 
-    // What is left begins the next replication.
+    // What is left begins the next replication; it is copied out while the workers run.
     const std::size_t used = static_cast<std::size_t>(complete) * per_replication;
-    next_carry.clear();
-    for (std::size_t k = 0; k < pieces.size(); ++k) {
-      const std::size_t from = std::max(used, offsets[k]);
-      const std::size_t to = offsets[k] + pieces[k].length;
-      if (from < to) {
-        next_carry.insert(next_carry.end(), pieces[k].data + (from - offsets[k]),
-                          pieces[k].data + (to - offsets[k]));
+    const auto keep_the_rest = [&] {
+      next_carry.clear();
+      for (std::size_t k = 0; k < pieces.size(); ++k) {
+        const std::size_t from = std::max(used, offsets[k]);
+        const std::size_t to = offsets[k] + pieces[k].length;
+        if (from < to) {
+          next_carry.insert(next_carry.end(), pieces[k].data + (from - offsets[k]),
+                            pieces[k].data + (to - offsets[k]));
+        }
       }
-    }
+    };
 
     const int first = scheduled;
     scheduled += complete;
-    next.stretches = stretches_for(scheduled, next_carry.size());
-    pool.run(static_cast<std::size_t>(complete) + next.stretches, [&](int w, std::size_t item) {
-      if (item >= static_cast<std::size_t>(complete)) {
-        draw(next, next_origin, w, item - static_cast<std::size_t>(complete));
-        return;
-      }
+    next.stretches = stretches_for(scheduled, available - used);
+    const auto replications = static_cast<std::size_t>(complete);
+    pool.run(replications + next.stretches + 1, [&](int w, std::size_t item) {
+      if (item == replications + next.stretches) return keep_the_rest();
+      if (item >= replications) return draw(next, next_origin, w, item - replications);
       Worker& worker = *workers[w];
       form_replication(design, pieces, offsets, item * per_replication, worker, set);
       store.store(first + static_cast<int>(item), select(design, worker, errors, set));
