@@ -5,24 +5,8 @@
 #include "random/normal.h"
 
 namespace pelko::engine {
-namespace {
-
-// One uniform after another from a stream position, as ranf gives them.
-struct StreamUniforms {
-  random::StreamState state;
-  std::size_t taken = 0;
-  float ranf() {
-    constexpr float kScale = 4.656613E-10f;
-    state = random::advanced(state, 1);
-    ++taken;
-    return static_cast<float>(random::combined(state)) * kScale;
-  }
-};
-
-}  // namespace
-
 float deviate_at(random::StreamState state, std::size_t at, std::size_t& consumed) {
-  StreamUniforms source{random::advanced(state, static_cast<std::int64_t>(at))};
+  random::StreamUniforms source{random::advanced(state, static_cast<std::int64_t>(at))};
   const float z = random::snorm_from(source);
   consumed = source.taken;
   return z;

@@ -1,6 +1,7 @@
 #pragma once
 // Combined multiplicative congruential generator with 32 virtual generators.
 // One Generator object serves every draw of a run; copies are independent streams.
+#include <cstddef>
 #include <cstdint>
 
 #include "recordio/console.h"
@@ -48,6 +49,26 @@ constexpr std::int32_t combined(StreamState state) {
   const std::int32_t z = state.s1 - state.s2;
   return z < 1 ? z + (kMod1 - 1) : z;
 }
+
+// ranf's scale: 4.656613E-10 in single precision is 2^-31, so the scaling itself never rounds.
+inline constexpr float kUniformScale = 4.656613E-10f;
+static_assert(kUniformScale == 1.0f / 2147483648.0f);
+
+// The uniform ranf returns once the state has reached `state`.
+constexpr float uniform_of(StreamState state) {
+  return static_cast<float>(combined(state)) * kUniformScale;
+}
+
+// Uniforms one after another from a stream state, as ranf gives them, counting them.
+struct StreamUniforms {
+  StreamState state;
+  std::size_t taken = 0;
+  float ranf() {
+    state = advanced(state, 1);
+    ++taken;
+    return uniform_of(state);
+  }
+};
 
 class Generator {
  public:
@@ -121,11 +142,6 @@ inline std::int32_t Generator::ignlgi() {
   return z;
 }
 
-inline float Generator::ranf() {
-  // 4.656613E-10 in single precision is 2^-31, so the scaling itself never rounds.
-  constexpr float kScale = 4.656613E-10f;
-  static_assert(kScale == 1.0f / 2147483648.0f);
-  return static_cast<float>(ignlgi()) * kScale;
-}
+inline float Generator::ranf() { return static_cast<float>(ignlgi()) * kUniformScale; }
 
 }  // namespace pelko::random

@@ -10,7 +10,7 @@ namespace pelko::random {
 
 // s + a*b rounded once to single precision, for floats s, a, b held in double (exactly). The
 // product of two floats is exact in double, so a double fused multiply-add of a, b and s rounds
-// the same: add_product_fused, for processors that have one.
+// the same: add_product_fused_wide, for processors that have one.
 inline double add_product_wide(double s, double a, double b) {
   return static_cast<double>(static_cast<float>(s + a * b));
 }
@@ -23,11 +23,6 @@ inline double add_product_wide(double s, double a, double b) {
 inline float add_product(float s, float a, float b) {
   return static_cast<float>(add_product_wide(s, a, b));
 }
-#if defined(__GNUC__)
-[[gnu::always_inline]] inline float add_product_fused(float s, float a, float b) {
-  return static_cast<float>(add_product_fused_wide(s, a, b));
-}
-#endif
 
 // e + mean rounded to single precision, the last step of a score.
 inline double plus_mean_wide(double e, double mean) {

@@ -227,9 +227,7 @@ struct StretchUniforms {
   float ranf() {
     if (next < count) [[likely]]
       return loaded[next++];
-    constexpr float kScale = 4.656613E-10f;
-    const StreamState s = advanced(origin, static_cast<std::int64_t>(++next));
-    return static_cast<float>(combined(s)) * kScale;
+    return uniform_of(advanced(origin, static_cast<std::int64_t>(++next)));
   }
 };
 

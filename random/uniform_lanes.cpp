@@ -15,7 +15,6 @@ namespace pelko::random {
 namespace {
 
 constexpr std::size_t L = kUniformLanes;
-constexpr float kScale = 4.656613E-10f;  // 2^-31, as ranf scales
 
 // x * P modulo m for x < m < 2^31 with Shoup's precomputed quotient P' = floor(P * 2^32 / m):
 // q = (x * P') >> 32 is the true quotient or one short, so one conditional subtraction
@@ -62,7 +61,7 @@ void rounds_plain(Lanes& lanes, float* out, std::size_t rounds) {
     for (std::size_t l = 0; l < L; ++l) {
       const StreamState s{static_cast<std::int32_t>(lanes.s1[l]),
                           static_cast<std::int32_t>(lanes.s2[l])};
-      out[r * L + l] = static_cast<float>(combined(s)) * kScale;
+      out[r * L + l] = uniform_of(s);
       lanes.s1[l] = times(lanes.s1[l], kStep1);
       lanes.s2[l] = times(lanes.s2[l], kStep2);
     }
@@ -90,7 +89,7 @@ __attribute__((target("avx2"))) void rounds_avx2(Lanes& lanes, float* out, std::
   const __m256i wrap = _mm256_set1_epi64x(kMod1 - 1);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-  const __m128 scale = _mm_set1_ps(kScale);
+  const __m128 scale = _mm_set1_ps(kUniformScale);
   for (std::size_t g = 0; g < L; g += 4) {
     __m256i x1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.s1 + g));
     __m256i x2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.s2 + g));
@@ -146,7 +145,7 @@ PELKO_AVX512 void rounds_avx512(Lanes& lanes, float* out, std::size_t rounds) {
   const Step32 k2 = step32(kStep2);
   const __m512i wrap = _mm512_set1_epi32(kMod1 - 1);
   const __m512i one = _mm512_set1_epi32(1);
-  const __m512 scale = _mm512_set1_ps(kScale);
+  const __m512 scale = _mm512_set1_ps(kUniformScale);
   constexpr std::size_t kGroup = 16;
   constexpr std::size_t kWay = L / kGroup;
   __m512i x1[kWay], x2[kWay];

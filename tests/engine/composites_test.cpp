@@ -34,7 +34,7 @@ TEST(Composites, FusedMultiplyAddRoundsAsTheSeparateSteps) {
       x = n % 4 == 0 ? edges[any(source) % 10] : std::bit_cast<float>(any(source));
     }
     const float separate = random::add_product(v[0], v[1], v[2]);
-    const float fused = random::add_product_fused(v[0], v[1], v[2]);
+    const auto fused = static_cast<float>(random::add_product_fused_wide(v[0], v[1], v[2]));
     if (std::isnan(separate)) {
       ASSERT_TRUE(std::isnan(fused));
     } else {

@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   pelko::recordio::FreeFormReader reader(input, diagnostics);
   try {
     for (int r = 0; r < requests; ++r) {
-      const std::uint8_t* spec = data + 1 + 3 * r;
-      const int items = 1 + spec[0] % 12;
-      const unsigned integer_mask = static_cast<unsigned>(spec[1]) | (spec[2] << 8u);
+      const std::uint8_t* request = data + 1 + 3 * r;
+      const int items = 1 + request[0] % 12;
+      const unsigned integer_mask = static_cast<unsigned>(request[1]) | (request[2] << 8u);
       reader.read_begin();
       for (int i = 0; i < items; ++i) {
         if ((integer_mask >> i) & 1u) {
