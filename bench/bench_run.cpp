@@ -1,7 +1,7 @@
-// Whole runs in-process on the plain and the fast path: the reports must agree byte for byte.
-// Prints the seconds of each path and their ratio. An optional argument "nrep nsub nf npred"
-// times one bigger generated problem as well; a fifth argument "fast" times it on the fast
-// path only (the plain path of the largest problem takes about half an hour).
+// Whole runs in-process on the reference and the fast engine: the reports must agree byte for
+// byte. Prints the seconds of each engine and their ratio. An optional argument "nrep nsub nf
+// npred" times one bigger generated problem as well; a fifth argument "fast" times it on the
+// fast engine only (the reference engine takes about half an hour on the largest problem).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,13 +66,14 @@ void time_fast(const std::string& name, const std::string& problem) {
 }
 
 bool compare(const std::string& name, const std::string& problem) {
-  RunOptions plain_options;
-  plain_options.engine = pelko::engine::EngineKind::reference;
-  const Timed plain = run_once(problem, plain_options);
+  RunOptions reference_options;
+  reference_options.engine = pelko::engine::EngineKind::reference;
+  const Timed reference = run_once(problem, reference_options);
   const Timed fast = run_once(problem, RunOptions{});
-  const bool same = plain.report == fast.report;
-  std::printf("%-36s plain %9.3f s  fast %9.3f s  ratio %5.2f  %s\n", name.c_str(), plain.seconds,
-              fast.seconds, plain.seconds / fast.seconds, same ? "identical" : "REPORTS DIFFER");
+  const bool same = reference.report == fast.report;
+  std::printf("%-36s reference %9.3f s  fast %9.3f s  ratio %5.2f  %s\n", name.c_str(),
+              reference.seconds, fast.seconds, reference.seconds / fast.seconds,
+              same ? "identical" : "REPORTS DIFFER");
   return same;
 }
 
