@@ -1,5 +1,9 @@
 #pragma once
-// How the replications are computed; every choice gives the same report byte for byte.
+// How the replications are computed; every choice but the seed gives the same report byte for
+// byte.
+#include <cstdint>
+#include <optional>
+
 #include "engine/engine.h"
 
 namespace pelko::driver {
@@ -10,6 +14,8 @@ struct RunOptions {
   engine::FastSettings fast;
   // When set, receives what ran.
   engine::EngineTrace* trace = nullptr;
+  // The clock second whose seeds the replications use; none: the second they start at.
+  std::optional<std::int64_t> seed_second;
 };
 
 }  // namespace pelko::driver

@@ -13,10 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/problem.h"
-#include "driver/problem_input.h"
+#include "core/problem_reading.h"
 #include "random/multinormal.h"
-#include "recordio/console.h"
 #include "recordio/reader.h"
 #include "recordio/stop.h"
 
@@ -24,14 +22,28 @@ namespace pelko::check {
 
 namespace {
 
-using driver::Problem;
 using Kind = recordio::ReadListener::ItemKind;
+
+// The problem's values as far as they were read, in the file's own terms: a field keeps 0 until
+// a value reaches it, and a rejected line still holds what it read.
+struct Problem {
+  std::int32_t nrep = 0;
+  std::int32_t nsub = 0;
+  std::int32_t nsub1 = 0;
+  std::int32_t nf = 0;
+  std::int32_t npred = 0;
+  std::array<std::int32_t, kMaxStages> nma{};
+  std::array<float, kMaxPredictors> difp{};
+  std::array<std::array<float, kMaxPredictors>, kMaxPredictors> corr{};
+  std::array<std::array<float, kMaxPredictors>, kMaxStages> wgt{};
+};
 
 // Everything the reader reports of one read request.
 struct Entry {
   Kind kind;
   std::uint64_t first;
   std::uint64_t last;
+  double value = 0.0;
 };
 
 struct Request {
@@ -47,8 +59,8 @@ class Recorder : public recordio::ReadListener {
   std::vector<Request> requests;
 
   void request_started(std::uint64_t offset) override { requests.push_back({offset, {}}); }
-  void item_read(Kind kind, double, std::uint64_t first, std::uint64_t last) override {
-    requests.back().entries.push_back({kind, first, last});
+  void item_read(Kind kind, double value, std::uint64_t first, std::uint64_t last) override {
+    requests.back().entries.push_back({kind, first, last, value});
   }
   void request_ended(std::uint64_t first, std::uint64_t last) override {
     Request& request = requests.back();
@@ -217,24 +229,20 @@ class Checker {
 
   CheckResult run() {
     std::istringstream in{std::string(input_)};
-    std::ostringstream diagnostics;
-    std::ostringstream out;
-    std::ostringstream err;
-    recordio::Console console(out, err);
-    recordio::FreeFormReader reader(in, diagnostics);
-    reader.set_listener(&recorder_);
-    bool accepted = false;
-    bool fatal = false;
-    try {
-      accepted = driver::read_problem(reader, console, problem_);
-    } catch (const recordio::RunStopped&) {
-      fatal = true;
+    const ParsedProblem parsed = core::read_problem(in, {}, &recorder_);
+    const bool accepted = parsed.ok();
+    const bool fatal = !accepted && parsed.diagnostics.back().kind == ErrorKind::unreadable_problem;
+    std::string out;
+    std::string diagnostics;
+    for (const Diagnostic& d : parsed.diagnostics) {
+      for (const std::string& line : d.lines) (d.on_report ? out : diagnostics) += line + "\n";
     }
-    result_.pelko_messages = out.str() + diagnostics.str();
+    result_.pelko_messages = out + diagnostics;
+    fill_values();
     fields_ = Fields(problem_.nf, problem_.npred);
     list_values();
     check_text();
-    const std::string diagnostic = diagnostics.str();
+    const std::string& diagnostic = diagnostics;
     if (input_.substr(0, 3) == "\xEF\xBB\xBF") {
       add(Severity::error, 0,
           "the file starts with a UTF-8 byte-order mark (the invisible bytes EF BB BF), which "
@@ -242,9 +250,10 @@ class Checker {
               diagnostic.substr(0, diagnostic.find('\n')) +
               "\"; save the file as plain text without a byte-order mark");
     } else if (fatal) {
-      explain_reader_failure(diagnostic, reader.last_offset());
+      const Diagnostic& failure = parsed.diagnostics.back();
+      explain_reader_failure(diagnostic, map_.line_start(failure.line) + failure.column - 1);
     }
-    if (!fatal && !accepted) explain_rejection(out.str());
+    if (!fatal && !accepted) explain_rejection(parsed.diagnostics.back());
     check_values(accepted);
     result_.runs = accepted && !fatal && factor_ok_ && !nobody_retained_;
     std::stable_sort(result_.findings.begin(), result_.findings.end(),
@@ -457,29 +466,51 @@ class Checker {
         text + "; pelko stops here with \"" + message + "\" and no results");
   }
 
+  // The values the reader stored, request by request, as pelko's reading keeps them.
+  void fill_values() {
+    Problem& p = problem_;
+    auto take = [&](int index, auto* items, int count) {
+      const Request* r = request(index);
+      if (r == nullptr) return;
+      for (int i = 0; i < count && static_cast<std::size_t>(i) < r->entries.size(); ++i) {
+        const Entry& e = r->entries[static_cast<std::size_t>(i)];
+        if (e.kind != Kind::value) continue;
+        using Item = std::remove_pointer_t<decltype(items)>;
+        items[i] = std::is_same_v<Item, float> ? static_cast<Item>(static_cast<float>(e.value))
+                                               : static_cast<Item>(e.value);
+      }
+    };
+    std::int32_t sizes[5] = {0, 0, 0, 0, 0};
+    take(0, sizes, 5);
+    p.nrep = sizes[0];
+    p.nsub = sizes[1];
+    p.nsub1 = sizes[2];
+    p.nf = sizes[3];
+    p.npred = sizes[4];
+    if (p.nf < 1 || p.nf > kMaxStages || p.npred < 1 || p.npred > kMaxPredictors) return;
+    take(1, p.nma.data(), p.nf);
+    take(2, p.difp.data(), p.npred);
+    for (int i = 0; i < p.npred; ++i) take(3 + i, p.corr[i].data(), p.npred);
+    for (int k = 0; k < p.nf; ++k) take(3 + p.npred + k, p.wgt[k].data(), p.npred);
+  }
+
   // pelko's own message for a value it rejects, placed on the value it names.
-  void explain_rejection(const std::string& messages) {
-    std::string text = messages;
-    const auto warning_end = text.rfind("??\n");
-    if (warning_end != std::string::npos) text = text.substr(warning_end + 3);
+  void explain_rejection(const Diagnostic& rejection) {
     int index = static_cast<int>(recorder_.requests.size()) - 1;
     int item = 0;
     static constexpr std::array<std::string_view, 5> kSizes = {
-        "value nrep ", "value nsub ", "value nsub1 ", "value nf ", "value npred "};
-    for (std::size_t i = 0; i < kSizes.size(); ++i) {
-      if (text.find(kSizes[i]) != std::string::npos) item = static_cast<int>(i);
-    }
-    int stage = 0;
-    int row = 0;
-    int column = 0;
-    if (std::sscanf(text.c_str(), "Input error: At stage%d", &stage) == 1) item = stage - 1;
-    if (std::sscanf(text.c_str(), "Input error: correlation predictors%d and%d", &row, &column) ==
-        2) {
-      item = column - 1;
+        "replications", "applicants", "majority_applicants", "retained", "effect_sizes"};
+    if (index == Fields::sizes_line()) {
+      for (std::size_t i = 0; i < kSizes.size(); ++i) {
+        if (rejection.field == kSizes[i]) item = static_cast<int>(i);
+      }
+    } else if (rejection.field == "retained") {
+      item = rejection.index - 1;
+    } else if (rejection.field == "correlations") {
+      item = rejection.second_index - 1;
     }
     std::string quoted;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : rejection.lines) {
       if (!line.empty()) quoted += (quoted.empty() ? "" : " ") + trimmed(line);
     }
     add(Severity::error, entry_offset(index, item),
