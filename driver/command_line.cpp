@@ -1,23 +1,87 @@
 #include "driver/command_line.h"
 
+#include <charconv>
+#include <system_error>
+
 #include "driver/terminal.h"
 
 namespace pelko::driver {
 
-Command parse_command_line(int argc, const char* const* argv) {
-  if (argc <= 1) return Command::run;
-  if (argc > 2) return Command::usage_error;
-  const std::string_view argument = argv[1];
-  if (argument == "--help") return Command::help;
-  if (argument == "--version") return Command::version;
-  return Command::usage_error;
+namespace {
+
+bool whole_number(std::string_view text, std::int64_t& value) {
+  if (text.empty()) return false;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+}  // namespace
+
+CommandLine parse_command_line(int argc, const char* const* argv) {
+  CommandLine line;
+  auto refuse = [&line](std::string problem) {
+    line.command = Command::usage_error;
+    line.error = std::move(problem);
+    return line;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "--version") {
+      // Alone they print their text; beside anything else they are misplaced.
+      if (argc != 2) return refuse("'" + std::string(argument) + "' takes no other argument");
+      line.command = argument == "--help" ? Command::help : Command::version;
+      return line;
+    }
+    const bool takes_value = argument == "--seed" || argument == "--threads" ||
+                             argument == "--replications" || argument == "--json";
+    if (takes_value) {
+      if (i + 1 >= argc) return refuse("'" + std::string(argument) + "' needs a value");
+      const std::string_view value = argv[++i];
+      std::int64_t number = 0;
+      if (argument == "--seed") {
+        if (!whole_number(value, number)) {
+          return refuse("--seed needs a clock second (a whole number), not '" + std::string(value) +
+                        "'");
+        }
+        line.seed_second = number;
+      } else if (argument == "--threads") {
+        if (!whole_number(value, number) || number < 0 || number > 1024) {
+          return refuse("--threads needs a number of threads from 0 to 1024, not '" +
+                        std::string(value) + "'");
+        }
+        line.threads = static_cast<int>(number);
+      } else {
+        if (value.empty()) return refuse("'" + std::string(argument) + "' needs a file name");
+        (argument == "--json" ? line.json_file : line.replications_file) = value;
+      }
+      continue;
+    }
+    if (argument.size() > 1 && argument[0] == '-') {
+      return refuse("unknown argument '" + std::string(argument) + "'");
+    }
+    if (!line.problem_file.empty()) {
+      return refuse("one problem file at a time, not also '" + std::string(argument) + "'");
+    }
+    line.problem_file = argument;
+  }
+  return line;
 }
 
 std::string version_text() { return "pelko " PELKO_VERSION "\n"; }
 
 std::string help_text() {
-  return R"(Usage: pelko < problem.txt
+  return R"(Usage: pelko [options] < problem.txt
+       pelko [options] problem.txt
        pelko --help | --version
+
+Options (none changes the results but --seed, which chooses them):
+  --seed SECOND         use the seeds of a run started at that clock second (epoch seconds)
+  --threads N           run on N threads (0, the default: every CPU the process may use)
+  --replications FILE   write every replication as CSV: replication, sra, sri, ai (empty
+                        where undefined), then the majority and minority applicants left
+                        after each stage
+  --json FILE           write the problem, the seed, the summary, every stage's mean hiring
+                        rates and AI, and P(AI < 0.8) with its 95 % Wilson interval as JSON
 
 PELKO estimates by Monte-Carlo simulation the sampling distribution of the adverse-impact
 ratio AI = SRI/SRA of a multi-stage top-down personnel selection, where SRA and SRI are the
@@ -42,18 +106,18 @@ Exit status:
   2  the input or the command line could not be understood
   3  the system failed the run: the report could not be written, or memory ran out
 
-The seeds come from the clock second at which the replications start. To repeat a run, hold
-the clock at that second with faketime, for example:
+The seeds come from the clock second at which the replications start. To repeat a run, give
+that second to --seed, for example:
   )" + repeat_command(1765185354, "pelko", "problem.txt") +
          R"(
 At a terminal, pelko prints that command for each run on standard error.
 )";
 }
 
-std::string usage_text(std::string_view argument) {
-  std::string text = "pelko: unknown argument '";
-  text += argument;
-  text += "'\nUsage: pelko < problem.txt   (pelko --help tells more)\n";
+std::string usage_text(std::string_view problem) {
+  std::string text = "pelko: ";
+  text += problem;
+  text += "\nUsage: pelko [options] [problem.txt]   (pelko --help tells more)\n";
   return text;
 }
 

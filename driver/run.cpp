@@ -8,6 +8,7 @@
 #include "core/engine_tuning.h"
 #include "driver/echo.h"
 #include "driver/opening.h"
+#include "driver/result_files.h"
 #include "driver/summary.h"
 #include "pelko/pelko.h"
 #include "recordio/console.h"
@@ -34,6 +35,7 @@ struct RunContext {
   const TerminalAids& aids;
   std::optional<ProgressLine> progress;
   std::optional<std::int64_t> seed_second;  // once the replications are seeded
+  std::string files_failure;                // what of the result files could not be written
 };
 
 [[noreturn]] void run_to_end(std::istream& in, RunContext& run) {
@@ -73,6 +75,8 @@ struct RunContext {
     stop_with(error, console);
   }
   if (run.progress) run.progress->erase();
+  run.files_failure =
+      write_result_files(*result, run.options.replications_file, run.options.json_file);
   if (!write_summary(*result, console)) {
     write_lines(console.err, result->no_defined_ai_lines);
     recordio::stop_fatal(kExitStopped);
@@ -106,7 +110,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock,
         const RunOptions& options, const TerminalAids& aids) {
   recordio::Console console(out, err);
-  RunContext context{console, clock, options, aids, std::nullopt, std::nullopt};
+  RunContext context{console, clock, options, aids, std::nullopt, std::nullopt, {}};
   int status = recordio::kStatusSystem;
   try {
     run_to_end(in, context);
@@ -123,6 +127,10 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::
     return recordio::kStatusSystem;
   }
   if (context.progress) context.progress->erase();
+  if (!context.files_failure.empty()) {
+    err << context.files_failure;
+    status = recordio::kStatusSystem;
+  }
   if (aids.repeat_line && context.seed_second) {
     err << repeat_line(*context.seed_second, aids.program, aids.input_name);
   }

@@ -3,6 +3,7 @@
 // byte.
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "engine/engine.h"
 
@@ -16,6 +17,9 @@ struct RunOptions {
   engine::EngineTrace* trace = nullptr;
   // The clock second whose seeds the replications use; none: the second they start at.
   std::optional<std::int64_t> seed_second;
+  // Files of results beside the report (empty: none), written once the replications are done.
+  std::string replications_file;
+  std::string json_file;
 };
 
 }  // namespace pelko::driver
