@@ -59,6 +59,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     if (argument.size() > 1 && argument[0] == '-') {
       return refuse("unknown argument '" + std::string(argument) + "'");
     }
+    if (argument.empty()) return refuse("an empty problem file name");
     if (!line.problem_file.empty()) {
       return refuse("one problem file at a time, not also '" + std::string(argument) + "'");
     }

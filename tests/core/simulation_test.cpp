@@ -97,7 +97,9 @@ std::vector<std::vector<std::int32_t>> direct_counts(const Problem& p, std::int6
       const auto& key = table->xspp[k];
       std::sort(pool.begin(), pool.end(), [&](int a, int b) { return key[a] > key[b]; });
       const auto m = static_cast<std::size_t>(d.nma[k]);
-      if (m < pool.size()) EXPECT_NE(key[pool[m - 1]], key[pool[m]]) << "a tie at a cut";
+      if (m < pool.size()) {
+        EXPECT_NE(key[pool[m - 1]], key[pool[m]]) << "a tie at a cut";
+      }
       pool.resize(std::min(m, pool.size()));
       counts[k].push_back(static_cast<std::int32_t>(
           std::count_if(pool.begin(), pool.end(), [&](int i) { return i < d.nsub1; })));

@@ -114,8 +114,10 @@ TEST(ExecutableEndings, MalformedOrMissingInputEndsWithStatusTwo) {
 
 TEST(ExecutableEndings, MemoryThatCannotBeHadEndsWithStatusThreeAndOneLine) {
   if (kSanitized) GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit";
-  // Enough to start and read the problem, not for the replication store.
-  const Finished child = run_executable({}, kExample, 12000);
+  // Enough to start and read the problem, not for the store of its half a million
+  // replications.
+  const TempFile largest("500000 10000 8000 4 1\n4000 2000 1000 300\n0\n1\n1\n1\n1\n1\n");
+  const Finished child = run_executable({}, largest.path(), 12000);
   EXPECT_EQ(child.status, kStatusSystem);
   EXPECT_EQ(child.err, "pelko: not enough memory for this run\n");
   EXPECT_NE(child.out.find("PROGRAM OUTPUT"), std::string::npos);
@@ -134,14 +136,22 @@ TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
 }
 
 TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
-  const std::vector<std::vector<std::string>> lines = {
-      {"problem.txt"}, {"-h"}, {"--help", "--version"}, {"--verbose"}, {""}};
-  for (const auto& args : lines) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string problem;  // what the usage error names
+  };
+  const Case cases[] = {
+      {{"-h"}, "unknown argument '-h'"},
+      {{"--help", "--version"}, "'--help' takes no other argument"},
+      {{"--verbose"}, "unknown argument '--verbose'"},
+      {{"one.txt", "two.txt"}, "one problem file at a time, not also 'two.txt'"},
+  };
+  for (const Case& c : cases) {
     // The problem on standard input is never read: no start line, no report.
-    const Finished child = run_executable(args, kExample);
-    EXPECT_EQ(child.status, kStatusFatal) << args[0];
-    EXPECT_EQ(child.out, "") << args[0];
-    EXPECT_EQ(child.err, driver::usage_text(args[0])) << args[0];
+    const Finished child = run_executable(c.args, kExample);
+    EXPECT_EQ(child.status, kStatusFatal) << c.args[0];
+    EXPECT_EQ(child.out, "") << c.args[0];
+    EXPECT_EQ(child.err, driver::usage_text(c.problem)) << c.args[0];
   }
 }
 

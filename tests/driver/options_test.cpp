@@ -141,6 +141,7 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItCannotUse) {
       {{"a.txt", "b.txt"}, "one problem file at a time, not also 'b.txt'"},
       {{"--help", "extra"}, "'--help' takes no other argument"},
       {{"--fast"}, "unknown argument '--fast'"},
+      {{""}, "an empty problem file name"},
   };
   for (const auto& [args, error] : refused) {
     const CommandLine line = parse(args);
