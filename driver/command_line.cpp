@@ -50,6 +50,13 @@ At a terminal, pelko prints that command for each run on standard error.
 )";
 }
 
+std::string_view unknown_argument(int argc, const char* const* argv) {
+  const std::string_view first = argc > 1 ? argv[1] : "";
+  // "--help extra": the option is known, what follows it is not.
+  if (argc > 2 && (first == "--help" || first == "--version")) return argv[2];
+  return first;
+}
+
 std::string usage_text(std::string_view argument) {
   std::string text = "pelko: unknown argument '";
   text += argument;
@@ -58,8 +65,10 @@ std::string usage_text(std::string_view argument) {
 }
 
 std::string stdin_hint() {
-  return "pelko: reading the problem from standard input; end it with Ctrl-D "
-         "(pelko --help describes it)\n";
+  // The run starts as soon as the last weights line is read: a Ctrl-D after it would reach
+  // the shell.
+  return "pelko: reading the problem from standard input; the run starts when its last "
+         "weights line is read (pelko --help describes the lines)\n";
 }
 
 }  // namespace pelko::driver

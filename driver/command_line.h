@@ -15,6 +15,8 @@ std::string help_text();
 std::string version_text();
 // For standard error, with status 2; `argument` is the one that was not understood.
 std::string usage_text(std::string_view argument);
+// The argument a usage error names: the first one not understood.
+std::string_view unknown_argument(int argc, const char* const* argv);
 
 // On standard error when standard input is a terminal, before anything is read.
 std::string stdin_hint();

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "driver/command_line.h"
 #include "driver/run.h"
@@ -61,13 +62,16 @@ int run_command(int argc, char** argv) {
       std::cout << pelko::driver::version_text();
       break;
     case Command::usage_error:
-      std::cerr << pelko::driver::usage_text(argv[1]);
+      std::cerr << pelko::driver::usage_text(pelko::driver::unknown_argument(argc, argv));
       return pelko::recordio::kStatusFatal;
     case Command::run:
       return run_problem(argc > 0 && argv[0] != nullptr ? argv[0] : "pelko");
   }
   std::cout.flush();
-  return std::cout ? pelko::recordio::kStatusComplete : pelko::recordio::kStatusSystem;
+  if (std::cout) return pelko::recordio::kStatusComplete;
+  std::cerr << "pelko: the " << (std::string_view(argv[1]) == "--help" ? "help" : "version")
+            << " could not be written to standard output\n";
+  return pelko::recordio::kStatusSystem;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The real executable as a child process: the exit status of every ending, the command line,
 // and the shape of its report.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -141,8 +143,39 @@ TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
     const Finished child = run_executable(args, kExample);
     EXPECT_EQ(child.status, kStatusFatal) << args[0];
     EXPECT_EQ(child.out, "") << args[0];
-    EXPECT_EQ(child.err, driver::usage_text(args[0])) << args[0];
+    // The first argument not understood: "--version" after "--help".
+    EXPECT_EQ(child.err, driver::usage_text(args.back())) << args[0];
   }
+  const Finished extra = run_executable({"--help", "extra"}, kExample);
+  EXPECT_EQ(extra.status, kStatusFatal);
+  EXPECT_EQ(extra.err, driver::usage_text("extra"));
+}
+
+TEST(ExecutableCommandLine, HelpAndVersionThatCannotBeWrittenSaySo) {
+  for (const std::string option : {"--help", "--version"}) {
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    const pid_t pid = start_child({kExecutable, option}, {-1, full, fileno(err)});
+    close(full);
+    const auto status = wait_child(pid);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(WEXITSTATUS(*status), kStatusSystem) << option;
+    std::rewind(err);
+    char line[200] = {};
+    EXPECT_NE(std::fgets(line, sizeof line, err), nullptr);
+    EXPECT_EQ(std::string(line),
+              "pelko: the " + option.substr(2) + " could not be written to standard output\n");
+    std::fclose(err);
+  }
+}
+
+TEST(ExecutableCommandLine, TheHintSaysWhenTheRunStarts) {
+  const std::string hint = driver::stdin_hint();
+  EXPECT_NE(hint.find("the run starts when its last weights line is read"), std::string::npos);
+  // A Ctrl-D typed after the last line would reach the shell.
+  EXPECT_EQ(hint.find("Ctrl-D"), std::string::npos);
 }
 
 }  // namespace
