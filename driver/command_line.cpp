@@ -47,6 +47,9 @@ the clock at that second with faketime, for example:
   )" + repeat_command(1765185354, "pelko", "problem.txt") +
          R"(
 At a terminal, pelko prints that command for each run on standard error.
+
+Companions: pelko-check problem.txt explains how pelko reads a problem before it is run;
+pelko-report turns a report into a picture, CSV, JSON and the four-fifths risk.
 )";
 }
 

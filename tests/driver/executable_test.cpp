@@ -128,6 +128,8 @@ TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
   const Finished help = run_executable({"--help"}, "");
   EXPECT_EQ(help.status, kStatusComplete);
   EXPECT_EQ(help.out, driver::help_text());
+  EXPECT_NE(help.out.find("pelko-check"), std::string::npos);
+  EXPECT_NE(help.out.find("pelko-report"), std::string::npos);
   EXPECT_EQ(help.err, "");
   const Finished version = run_executable({"--version"}, "");
   EXPECT_EQ(version.status, kStatusComplete);

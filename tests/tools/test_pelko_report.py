@@ -160,6 +160,18 @@ class EveryReport(ReportTest):
             self.assertIn("<svg", file.read())
 
 
+class Readme(ReportTest):
+    def test_the_summary_shown_is_that_of_the_report_shown(self):
+        with open(os.path.join(SOURCE, "README.md")) as file:
+            readme = file.read()
+        blocks = readme.split("```")[1::2]
+        results = next(b for b in blocks if b.lstrip("\n").startswith("PROGRAM OUTPUT"))
+        shown = next(b for b in blocks if b.lstrip("\n").startswith("Replications:"))
+        echo = self.example[:self.example.index("PROGRAM OUTPUT")]
+        report = tool.parse_report(echo + results.lstrip("\n"))
+        self.assertEqual(tool.summary(tool.four_fifths(report)), shown.lstrip("\n"))
+
+
 class Interpreters(ReportTest):
     def test_without_matplotlib_the_rest_is_written(self):
         # -S leaves out the site folders, where the distribution's matplotlib lives.
