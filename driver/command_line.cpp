@@ -27,8 +27,11 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--help" || argument == "--version") {
-      // Alone they print their text; beside anything else they are misplaced.
-      if (argc != 2) return refuse("'" + std::string(argument) + "' takes no other argument");
+      // Alone they print their text; whatever else is there is not understood.
+      if (argc != 2) {
+        const std::string_view other = argv[i == 1 ? 2 : 1];
+        return refuse("unknown argument '" + std::string(other) + "'");
+      }
       line.command = argument == "--help" ? Command::help : Command::version;
       return line;
     }
@@ -112,6 +115,9 @@ that second to --seed, for example:
   )" + repeat_command(1765185354, "pelko", "problem.txt") +
          R"(
 At a terminal, pelko prints that command for each run on standard error.
+
+Companions: pelko-check problem.txt explains how pelko reads a problem before it is run;
+pelko-report turns a report into a picture, CSV, JSON and the four-fifths risk.
 )";
 }
 
@@ -123,8 +129,10 @@ std::string usage_text(std::string_view problem) {
 }
 
 std::string stdin_hint() {
-  return "pelko: reading the problem from standard input; end it with Ctrl-D "
-         "(pelko --help describes it)\n";
+  // The run starts as soon as the last weights line is read: a Ctrl-D after it would reach
+  // the shell.
+  return "pelko: reading the problem from standard input; the run starts when its last "
+         "weights line is read (pelko --help describes the lines)\n";
 }
 
 }  // namespace pelko::driver

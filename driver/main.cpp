@@ -9,6 +9,7 @@
 #include <iostream>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "driver/command_line.h"
 #include "driver/run.h"
@@ -90,7 +91,10 @@ int run_command(int argc, char** argv) {
       return run_problem(argc > 0 && argv[0] != nullptr ? argv[0] : "pelko", line);
   }
   std::cout.flush();
-  return std::cout ? pelko::recordio::kStatusComplete : pelko::recordio::kStatusSystem;
+  if (std::cout) return pelko::recordio::kStatusComplete;
+  std::cerr << "pelko: the " << (std::string_view(argv[1]) == "--help" ? "help" : "version")
+            << " could not be written to standard output\n";
+  return pelko::recordio::kStatusSystem;
 }
 
 }  // namespace

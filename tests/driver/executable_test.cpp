@@ -1,8 +1,10 @@
 // The real executable as a child process: the exit status of every ending, the command line,
 // and the shape of its report.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,8 @@ TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
   const Finished help = run_executable({"--help"}, "");
   EXPECT_EQ(help.status, kStatusComplete);
   EXPECT_EQ(help.out, driver::help_text());
+  EXPECT_NE(help.out.find("pelko-check"), std::string::npos);
+  EXPECT_NE(help.out.find("pelko-report"), std::string::npos);
   EXPECT_EQ(help.err, "");
   const Finished version = run_executable({"--version"}, "");
   EXPECT_EQ(version.status, kStatusComplete);
@@ -142,7 +146,7 @@ TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
   };
   const Case cases[] = {
       {{"-h"}, "unknown argument '-h'"},
-      {{"--help", "--version"}, "'--help' takes no other argument"},
+      {{"--help", "--version"}, "unknown argument '--version'"},
       {{"--verbose"}, "unknown argument '--verbose'"},
       {{"one.txt", "two.txt"}, "one problem file at a time, not also 'two.txt'"},
   };
@@ -153,6 +157,36 @@ TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
     EXPECT_EQ(child.out, "") << c.args[0];
     EXPECT_EQ(child.err, driver::usage_text(c.problem)) << c.args[0];
   }
+  const Finished extra = run_executable({"--help", "extra"}, kExample);
+  EXPECT_EQ(extra.status, kStatusFatal);
+  EXPECT_EQ(extra.err, driver::usage_text("unknown argument 'extra'"));
+}
+
+TEST(ExecutableCommandLine, HelpAndVersionThatCannotBeWrittenSaySo) {
+  for (const std::string option : {"--help", "--version"}) {
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    const pid_t pid = start_child({kExecutable, option}, {-1, full, fileno(err)});
+    close(full);
+    const auto status = wait_child(pid);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(WEXITSTATUS(*status), kStatusSystem) << option;
+    std::rewind(err);
+    char line[200] = {};
+    EXPECT_NE(std::fgets(line, sizeof line, err), nullptr);
+    EXPECT_EQ(std::string(line),
+              "pelko: the " + option.substr(2) + " could not be written to standard output\n");
+    std::fclose(err);
+  }
+}
+
+TEST(ExecutableCommandLine, TheHintSaysWhenTheRunStarts) {
+  const std::string hint = driver::stdin_hint();
+  EXPECT_NE(hint.find("the run starts when its last weights line is read"), std::string::npos);
+  // A Ctrl-D typed after the last line would reach the shell.
+  EXPECT_EQ(hint.find("Ctrl-D"), std::string::npos);
 }
 
 }  // namespace

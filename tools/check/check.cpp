@@ -108,6 +108,37 @@ class TextMap {
   std::vector<std::size_t> starts_;
 };
 
+// Text from the input as a finding shows it: control bytes escaped, at most kQuoteBytes bytes.
+constexpr std::size_t kQuoteBytes = 40;
+
+std::string escaped(std::string_view text, std::size_t limit) {
+  std::string out;
+  std::size_t end = std::min(text.size(), limit);
+  // Never cut a UTF-8 sequence in two.
+  while (end < text.size() && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  for (const char c : text.substr(0, end)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  if (end < text.size()) out += "...";
+  return out;
+}
+
+std::string quote(std::string_view text, std::size_t limit = kQuoteBytes) {
+  return '"' + escaped(text, limit) + '"';
+}
+
 std::string shortest(float value) {
   char text[32];
   const auto result = std::to_chars(text, text + sizeof text, value);
@@ -367,8 +398,8 @@ class Checker {
         if (extra > 0 && !decimal_comma_lines_.contains(map_.line(request.rest_first))) {
           add(Severity::warning, request.rest_first + rest.find_first_not_of(" \t,"),
               "too many numbers: " + std::to_string(extra) + " more after the last of " +
-                  fields_.describe(index) + " (\"" + trimmed(rest) +
-                  "\"); pelko ignores the rest of the line");
+                  fields_.describe(index) + " (" + quote(trimmed(rest)) +
+                  "); pelko ignores the rest of the line");
         }
       }
     }
@@ -403,7 +434,7 @@ class Checker {
     const auto comma = example.find(',');
     decimal_comma_lines_.insert(line);
     add(Severity::warning, map_.line_start(line) + text.find(example),
-        "a decimal comma: \"" + example + "\" reads as the two numbers " +
+        "a decimal comma: " + quote(example) + " reads as the two numbers " +
             example.substr(0, comma) + " and " + example.substr(comma + 1) +
             ", since pelko takes a comma as a separator; write " + example.substr(0, comma) + "." +
             example.substr(comma + 1));
@@ -426,11 +457,12 @@ class Checker {
     }
     if (!lower && !upper) return;
     triangular_ = true;
-    add(complete(fields_.weight_line(problem_.nf)) ? Severity::warning : Severity::error,
-        first->entries.front().first,
+    // Even when pelko runs, it runs on a matrix shifted across the lines, not the one meant.
+    add(Severity::error, first->entries.front().first,
         std::string("the correlation matrix is written as a ") + (lower ? "lower" : "upper") +
             " triangle; pelko needs every row in full (" + std::to_string(npred) +
-            " numbers, each row on a line of its own), so write the whole symmetric matrix");
+            " numbers, each row on a line of its own) and reads the numbers of later lines into "
+            "the rows instead, so write the whole symmetric matrix");
   }
 
   void explain_reader_failure(const std::string& diagnostics, std::uint64_t offset) {
@@ -452,18 +484,70 @@ class Checker {
       const std::string_view line = map_.line_text(map_.line(offset));
       const std::size_t at = static_cast<std::size_t>(map_.column(offset) - 1);
       const std::string_view from = at < line.size() ? line.substr(at) : std::string_view();
-      const std::string word(from.substr(0, from.find_first_of(" \t,")));
+      const std::string_view word = from.substr(0, from.find_first_of(" \t,"));
       if (message.rfind("invalid number", 0) == 0) {
-        text = "text where pelko needs the number " + wanted + ": \"" + word +
-               "\"; a comment may only follow the last number of a line";
+        text = unusual_character(word, wanted);
+        if (text.empty()) {
+          text = "text where pelko needs the number " + wanted + ": " + quote(word) +
+                 "; a comment may only follow the last number of a line";
+        }
       } else if (message.rfind("invalid integer", 0) == 0) {
         text = "a decimal point or exponent in " + wanted + ", which must be a whole number";
       } else {
-        text = "a malformed number in " + wanted + ": \"" + word + "\"";
+        text = "a malformed number in " + wanted + ": " + quote(word);
       }
     }
+    // A line with too few numbers: pelko went on to the next line for the rest, and what it
+    // met there stopped it. The short line is the mistake.
+    const Request* current = request(index);
+    if (current != nullptr && !current->entries.empty() &&
+        message.find("end of file") == std::string::npos &&
+        map_.line(offset) > map_.line(current->entries.front().first)) {
+      const int short_line = map_.line(current->entries.front().first);
+      int on_line = 0;
+      for (const Entry& entry : current->entries) on_line += map_.line(entry.first) == short_line;
+      const std::uint64_t short_at = current->entries.front().first;
+      add(Severity::error, short_at,
+          "too few numbers: line " + std::to_string(short_line) + " holds " +
+              std::to_string(on_line) + " of the " + std::to_string(expected_count(index)) +
+              " numbers of " + fields_.describe(index) + ", so pelko reads " +
+              fields_.name(index, item) + " from line " + std::to_string(map_.line(offset)) +
+              " and stops there with " + quote(message, 200) + " and no results");
+      return;
+    }
     add(Severity::error, offset,
-        text + "; pelko stops here with \"" + message + "\" and no results");
+        text + "; pelko stops here with " + quote(message, 200) + " and no results");
+  }
+
+  // How many numbers a logical line holds, once the sizes are known.
+  int expected_count(int index) const {
+    if (index == Fields::sizes_line()) return 5;
+    if (index == Fields::retained_line()) return problem_.nf;
+    return problem_.npred;
+  }
+
+  // Characters a word processor or a spreadsheet puts where pelko needs ASCII; empty when the
+  // word holds none of them.
+  static std::string unusual_character(std::string_view word, const std::string& wanted) {
+    if (word.find("\xE2\x88\x92") != std::string_view::npos) {
+      return "a Unicode minus sign (U+2212, as word processors type it) in " + wanted + ": " +
+             quote(word) + "; pelko reads only the ASCII hyphen-minus -, so type the sign again";
+    }
+    if (word.find("\xE2\x80\x93") != std::string_view::npos) {
+      return "an en dash (U+2013) in " + wanted + ": " + quote(word) +
+             "; pelko reads only the ASCII hyphen-minus - as a sign";
+    }
+    if (word.find("\xC2\xA0") != std::string_view::npos) {
+      return "a non-breaking space (U+00A0) in " + wanted + ": " + quote(word) +
+             "; pelko separates numbers only by blanks, tabs, commas or line ends, so replace "
+             "it by a plain blank";
+    }
+    if (word.find(';') != std::string_view::npos) {
+      return "a semicolon in " + wanted + ": " + quote(word) +
+             "; pelko separates numbers by blanks, tabs or commas, never by semicolons (a "
+             "spreadsheet's export may use them), so replace each by a blank";
+    }
+    return {};
   }
 
   // The values the reader stored, request by request, as pelko's reading keeps them.
@@ -556,7 +640,7 @@ class Checker {
             "lower has negative effect sizes");
       }
     }
-    if (complete(fields_.correlation_line(p.npred)) && !triangular_) check_matrix(accepted);
+    if (complete(fields_.correlation_line(p.npred))) check_matrix(accepted);
     for (int k = 1; k <= p.nf; ++k) {
       if (!complete(fields_.weight_line(k))) break;
       const auto& w = p.wgt[static_cast<std::size_t>(k - 1)];
@@ -658,8 +742,8 @@ void write_check(const CheckResult& result, std::string_view input_name, std::os
     const auto pad = [](const std::string& text, std::size_t width) {
       return text + std::string(text.size() < width ? width - text.size() : 1, ' ');
     };
-    out << "  " << pad(value.field, 11) << pad(value.taken_as, 14) << "from \"" << value.entry
-        << "\" at " << value.line << ':' << value.column << '\n';
+    out << "  " << pad(value.field, 11) << pad(value.taken_as, 14) << "from " << quote(value.entry)
+        << " at " << value.line << ':' << value.column << '\n';
   }
   if (!result.values.empty()) out << '\n';
   for (const Finding& finding : result.findings) {
@@ -670,8 +754,11 @@ void write_check(const CheckResult& result, std::string_view input_name, std::os
   if (!result.findings.empty()) out << '\n';
   const int errors = result.errors();
   const int warnings = result.warnings();
-  out << (result.runs ? "pelko runs this problem to a report"
-                      : "pelko stops on this problem without results")
+  // An error pelko runs through (a triangular matrix read as shifted rows) still gives a
+  // report, but of another problem than the one written.
+  out << (!result.runs ? "pelko stops on this problem without results"
+          : errors > 0 ? "pelko runs this problem to a report, but not as it was meant"
+                       : "pelko runs this problem to a report")
       << " (" << errors << (errors == 1 ? " error, " : " errors, ") << warnings
       << (warnings == 1 ? " warning)" : " warnings)") << '\n';
 }
