@@ -62,21 +62,21 @@ class Problem:
         self.weights = [[_single(w) for w in row] for row in weights]
 
     @classmethod
-    def parse(cls, text):
+    def parse(cls, text, _stacklevel=2):
         """The problem of a problem file's text (str or bytes); ValueError (pelko.Error) with
         the program's message when the program would refuse it, PelkoWarning for its warnings."""
         if isinstance(text, str):
             text = text.encode("utf-8")
         problem, diagnostics = _core.parse(bytes(text))
         _raise_first_error(diagnostics)
-        _warn(diagnostics, stacklevel=2)
+        _warn(diagnostics, stacklevel=_stacklevel)
         return cls(**problem)
 
     @classmethod
     def read(cls, path):
         """The problem in the file at `path` (bytes as the program reads them)."""
         with open(path, "rb") as f:
-            return cls.parse(f.read())
+            return cls.parse(f.read(), _stacklevel=3)
 
     def text(self):
         """The problem file that reads back to this problem, bit for bit."""
