@@ -7,6 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 build=${1:-build}
 shift || true
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@"
+# Every test: the Python module's too (a later -DPELKO_PYTHON=OFF leaves it out).
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPELKO_PYTHON=ON "$@"
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure -j2
