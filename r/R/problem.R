@@ -64,7 +64,7 @@ native_problem <- function(problem) {
 }
 
 new_problem <- function(native) {
-  rows <- function(x) do.call(rbind, lapply(x, as.numeric))
+  rows <- function(x) unname(do.call(rbind, lapply(x, as.numeric)))
   structure(class = "pelko_problem", list(
     replications = as.integer(native$replications),
     applicants = as.integer(native$applicants),
@@ -94,8 +94,9 @@ pelko_problem <- function(replications, applicants, majority, retained, effect_s
     effect_sizes = as.numeric(effect_sizes),
     correlations = unname(matrix(as.numeric(correlations), nrow(correlations))),
     weights = unname(matrix(as.numeric(weights), nrow(weights)))))
-  signal_diagnostics(.validate_problem(native_problem(problem)), call)
-  problem
+  checked <- .validate_problem(native_problem(problem))
+  signal_diagnostics(checked$diagnostics, call)
+  new_problem(checked$problem)
 }
 
 read_pelko_problem <- function(path) {

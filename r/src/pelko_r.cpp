@@ -235,9 +235,12 @@ List result_to(const pelko::SimulationResult& r) {
 
 }  // namespace
 
+// The problem as the library holds it (reals rounded to single precision) and its diagnostics.
 // [[Rcpp::export(.validate_problem)]]
 List validate_problem(List problem) {
-  return diagnostics_to(pelko::validate(problem_from(problem)));
+  const pelko::Problem p = problem_from(problem);
+  return List::create(Named("problem") = problem_to(p),
+                      Named("diagnostics") = diagnostics_to(pelko::validate(p)));
 }
 
 // [[Rcpp::export(.parse_problem)]]
