@@ -70,14 +70,15 @@ plot.pelko_simulation <- function(x, main = "Distribution of the AI ratio", ...)
   defined <- f[-1, ]
   width <- if (nrow(defined) > 1) 0.8 * min(diff(defined$value)) else 0.05
   width <- min(width, 0.05)
-  xlim <- c(-0.15, max(1.05, max(defined$value) + width))
+  undef_at <- -0.2  # the Undef bar, left of AI 0
+  xlim <- c(-0.28, max(1.05, max(defined$value) + width))
   plot(NA, xlim = xlim, ylim = c(0, max(share) * 1.1), xaxt = "n", xlab = "AI ratio",
        ylab = "share of all replications", main = main, ...)
-  axis(1, at = c(-0.1, seq(0, xlim[2], by = 0.2)),
+  axis(1, at = c(undef_at, seq(0, xlim[2], by = 0.2)),
        labels = c("Undef", format(seq(0, xlim[2], by = 0.2))))
   rect(defined$value - width / 2, 0, defined$value + width / 2, share[-1], col = gray(0.6),
        border = NA)
-  rect(-0.1 - width / 2, 0, -0.1 + width / 2, share[1], col = "firebrick", border = NA)
+  rect(undef_at - width / 2, 0, undef_at + width / 2, share[1], col = "firebrick", border = NA)
   abline(v = 0.8, lty = 2, col = "firebrick")
   abline(v = x$expected[["ai"]], col = "steelblue")
   legend("topright", bty = "n",

@@ -75,7 +75,8 @@ pelko_sweep <- function(problem, vary, seed = NULL, threads = NULL, parallel = T
 
 print.pelko_sweep <- function(x, digits = 3, ...) {
   cat(sprintf("PELKO sweep: %d design%s\n", nrow(x), if (nrow(x) == 1) "" else "s"))
-  print(format(as.data.frame(unclass(x), stringsAsFactors = FALSE), digits = digits),
-        row.names = FALSE)
+  shown <- as.data.frame(unclass(x), stringsAsFactors = FALSE)
+  shown$seed <- sprintf("%.0f", shown$seed)
+  print(format(shown, digits = digits), row.names = FALSE)
   invisible(x)
 }
