@@ -1,7 +1,7 @@
 // The R binding of the PELKO library: problems between R lists and pelko::Problem, and a
 // simulation's result as R values.
-#include <Rcpp.h>
 #include <R_ext/Utils.h>
+#include <Rcpp.h>
 
 #include <atomic>
 #include <chrono>
@@ -61,8 +61,7 @@ List rows_of(const std::vector<std::vector<float>>& rows) {
 }
 
 List problem_to(const pelko::Problem& p) {
-  return List::create(Named("replications") = p.replications,
-                      Named("applicants") = p.applicants,
+  return List::create(Named("replications") = p.replications, Named("applicants") = p.applicants,
                       Named("majority") = p.majority_applicants,
                       Named("retained") = Rcpp::IntegerVector(p.retained.begin(), p.retained.end()),
                       Named("effect_sizes") = doubles(p.effect_sizes),
@@ -81,8 +80,8 @@ List diagnostics_to(const std::vector<pelko::Diagnostic>& diagnostics) {
     out[i] = List::create(
         Named("severity") = d.severity == pelko::Severity::error ? "error" : "warning",
         Named("kind") = pelko::to_string(d.kind), Named("field") = d.field,
-        Named("index") = d.index, Named("second_index") = d.second_index,
-        Named("line") = d.line, Named("column") = d.column, Named("lines") = lines_of(d.lines));
+        Named("index") = d.index, Named("second_index") = d.second_index, Named("line") = d.line,
+        Named("column") = d.column, Named("lines") = lines_of(d.lines));
   }
   return out;
 }
@@ -191,11 +190,11 @@ List detailed_to(const pelko::DetailedSummary& d) {
     cfreq[i] = d.rows[i].cfreq;
     number[i] = d.rows[i].count;
   }
-  return List::create(Named("ai") = distribution_to(d.ai), Named("sra") = distribution_to(d.sra),
-                      Named("sri") = distribution_to(d.sri),
-                      Named("rows") = List::create(Named("value") = value, Named("freq") = freq,
-                                                   Named("cfreq") = cfreq,
-                                                   Named("number") = number));
+  return List::create(
+      Named("ai") = distribution_to(d.ai), Named("sra") = distribution_to(d.sra),
+      Named("sri") = distribution_to(d.sri),
+      Named("rows") = List::create(Named("value") = value, Named("freq") = freq,
+                                   Named("cfreq") = cfreq, Named("number") = number));
 }
 
 List stages_to(const pelko::SimulationResult& r) {
@@ -215,14 +214,13 @@ List stages_to(const pelko::SimulationResult& r) {
 List result_to(const pelko::SimulationResult& r) {
   const pelko::Summary& s = r.summary;
   List out = List::create(
-      Named("problem") = problem_to(r.problem),
-      Named("seed") = static_cast<double>(r.seed_second),
+      Named("problem") = problem_to(r.problem), Named("seed") = static_cast<double>(r.seed_second),
       Named("generator_seeds") = Rcpp::IntegerVector::create(r.seed1, r.seed2),
       Named("composite_effect_sizes") = doubles(r.composite_effect_sizes),
       Named("replications") = replications_to(r),
-      Named("expected") = Rcpp::NumericVector::create(
-          Named("sr") = s.sr, Named("ai") = s.expected_ai, Named("sra") = s.expected_sra,
-          Named("sri") = s.expected_sri),
+      Named("expected") =
+          Rcpp::NumericVector::create(Named("sr") = s.sr, Named("ai") = s.expected_ai,
+                                      Named("sra") = s.expected_sra, Named("sri") = s.expected_sri),
       Named("defined") = s.defined, Named("undefined") = s.undefined,
       Named("undefined_freq") = static_cast<double>(s.undefined_freq),
       Named("detailed") = s.detailed ? SEXP(detailed_to(*s.detailed)) : R_NilValue,
