@@ -25,28 +25,6 @@ void set_up_group(const Problem& problem, const float* mean, engine::ParamBlock&
   random::setgmn(kLeadingDimension, mean, covm.data(), npred, param.data());
 }
 
-engine::Design design_of(const Problem& problem) {
-  engine::Design design;
-  design.nrep = problem.replications;
-  design.nsub = problem.applicants;
-  design.nsub1 = problem.majority_applicants;
-  design.nf = problem.stages();
-  design.npred = problem.predictors();
-  for (int k = 0; k < design.nf; ++k) {
-    design.nma[k] = problem.retained[k];
-    for (int j = 0; j < design.npred; ++j) design.wgt[k][j] = problem.weights[k][j];
-  }
-  // The set-ups draw no random numbers and depend only on the correlations and the mean, so
-  // each group's block is formed once; a matrix that is not positive definite still stops the
-  // run before the first draw, as a set-up inside the first replication would.
-  const std::array<float, kMaxPredictors> zero_mean{};
-  std::array<float, kMaxPredictors> effect_sizes{};
-  for (int j = 0; j < design.npred; ++j) effect_sizes[j] = problem.effect_sizes[j];
-  set_up_group(problem, zero_mean.data(), design.majority);
-  set_up_group(problem, effect_sizes.data(), design.minority);
-  return design;
-}
-
 numeric::InstructionSet instruction_set_of(InstructionSet set) {
   switch (set) {
     case InstructionSet::plain:
@@ -95,7 +73,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
 
   random::Generator generator;
   generator.setall(seeds.seed1, seeds.seed2);
-  const engine::Design design = design_of(problem);
+  const engine::Design design = core::design_of(problem);
 
   engine::ReplicationStore store(design.nrep, design.nf);
   numeric::ErrorFacility errors(ErrorKind::nobody_retained);
@@ -144,6 +122,28 @@ Seeds seeds_for_second(std::int64_t second) {
 }
 
 namespace core {
+
+engine::Design design_of(const Problem& problem) {
+  engine::Design design;
+  design.nrep = problem.replications;
+  design.nsub = problem.applicants;
+  design.nsub1 = problem.majority_applicants;
+  design.nf = problem.stages();
+  design.npred = problem.predictors();
+  for (int k = 0; k < design.nf; ++k) {
+    design.nma[k] = problem.retained[k];
+    for (int j = 0; j < design.npred; ++j) design.wgt[k][j] = problem.weights[k][j];
+  }
+  // The set-ups draw no random numbers and depend only on the correlations and the mean, so
+  // each group's block is formed once; a matrix that is not positive definite still stops the
+  // run before the first draw, as a set-up inside the first replication would.
+  const std::array<float, kMaxPredictors> zero_mean{};
+  std::array<float, kMaxPredictors> effect_sizes{};
+  for (int j = 0; j < design.npred; ++j) effect_sizes[j] = problem.effect_sizes[j];
+  set_up_group(problem, zero_mean.data(), design.majority);
+  set_up_group(problem, effect_sizes.data(), design.minority);
+  return design;
+}
 
 SimulationResult simulate(const Problem& problem, const SimulationOptions& options,
                           const EngineTuning& tuning) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/engine_tuning.h"
 #include "engine/composites.h"
 #include "numeric/instruction_set.h"
 #include "pelko/pelko.h"
@@ -58,26 +59,7 @@ std::vector<InstructionSet> runnable_sets() {
 // Majority applicants left after each stage of each replication, found by drawing the pools
 // again and ranking them with a plain sort: the designs here have no ties at a cut.
 std::vector<std::vector<std::int32_t>> direct_counts(const Problem& p, std::int64_t second) {
-  engine::Design d;
-  d.nrep = p.replications;
-  d.nsub = p.applicants;
-  d.nsub1 = p.majority_applicants;
-  d.nf = p.stages();
-  d.npred = p.predictors();
-  for (int k = 0; k < d.nf; ++k) {
-    d.nma[k] = p.retained[k];
-    for (int j = 0; j < d.npred; ++j) d.wgt[k][j] = p.weights[k][j];
-  }
-  std::array<float, kMaxPredictors> zero{};
-  std::array<float, kMaxPredictors> shifted{};
-  for (int j = 0; j < d.npred; ++j) shifted[j] = p.effect_sizes[j];
-  for (int group = 0; group < 2; ++group) {
-    std::array<float, kMaxPredictors * kMaxPredictors> covm{};
-    for (int j = 0; j < d.npred; ++j)
-      for (int i = 0; i < d.npred; ++i) covm[i + j * kMaxPredictors] = p.correlations[i][j];
-    random::setgmn(kMaxPredictors, group == 0 ? zero.data() : shifted.data(), covm.data(), d.npred,
-                   group == 0 ? d.majority.data() : d.minority.data());
-  }
+  const engine::Design d = core::design_of(p);
   const Seeds seeds = seeds_for_second(second);
   random::Generator generator;
   generator.setall(seeds.seed1, seeds.seed2);
