@@ -185,20 +185,33 @@ Proportion wilson_interval(std::int64_t count, std::int64_t total) {
   return p;
 }
 
-Proportion SimulationResult::share_below(float ratio) const {
+bool SimulationResult::ai_below(std::size_t r, double ratio) const {
+  if (ai_defined[r] == 0) return false;
+  // (hired minority / minority) / (hired majority / majority), both products below 10^8 and so
+  // exact in double; the one rounding of the quotient cannot carry a ratio of such numbers
+  // across a ratio with few decimals, so 4/5 equals 0.8 here.
+  const double majority = problem.majority_applicants;
+  const double minority = problem.applicants - problem.majority_applicants;
+  const double exact =
+      (minority_retained.back()[r] * majority) / (majority_retained.back()[r] * minority);
+  return exact < ratio;
+}
+
+Proportion SimulationResult::share_below(double ratio) const {
   std::int64_t below = 0;
   std::int64_t defined = 0;
   for (std::size_t r = 0; r < ai.size(); ++r) {
-    if (ai_defined[r] == 0) continue;
-    ++defined;
-    below += ai[r] < ratio ? 1 : 0;
+    defined += ai_defined[r];
+    below += ai_below(r, ratio) ? 1 : 0;
   }
   return wilson_interval(below, defined);
 }
 
-Proportion SimulationResult::share_below_or_undefined(float ratio) const {
+Proportion SimulationResult::share_below_or_undefined(double ratio) const {
   std::int64_t below = 0;
-  for (std::size_t r = 0; r < ai.size(); ++r) below += ai_defined[r] == 0 || ai[r] < ratio ? 1 : 0;
+  for (std::size_t r = 0; r < ai.size(); ++r) {
+    below += ai_defined[r] == 0 || ai_below(r, ratio) ? 1 : 0;
+  }
   return wilson_interval(below, static_cast<std::int64_t>(ai.size()));
 }
 

@@ -226,8 +226,8 @@ List result_to(const pelko::SimulationResult& r) {
       Named("detailed") = s.detailed ? SEXP(detailed_to(*s.detailed)) : R_NilValue,
       Named("no_defined_ai_lines") = lines_of(r.no_defined_ai_lines));
   out.push_back(stages_to(r), "stages");
-  out.push_back(proportion_to(r.share_below(0.8f)), "below_0.8");
-  out.push_back(proportion_to(r.share_below_or_undefined(0.8f)), "below_0.8_or_undefined");
+  out.push_back(proportion_to(r.share_below(0.8)), "below_0.8");
+  out.push_back(proportion_to(r.share_below_or_undefined(0.8)), "below_0.8_or_undefined");
   return out;
 }
 

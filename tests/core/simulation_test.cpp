@@ -169,6 +169,34 @@ TEST(Simulate, SummaryAgreesWithTheReplications) {
   EXPECT_GE(result.stages[0].majority_rate, result.stages[1].majority_rate);
 }
 
+TEST(Simulate, AReplicationExactlyAtFourFifthsIsNotBelow) {
+  // Nine of eighteen hired, half of them from each group: 4 minority and 5 majority hires give
+  // AI 4/5, which single precision holds as 0.79999995.
+  const Problem p = *parse_problem("1000 18 9 1 1\n9\n0\n1\n1\n").problem;
+  const SimulationResult result = simulate(p, seeded(5));
+  std::int64_t at_four_fifths = 0;
+  std::int64_t below = 0;
+  std::int64_t undefined = 0;
+  for (std::size_t r = 0; r < result.ai.size(); ++r) {
+    const std::int64_t majority = result.majority_retained[0][r];
+    const std::int64_t minority = result.minority_retained[0][r];
+    undefined += majority == 0 ? 1 : 0;
+    // minority / 9 < 0.8 * majority / 9, in integers.
+    const bool exact_below = majority != 0 && 5 * minority < 4 * majority;
+    below += exact_below ? 1 : 0;
+    EXPECT_EQ(result.ai_below(r, 0.8), exact_below) << r;
+    if (majority == 5 && minority == 4) {
+      ++at_four_fifths;
+      EXPECT_EQ(result.ai[r], 0.79999995f);
+    }
+  }
+  ASSERT_GT(at_four_fifths, 0);
+  EXPECT_EQ(result.share_below(0.8).count, below);
+  EXPECT_EQ(result.share_below_or_undefined(0.8).count, below + undefined);
+  // Just above four fifths, those replications count.
+  EXPECT_EQ(result.share_below(0.8000001).count, below + at_four_fifths);
+}
+
 TEST(WilsonInterval, KnownValuesAndEdges) {
   const Proportion half = wilson_interval(50, 100);
   EXPECT_NEAR(half.lower, 0.4038, 1e-4);
