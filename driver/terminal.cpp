@@ -56,9 +56,10 @@ void ProgressLine::done(int replications) {
   if (columns_ > 1 && line.size() > static_cast<std::size_t>(columns_ - 1)) {
     line.resize(static_cast<std::size_t>(columns_ - 1));
   }
+  // Told first, so that a Ctrl-C arriving as the line is written still erases it.
+  if (shown_flag_ != nullptr) *shown_flag_ = 1;
   err_ << kEraseLine << line << std::flush;
   shown_ = true;
-  if (shown_flag_ != nullptr) *shown_flag_ = 1;
 }
 
 void ProgressLine::erase() {
