@@ -1,16 +1,17 @@
 #!/bin/sh
 # Installs the build into a temporary prefix, then configures, builds and runs a program that
 # finds the library there with find_package(pelko) and links pelko::core.
-# Usage: check_consumer.sh CMAKE BUILD_DIR SOURCE_DIR
+# Usage: check_consumer.sh CMAKE BUILD_DIR SOURCE_DIR [LINK_FLAGS]
 set -eu
 cmake=$1
 build=$2
 source=$3
+link_flags=${4:-}
 work=$(mktemp -d /tmp/pelko_consumer_XXXXXX)
 trap 'rm -rf "$work"' EXIT
 "$cmake" --install "$build" --prefix "$work/prefix" >/dev/null
 "$cmake" -S "$source/tests/install/consumer" -B "$work/build" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+  -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_EXE_LINKER_FLAGS="$link_flags" >/dev/null
 "$cmake" --build "$work/build" -j2 >/dev/null
 output=$("$work/build/consumer" "$source/examples/two_stage.txt" 1796630709)
 echo "$output"
