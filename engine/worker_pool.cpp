@@ -1,22 +1,43 @@
 #include "engine/worker_pool.h"
 
-#include <chrono>
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <system_error>
 
 namespace pelko::engine {
 namespace {
 
-// Waiting threads first spin this long: a job follows the last one within microseconds, and
-// waking a sleeping processor costs more than that.
-constexpr auto kSpin = std::chrono::microseconds(200);
+// Waiting threads first spin this many pauses (some microseconds): a job follows the last one
+// soon, and waking a sleeping thread costs more. The spin is counted, never timed: a clock that
+// is frozen or slow to read (under faketime, say) must not keep a core busy.
+constexpr int kSpins = 4000;
+
+// Tells the processor that this is a spin: it yields to the other hardware thread of the core.
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
 
 template <class Ready>
 bool spin_until(Ready ready) {
-  const auto until = std::chrono::steady_clock::now() + kSpin;
-  for (int n = 0;; ++n) {
+  for (int n = 0; n < kSpins; ++n) {
     if (ready()) return true;
-    if (n % 64 == 63 && std::chrono::steady_clock::now() > until) return false;
+    relax();
   }
+  return ready();
+}
+
+// Times the calling thread was taken off its processor for another thread or process.
+long involuntary_switches() {
+#if defined(RUSAGE_THREAD)
+  rusage usage{};
+  if (getrusage(RUSAGE_THREAD, &usage) == 0) return usage.ru_nivcsw;
+#endif
+  return 0;
 }
 
 }  // namespace
@@ -53,17 +74,31 @@ void WorkerPool::take_items(int worker) {
 }
 
 void WorkerPool::run(std::size_t count, const Job& job) {
-  if (helpers_.empty() || count <= 1) {
+  if (helpers_.empty() || count <= 1 || alone_left_ > 0) {
+    if (count > 1 && alone_left_ > 0) --alone_left_;
     for (std::size_t item = 0; item < count; ++item) job(0, item);
     return;
   }
+  preempted_.store(false, std::memory_order_relaxed);
   run_on_every_worker(count, job);
+  learn_from(preempted_.load(std::memory_order_relaxed));
   std::exception_ptr failure;
   {
     const std::lock_guard lock(mutex_);
     std::swap(failure, failure_);
   }
   if (failure) std::rethrow_exception(failure);
+}
+
+void WorkerPool::learn_from(bool preempted) {
+  if (preempted) {
+    alone_left_ = alone_for_;
+    alone_for_ = std::min(2 * alone_for_, kMostJobsAlone);
+    clean_jobs_ = 0;
+  } else if (++clean_jobs_ == kFewestJobsAlone) {
+    alone_for_ = std::max(alone_for_ / 2, kFewestJobsAlone);
+    clean_jobs_ = 0;
+  }
 }
 
 void WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {
@@ -95,7 +130,9 @@ void WorkerPool::serve(int worker) {
     }
     if (stopping_.load(std::memory_order_acquire)) return;
     seen = generation_.load(std::memory_order_acquire);
+    const long switches = involuntary_switches();
     take_items(worker);
+    if (involuntary_switches() != switches) preempted_.store(true, std::memory_order_relaxed);
     if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       // Taking the lock orders this with a waiter that has just checked busy_.
       const std::lock_guard lock(mutex_);

@@ -1,10 +1,12 @@
-// The worker threads: every item once, on more than one thread, many jobs in a row, and a
-// job's exception brought to the calling thread.
+// The worker threads: every item once, on more than one thread, many jobs in a row, a job's
+// exception brought to the calling thread, and helpers that sleep when there is no job.
 #include "engine/worker_pool.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <set>
@@ -51,6 +53,25 @@ TEST(WorkerPool, AJobsExceptionReachesTheCaller) {
     pool.run(10, [&](int, std::size_t) { ++after; });
     EXPECT_EQ(after.load(), 10);
   }
+}
+
+double process_cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Between jobs the helpers spin briefly and then sleep: an idle pool must not keep cores busy
+// (a spin bounded by a clock that stands still, under faketime say, never ends).
+TEST(WorkerPool, IdleHelpersSleep) {
+  WorkerPool pool(3);
+  std::atomic<int> ran{0};
+  pool.run(100, [&](int, std::size_t) { ++ran; });
+  const double before = process_cpu_seconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_LT(process_cpu_seconds() - before, 0.1);
+  pool.run(100, [&](int, std::size_t) { ++ran; });
+  EXPECT_EQ(ran.load(), 200);
 }
 
 TEST(WorkerPool, OneThreadRunsOnTheCaller) {
