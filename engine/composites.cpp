@@ -1,13 +1,9 @@
 #include "engine/composites.h"
 
-// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "numeric/vector_kernels.h"
 
 namespace pelko::engine {
 namespace {
@@ -86,14 +82,13 @@ void form_plain(const Design& design, const float* deviates, int first, int last
   form_range<false>(design, deviates, first, last, table);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if PELKO_X86_VARIANTS
 
 // One vector of applicants at a time with every value in a register: the scores' and the
 // composites' sums are chains of fused multiply-adds, each rounded to single precision as
 // add_product_fused_wide rounds it, and the vectors of neighbouring applicants overlap.
-#define PELKO_AVX512 \
-  __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"), always_inline))
-#define PELKO_AVX2 __attribute__((target("avx2,fma"), always_inline))
+#define PELKO_AVX512 __attribute__((target(PELKO_AVX512_FEATURES), always_inline))
+#define PELKO_AVX2 __attribute__((target(PELKO_AVX2_FEATURES), always_inline))
 
 struct Lanes512 {
   using Wide = __m512d;
@@ -169,27 +164,29 @@ struct Lanes256 {
 
 namespace lanes256 {
 using Lanes = Lanes256;
-#define PELKO_LANES_TARGET __attribute__((target("avx2,fma")))
+#define PELKO_LANES_TARGET __attribute__((target(PELKO_AVX2_FEATURES)))
 #include "engine/composite_lanes.inc"
 #undef PELKO_LANES_TARGET
 }  // namespace lanes256
 
 namespace lanes512 {
 using Lanes = Lanes512;
-#define PELKO_LANES_TARGET __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma")))
+#define PELKO_LANES_TARGET __attribute__((target(PELKO_AVX512_FEATURES)))
 #include "engine/composite_lanes.inc"
 #undef PELKO_LANES_TARGET
 }  // namespace lanes512
 
-__attribute__((target("avx2,fma"))) void form_avx2(const Design& design, const float* deviates,
-                                                   int first, int last,
-                                                   selection::CompositeTable& table) {
+__attribute__((target(PELKO_AVX2_FEATURES))) void form_avx2(const Design& design,
+                                                            const float* deviates, int first,
+                                                            int last,
+                                                            selection::CompositeTable& table) {
   lanes256::form_range_in_lanes(design, deviates, first, last, table);
 }
 
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"))) void form_avx512(
-    const Design& design, const float* deviates, int first, int last,
-    selection::CompositeTable& table) {
+__attribute__((target(PELKO_AVX512_FEATURES))) void form_avx512(const Design& design,
+                                                                const float* deviates, int first,
+                                                                int last,
+                                                                selection::CompositeTable& table) {
   lanes512::form_range_in_lanes(design, deviates, first, last, table);
 }
 #endif
@@ -198,12 +195,10 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"))) void form_avx5
 
 void form_composites(const Design& design, const float* deviates, int first, int last,
                      selection::CompositeTable& table, numeric::InstructionSet set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512)
-    return form_avx512(design, deviates, first, last, table);
-  if (set == numeric::InstructionSet::avx2) return form_avx2(design, deviates, first, last, table);
-#endif
-  form_plain(design, deviates, first, last, table);
+  constexpr numeric::Variants<void (*)(const Design&, const float*, int, int,
+                                       selection::CompositeTable&)>
+      kForm{form_plain, PELKO_X86_ONLY(form_avx2), PELKO_X86_ONLY(form_avx512)};
+  kForm[set](design, deviates, first, last, table);
 }
 
 }  // namespace pelko::engine

@@ -1,15 +1,10 @@
 #include "random/normal_batch.h"
 
-// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
+#include "numeric/vector_kernels.h"
 #include "random/normal.h"
 #include "random/uniform_lanes.h"
 
@@ -33,7 +28,7 @@ void fast_deviates_plain(const float* u, std::size_t n, float* value, std::uint6
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if PELKO_X86_VARIANTS
 
 // The tables padded to 32 entries; index i - 1 for strip i.
 struct PaddedTables {
@@ -62,8 +57,9 @@ constexpr PaddedTables kTables = padded();
 // to double and then to single equals their sum rounded once to single, since double has more
 // than twice single's digits plus two (sum_of_floats in the tests checks it), so it is a
 // single-precision addition here.
-__attribute__((target("avx2"))) void fast_deviates_avx2(const float* u, std::size_t n, float* value,
-                                                        std::uint64_t* slow) {
+__attribute__((target(PELKO_AVX2_FEATURES))) void fast_deviates_avx2(const float* u, std::size_t n,
+                                                                     float* value,
+                                                                     std::uint64_t* slow) {
   const __m256 half = _mm256_set1_ps(0.5f);
   const __m256 one = _mm256_set1_ps(1.0f);
   const __m256 thirty_two = _mm256_set1_ps(32.0f);
@@ -107,7 +103,7 @@ __attribute__((target("avx2"))) void fast_deviates_avx2(const float* u, std::siz
   }
 }
 
-#define PELKO_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw")))
+#define PELKO_AVX512 __attribute__((target(PELKO_AVX512_FEATURES)))
 
 PELKO_AVX512 void fast_deviates_avx512(const float* u, std::size_t n, float* value,
                                        std::uint64_t* slow) {
@@ -169,8 +165,7 @@ enum SlowStep : int {
 };
 
 // (0.5 * w + aa) * w and aa + w for 16 lanes, in double as the scalar path evaluates them.
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 bound16(__m512 w,
-                                                                                    __m512 aa) {
+__attribute__((target(PELKO_AVX512_FEATURES))) inline __m512 bound16(__m512 w, __m512 aa) {
   const __m512d half = _mm512_set1_pd(0.5);
   const __m512d w_lo = _mm512_cvtps_pd(_mm512_castps512_ps256(w));
   const __m512d w_hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(w, 1));
@@ -186,9 +181,8 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 boun
 // (x - y) * z and x * z for 16 lanes, each in double and rounded once to single.
 enum class Form { difference_times, times };
 template <Form F>
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 in_double(__m512 x,
-                                                                                      __m512 y,
-                                                                                      __m512 z) {
+__attribute__((target(PELKO_AVX512_FEATURES))) inline __m512 in_double(__m512 x, __m512 y,
+                                                                       __m512 z) {
   __m256 halves[2];
   for (int part = 0; part < 2; ++part) {
     const __m512d xd =
@@ -206,13 +200,12 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 in_d
 }
 
 // The active lanes at step s, and lanes m moved on to step s.
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __mmask16 lanes_at(
-    __mmask16 active, __m512i step, SlowStep s) {
+__attribute__((target(PELKO_AVX512_FEATURES))) inline __mmask16 lanes_at(__mmask16 active,
+                                                                         __m512i step, SlowStep s) {
   return static_cast<__mmask16>(active & _mm512_cmpeq_epi32_mask(step, _mm512_set1_epi32(s)));
 }
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline void go(__m512i& step,
-                                                                             __mmask16 m,
-                                                                             SlowStep s) {
+__attribute__((target(PELKO_AVX512_FEATURES))) inline void go(__m512i& step, __mmask16 m,
+                                                              SlowStep s) {
   step = _mm512_mask_mov_epi32(step, m, _mm512_set1_epi32(s));
 }
 
@@ -246,11 +239,10 @@ inline void copy_run(const float* from, float* to, std::size_t n, std::size_t ro
 
 void fast_deviates(const float* u, std::size_t n, float* value, std::uint64_t* slow,
                    numeric::InstructionSet set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512) return fast_deviates_avx512(u, n, value, slow);
-  if (set == numeric::InstructionSet::avx2) return fast_deviates_avx2(u, n, value, slow);
-#endif
-  fast_deviates_plain(u, n, value, slow);
+  constexpr numeric::Variants<void (*)(const float*, std::size_t, float*, std::uint64_t*)>
+      kFastDeviates{fast_deviates_plain, PELKO_X86_ONLY(fast_deviates_avx2),
+                    PELKO_X86_ONLY(fast_deviates_avx512)};
+  kFastDeviates[set](u, n, value, slow);
 }
 
 UniformStretch::UniformStretch(std::size_t capacity) {
@@ -268,10 +260,10 @@ void UniformStretch::load(StreamState state, std::size_t length, numeric::Instru
   loaded_ = (length + kMargin + 63) / 64 * 64;
   fill_uniforms(state, uniforms_.data(), loaded_, set);
   fast_deviates(uniforms_.data(), loaded_, values_.data(), slow_.data(), set);
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512) return finish_slow_avx512();
-#endif
-  finish_slow_plain();
+  constexpr numeric::Variants<void (UniformStretch::*)()> kFinishSlow{
+      &UniformStretch::finish_slow_plain, nullptr,
+      PELKO_X86_ONLY(&UniformStretch::finish_slow_avx512)};
+  (this->*kFinishSlow[set])();
 }
 
 void UniformStretch::finish_slow_plain() {
@@ -286,9 +278,8 @@ void UniformStretch::finish_slow_plain() {
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define PELKO_SLOW_LANES \
-  __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"), always_inline)) inline
+#if PELKO_X86_VARIANTS
+#define PELKO_SLOW_LANES __attribute__((target(PELKO_AVX512_FEATURES), always_inline)) inline
 
 namespace {
 
@@ -417,8 +408,7 @@ PELKO_SLOW_LANES __mmask16 take_uniform(SlowGroup& g, const float* u, const Slow
 
 }  // namespace
 
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"))) void
-UniformStretch::finish_slow_avx512() {
+__attribute__((target(PELKO_AVX512_FEATURES))) void UniformStretch::finish_slow_avx512() {
   // The queue of slow starts, in order, with room for a whole vector read past its end.
   std::size_t queued = 0;
   for (std::size_t word = 0; word * 64 < length_; ++word) {

@@ -1,16 +1,11 @@
 #include "selection/windowed_selection.h"
 
-// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <functional>
 
+#include "numeric/vector_kernels.h"
 #include "selection/ordered_keys.h"
 
 namespace pelko::selection {
@@ -43,8 +38,8 @@ Partition partition_plain(const float* key, const std::int32_t* ids, std::int32_
   return p;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) Partition partition_avx512(
+#if PELKO_X86_VARIANTS
+__attribute__((target(PELKO_AVX512_FEATURES))) Partition partition_avx512(
     const float* key, const std::int32_t* ids, std::int32_t n, float lo, float hi,
     std::int32_t* above, std::int32_t* inside) {
   Partition p;
@@ -92,12 +87,10 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) Partition partitio
 
 Partition partition(const float* key, const std::int32_t* ids, std::int32_t n, float lo, float hi,
                     std::int32_t* above, std::int32_t* inside, numeric::InstructionSet set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512)
-    return partition_avx512(key, ids, n, lo, hi, above, inside);
-#endif
-  (void)set;
-  return partition_plain(key, ids, n, lo, hi, above, inside);
+  constexpr numeric::Variants<Partition (*)(const float*, const std::int32_t*, std::int32_t, float,
+                                            float, std::int32_t*, std::int32_t*)>
+      kPartition{partition_plain, nullptr, PELKO_X86_ONLY(partition_avx512)};
+  return kPartition[set](key, ids, n, lo, hi, above, inside);
 }
 
 }  // namespace

@@ -68,8 +68,7 @@ TEST(Composites, EveryVariantEqualsTheScalarApplicant) {
       z[i] = normal(source) * (i % 3 == 0 ? 1e4f : i % 3 == 1 ? 1e-4f : 1.0f);
       if (i % 17 == 0) z[i] = i % 2 == 0 ? 0.0f : -0.0f;
     }
-    for (InstructionSet set :
-         {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+    for (InstructionSet set : numeric::kInstructionSets) {
       if (!numeric::supported(set)) continue;
       form_composites(d, z.data(), c.first, c.last, *table, set);
       for (int i = c.first; i < c.last; ++i) {

@@ -26,7 +26,7 @@ using numeric::InstructionSet;
 
 std::vector<InstructionSet> runnable_sets() {
   std::vector<InstructionSet> sets;
-  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet set : numeric::kInstructionSets) {
     if (numeric::supported(set)) sets.push_back(set);
   }
   return sets;
