@@ -53,6 +53,26 @@ constexpr PaddedTables padded() {
 }
 constexpr PaddedTables kTables = padded();
 
+// A 32-entry table in four vectors of eight, looked up by permuting each and picking by bits 3
+// and 4 of the index (only its low five bits count): cheaper than gathering from memory.
+struct Table8x4 {
+  __m256 part[4];
+};
+PELKO_TARGET_AVX2 inline Table8x4 table8x4(const float* table) {
+  return Table8x4{{_mm256_load_ps(table), _mm256_load_ps(table + 8), _mm256_load_ps(table + 16),
+                   _mm256_load_ps(table + 24)}};
+}
+__attribute__((target(PELKO_AVX2_FEATURES), always_inline)) inline __m256 look_up8(
+    const Table8x4& table, __m256i index) {
+  const __m256 bit3 = _mm256_castsi256_ps(_mm256_slli_epi32(index, 28));
+  const __m256 bit4 = _mm256_castsi256_ps(_mm256_slli_epi32(index, 27));
+  const __m256 low = _mm256_blendv_ps(_mm256_permutevar8x32_ps(table.part[0], index),
+                                      _mm256_permutevar8x32_ps(table.part[1], index), bit3);
+  const __m256 high = _mm256_blendv_ps(_mm256_permutevar8x32_ps(table.part[2], index),
+                                       _mm256_permutevar8x32_ps(table.part[3], index), bit3);
+  return _mm256_blendv_ps(low, high, bit4);
+}
+
 // The steps of split_first are exact, so they are done in single precision here; the offset is
 // done in double precision as the scalar path does it. The sum aa + w of two floats rounded
 // to double and then to single equals their sum rounded once to single, since double has more
@@ -67,6 +87,9 @@ __attribute__((target(PELKO_AVX2_FEATURES))) void fast_deviates_avx2(const float
   const __m256i i31 = _mm256_set1_epi32(31);
   const __m256i i1 = _mm256_set1_epi32(1);
   const __m256 sign = _mm256_set1_ps(-0.0f);
+  const Table8x4 t_table = table8x4(kTables.t);
+  const Table8x4 h_table = table8x4(kTables.h);
+  const Table8x4 a_table = table8x4(kTables.a);
   for (std::size_t word = 0; word < n / 64; ++word) {
     std::uint64_t bits = 0;
     for (std::size_t b = 0; b < 64; b += 8) {
@@ -78,9 +101,9 @@ __attribute__((target(PELKO_AVX2_FEATURES))) void fast_deviates_avx2(const float
       const __m256i strip = _mm256_min_epi32(_mm256_cvttps_epi32(scaled), i31);
       const __m256 ustar = _mm256_sub_ps(scaled, _mm256_cvtepi32_ps(strip));
       const __m256i index = _mm256_sub_epi32(_mm256_max_epi32(strip, i1), i1);
-      const __m256 tt = _mm256_i32gather_ps(kTables.t, index, 4);
-      const __m256 hh = _mm256_i32gather_ps(kTables.h, index, 4);
-      const __m256 aa = _mm256_i32gather_ps(kTables.a, index, 4);
+      const __m256 tt = look_up8(t_table, index);
+      const __m256 hh = look_up8(h_table, index);
+      const __m256 aa = look_up8(a_table, index);
       const __m256 in_centre = _mm256_castsi256_ps(_mm256_xor_si256(
           _mm256_cmpeq_epi32(strip, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
       const __m256 fast = _mm256_and_ps(in_centre, _mm256_cmp_ps(ustar, tt, _CMP_GT_OQ));
@@ -490,10 +513,10 @@ struct SlowGroup8 {
   unsigned active;  // one bit per lane
 };
 
-// The table entries at `index` (wrapped into the 32 entries, so lanes not in use read inside).
-PELKO_SLOW_LANES8 __m256 look_up(const float* table, __m256i index) {
-  return _mm256_i32gather_ps(table, _mm256_and_si256(index, _mm256_set1_epi32(31)), 4);
-}
+// The tables the lanes read, as vectors.
+struct SlowTables8 {
+  Table8x4 a, t, h, d, tail_bases;
+};
 
 PELKO_SLOW_LANES8 __m256 mask_of(unsigned bits) {
   const __m256i lane_bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
@@ -545,7 +568,7 @@ PELKO_SLOW_LANES8 __m256i blend_int(__m256i a, __m256i b, __m256 m) {
 
 // As take_starts, for eight lanes.
 PELKO_SLOW_LANES8 void take_starts8(SlowGroup8& g, const std::int32_t* queue, std::size_t& head,
-                                    std::size_t queued, const float* u) {
+                                    std::size_t queued, const float* u, const SlowTables8& k) {
   const unsigned free = ~g.active & 0xffu;
   const auto take = static_cast<int>(
       std::min<std::size_t>(static_cast<std::size_t>(std::popcount(free)), queued - head));
@@ -570,7 +593,7 @@ PELKO_SLOW_LANES8 void take_starts8(SlowGroup8& g, const std::int32_t* queue, st
   const __m256 in_tail = _mm256_castsi256_ps(_mm256_cmpeq_epi32(i, _mm256_setzero_si256()));
   const __m256 centre = _mm256_andnot_ps(in_tail, fresh);
   const __m256 tail = mask_and(in_tail, fresh);
-  g.aa = _mm256_blendv_ps(g.aa, look_up(kTables.a, _mm256_sub_epi32(i, one)), centre);
+  g.aa = _mm256_blendv_ps(g.aa, look_up8(k.a, _mm256_sub_epi32(i, one)), centre);
   g.ustar = _mm256_blendv_ps(g.ustar, _mm256_sub_ps(scaled, _mm256_cvtepi32_ps(i)), centre);
   g.strip = blend_int(g.strip, i, centre);
   g.step = blend_int(g.step, _mm256_set1_epi32(kCentreStep6), centre);
@@ -584,8 +607,8 @@ PELKO_SLOW_LANES8 void take_starts8(SlowGroup8& g, const std::int32_t* queue, st
         _mm256_slli_epi32(_mm256_add_epi32(doublings, _mm256_set1_epi32(127)), 23));
     const __m256 rest = _mm256_sub_ps(_mm256_mul_ps(twice, power), fone);
     const __m256i tail_strip = _mm256_add_epi32(doublings, _mm256_set1_epi32(6));
-    const __m256 base = look_up(kTables.tail_bases, doublings);
-    const __m256 offset = times8(rest, look_up(kTables.d, _mm256_sub_epi32(tail_strip, one)));
+    const __m256 base = look_up8(k.tail_bases, doublings);
+    const __m256 offset = times8(rest, look_up8(k.d, _mm256_sub_epi32(tail_strip, one)));
     g.aa = _mm256_blendv_ps(g.aa, base, tail);
     g.w = _mm256_blendv_ps(g.w, offset, tail);
     g.tt = _mm256_blendv_ps(g.tt, bound8(offset, base), tail);
@@ -599,7 +622,7 @@ PELKO_SLOW_LANES8 void take_starts8(SlowGroup8& g, const std::int32_t* queue, st
 }
 
 // As take_uniform, for eight lanes.
-PELKO_SLOW_LANES8 unsigned take_uniform8(SlowGroup8& g, const float* u) {
+PELKO_SLOW_LANES8 unsigned take_uniform8(SlowGroup8& g, const float* u, const SlowTables8& k) {
   const __m256i one = _mm256_set1_epi32(1);
   const __m256 active = mask_of(g.active);
   const __m256 x = _mm256_mask_i32gather_ps(_mm256_set1_ps(1.0f), u, g.position, active, 4);
@@ -614,12 +637,11 @@ PELKO_SLOW_LANES8 unsigned take_uniform8(SlowGroup8& g, const float* u) {
   const __m256i strip_index = _mm256_sub_epi32(g.strip, one);
 
   // The offsets share one form, (p - q) * r in double, as in take_uniform.
-  const __m256 ti = look_up(kTables.t, strip_index);
-  const __m256 p = _mm256_blendv_ps(x, look_up(kTables.a, g.strip), s6);
+  const __m256 ti = look_up8(k.t, strip_index);
+  const __m256 p = _mm256_blendv_ps(x, look_up8(k.a, g.strip), s6);
   const __m256 q = _mm256_blendv_ps(_mm256_and_ps(s7e, ti), g.aa, s6);
   const __m256 r = _mm256_blendv_ps(
-      _mm256_blendv_ps(look_up(kTables.d, strip_index), look_up(kTables.h, strip_index), s7e), x,
-      s6);
+      _mm256_blendv_ps(look_up8(k.d, strip_index), look_up8(k.h, strip_index), s7e), x, s6);
   const __m256 offset = difference_times8(p, q, r);
   const __m256 bound = bound8(offset, g.aa);
 
@@ -652,6 +674,8 @@ PELKO_SLOW_LANES8 unsigned take_uniform8(SlowGroup8& g, const float* u) {
 PELKO_TARGET_AVX2 void UniformStretch::finish_slow_avx2() {
   const std::size_t queued = queue_slow_starts();
   const float* const u = uniforms_.data();
+  const SlowTables8 tables{table8x4(kTables.a), table8x4(kTables.t), table8x4(kTables.h),
+                           table8x4(kTables.d), table8x4(kTables.tail_bases)};
   const __m256i last_loaded = _mm256_set1_epi32(static_cast<std::int32_t>(loaded_) - 1);
   const __m256 fone = _mm256_set1_ps(1.0f);
   // Several groups: a round's steps wait on each other, so the other groups fill the wait.
@@ -667,12 +691,12 @@ PELKO_TARGET_AVX2 void UniformStretch::finish_slow_avx2() {
   alignas(32) std::int32_t positions[8];
   alignas(32) float results[8];
   for (;;) {
-    for (SlowGroup8& g : groups) take_starts8(g, queue_.data(), head, queued, u);
+    for (SlowGroup8& g : groups) take_starts8(g, queue_.data(), head, queued, u, tables);
     unsigned any_active = 0;
     for (const SlowGroup8& g : groups) any_active |= g.active;
     if (any_active == 0) break;
     unsigned done[kGroups];
-    for (int n = 0; n < kGroups; ++n) done[n] = take_uniform8(groups[n], u);
+    for (int n = 0; n < kGroups; ++n) done[n] = take_uniform8(groups[n], u, tables);
     for (int n = 0; n < kGroups; ++n) {
       SlowGroup8& g = groups[n];
       // A lane about to read past the loaded uniforms finishes its deviate on its own.
