@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "engine/composites.h"
@@ -18,7 +17,6 @@
 #include "random/multinormal.h"
 #include "random/normal_batch.h"
 #include "random/uniform_lanes.h"
-#include "recordio/console.h"
 #include "selection/windowed_selection.h"
 
 namespace {
@@ -45,7 +43,7 @@ double median_seconds(Work&& work) {
 }
 
 // The problem bench_run generates: correlations 0.3, stages keeping 40 %, 20 %, 10 %, 5 %.
-engine::Design design_of(int nrep, int nsub, int nf, int npred, recordio::Console& console) {
+engine::Design design_of(int nrep, int nsub, int nf, int npred) {
   engine::Design d;
   d.nrep = nrep;
   d.nsub = nsub;
@@ -64,7 +62,7 @@ engine::Design design_of(int nrep, int nsub, int nf, int npred, recordio::Consol
     for (int j = 0; j < npred; ++j)
       for (int i = 0; i < npred; ++i) covm[i + j * kMaxPredictors] = i == j ? 1.0f : 0.3f;
     random::setgmn(kMaxPredictors, m, covm, npred,
-                   m == mean ? d.majority.data() : d.minority.data(), console);
+                   m == mean ? d.majority.data() : d.minority.data());
   }
   return d;
 }
@@ -76,7 +74,8 @@ bool same_store(const engine::ReplicationStore& a, const engine::ReplicationStor
          std::memcmp(a.exs1.data(), b.exs1.data(), n * 4) == 0 &&
          std::memcmp(a.exs2.data(), b.exs2.data(), n * 4) == 0 &&
          std::memcmp(&a.sumai, &b.sumai, 4) == 0 && std::memcmp(&a.sumdef, &b.sumdef, 4) == 0 &&
-         std::memcmp(&a.sumsra, &b.sumsra, 4) == 0 && std::memcmp(&a.sumsri, &b.sumsri, 4) == 0;
+         std::memcmp(&a.sumsra, &b.sumsra, 4) == 0 && std::memcmp(&a.sumsri, &b.sumsri, 4) == 0 &&
+         a.majority_retained == b.majority_retained;
 }
 
 }  // namespace
@@ -86,10 +85,8 @@ int main(int argc, char** argv) {
   const int nsub = argc > 4 ? std::atoi(argv[2]) : 10000;
   const int nf = argc > 4 ? std::atoi(argv[3]) : 4;
   const int npred = argc > 4 ? std::atoi(argv[4]) : 10;
-  std::ostringstream out, err;
-  recordio::Console console(out, err);
-  numeric::ErrorFacility errors(console);
-  const engine::Design design = design_of(nrep, nsub, nf, npred, console);
+  numeric::ErrorFacility errors;
+  const engine::Design design = design_of(nrep, nsub, nf, npred);
   const double deviates = static_cast<double>(nrep) * design.deviates_per_replication();
   const random::StreamState start{12345, 67890};
   std::printf("nrep %d nsub %d nf %d npred %d: %.3g deviates\n\n", nrep, nsub, nf, npred, deviates);
@@ -124,10 +121,11 @@ int main(int argc, char** argv) {
         median_seconds([&] { engine::form_composites(design, z.data(), 0, nsub, *table, set); }) /
         static_cast<double>(per_replication);
     selection::WindowedSelector windowed;
-    windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set);
+    std::int32_t by_stage[kMaxStages];
+    windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set, by_stage);
     const double t_select =
         median_seconds([&] {
-          windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set);
+          windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set, by_stage);
         }) /
         static_cast<double>(per_replication);
     std::printf(
@@ -137,9 +135,9 @@ int main(int argc, char** argv) {
         t_composites * 1e9, t_select * 1e9, made);
   }
 
-  auto reference = std::make_unique<engine::ReplicationStore>();
-  auto fast = std::make_unique<engine::ReplicationStore>();
-  random::Generator generator(console);
+  auto reference = std::make_unique<engine::ReplicationStore>(nrep, nf);
+  auto fast = std::make_unique<engine::ReplicationStore>(nrep, nf);
+  random::Generator generator;
   generator.setall(1, 1);  // any seeds: the position is then set to `start`
   generator.set_position(start);
   const auto t0 = Clock::now();

@@ -2,12 +2,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <sstream>
 
 #include "random/generator.h"
 #include "random/multinormal.h"
 #include "random/normal.h"
-#include "recordio/console.h"
 
 namespace {
 
@@ -26,9 +24,7 @@ double nanoseconds_per_call(long calls, Body body) {
 
 int main() {
   using namespace pelko;
-  std::ostringstream out, err;
-  recordio::Console console(out, err);
-  random::Generator generator(console);
+  random::Generator generator;
   generator.setall(1234567890, 123456789);
 
   const double ignlgi_ns =
@@ -44,7 +40,7 @@ int main() {
     for (int i = 0; i < 10; ++i) covm[i + 10 * j] = i == j ? 1.0f : 0.3f;
   }
   float param[random::param_size(10)];
-  random::setgmn(10, mean, covm, 10, param, console);
+  random::setgmn(10, mean, covm, 10, param);
   float dev[10], zwork[10];
   const double genmn_ns = nanoseconds_per_call(10000000L, [&] {
     random::genmn(param, dev, zwork, generator);

@@ -1,23 +1,91 @@
 #include "driver/command_line.h"
 
+#include <charconv>
+#include <system_error>
+
 #include "driver/terminal.h"
 
 namespace pelko::driver {
 
-Command parse_command_line(int argc, const char* const* argv) {
-  if (argc <= 1) return Command::run;
-  if (argc > 2) return Command::usage_error;
-  const std::string_view argument = argv[1];
-  if (argument == "--help") return Command::help;
-  if (argument == "--version") return Command::version;
-  return Command::usage_error;
+namespace {
+
+bool whole_number(std::string_view text, std::int64_t& value) {
+  if (text.empty()) return false;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+}  // namespace
+
+CommandLine parse_command_line(int argc, const char* const* argv) {
+  CommandLine line;
+  auto refuse = [&line](std::string problem) {
+    line.command = Command::usage_error;
+    line.error = std::move(problem);
+    return line;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "--version") {
+      // Alone they print their text; whatever else is there is not understood.
+      if (argc != 2) {
+        const std::string_view other = argv[i == 1 ? 2 : 1];
+        return refuse("unknown argument '" + std::string(other) + "'");
+      }
+      line.command = argument == "--help" ? Command::help : Command::version;
+      return line;
+    }
+    const bool takes_value = argument == "--seed" || argument == "--threads" ||
+                             argument == "--replications" || argument == "--json";
+    if (takes_value) {
+      if (i + 1 >= argc) return refuse("'" + std::string(argument) + "' needs a value");
+      const std::string_view value = argv[++i];
+      std::int64_t number = 0;
+      if (argument == "--seed") {
+        if (!whole_number(value, number)) {
+          return refuse("--seed needs a clock second (a whole number), not '" + std::string(value) +
+                        "'");
+        }
+        line.seed_second = number;
+      } else if (argument == "--threads") {
+        if (!whole_number(value, number) || number < 0 || number > 1024) {
+          return refuse("--threads needs a number of threads from 0 to 1024, not '" +
+                        std::string(value) + "'");
+        }
+        line.threads = static_cast<int>(number);
+      } else {
+        if (value.empty()) return refuse("'" + std::string(argument) + "' needs a file name");
+        (argument == "--json" ? line.json_file : line.replications_file) = value;
+      }
+      continue;
+    }
+    if (argument.size() > 1 && argument[0] == '-') {
+      return refuse("unknown argument '" + std::string(argument) + "'");
+    }
+    if (argument.empty()) return refuse("an empty problem file name");
+    if (!line.problem_file.empty()) {
+      return refuse("one problem file at a time, not also '" + std::string(argument) + "'");
+    }
+    line.problem_file = argument;
+  }
+  return line;
 }
 
 std::string version_text() { return "pelko " PELKO_VERSION "\n"; }
 
 std::string help_text() {
-  return R"(Usage: pelko < problem.txt
+  return R"(Usage: pelko [options] < problem.txt
+       pelko [options] problem.txt
        pelko --help | --version
+
+Options (none changes the results but --seed, which chooses them):
+  --seed SECOND         use the seeds of a run started at that clock second (epoch seconds)
+  --threads N           run on N threads (0, the default: every CPU the process may use)
+  --replications FILE   write every replication as CSV: replication, sra, sri, ai (empty
+                        where undefined), then the majority and minority applicants left
+                        after each stage
+  --json FILE           write the problem, the seed, the summary, every stage's mean hiring
+                        rates and AI, and P(AI < 0.8) with its 95 % Wilson interval as JSON
 
 PELKO estimates by Monte-Carlo simulation the sampling distribution of the adverse-impact
 ratio AI = SRI/SRA of a multi-stage top-down personnel selection, where SRA and SRI are the
@@ -42,24 +110,29 @@ Exit status:
   2  the input or the command line could not be understood
   3  the system failed the run: the report could not be written, or memory ran out
 
-The seeds come from the clock second at which the replications start. To repeat a run, hold
-the clock at that second with faketime, for example:
+The seeds come from the clock second at which the replications start. To repeat a run, give
+that second to --seed, for example:
   )" + repeat_command(1765185354, "pelko", "problem.txt") +
          R"(
 At a terminal, pelko prints that command for each run on standard error.
+
+Companions: pelko-check problem.txt explains how pelko reads a problem before it is run;
+pelko-report turns a report into a picture, CSV, JSON and the four-fifths risk.
 )";
 }
 
-std::string usage_text(std::string_view argument) {
-  std::string text = "pelko: unknown argument '";
-  text += argument;
-  text += "'\nUsage: pelko < problem.txt   (pelko --help tells more)\n";
+std::string usage_text(std::string_view problem) {
+  std::string text = "pelko: ";
+  text += problem;
+  text += "\nUsage: pelko [options] [problem.txt]   (pelko --help tells more)\n";
   return text;
 }
 
 std::string stdin_hint() {
-  return "pelko: reading the problem from standard input; end it with Ctrl-D "
-         "(pelko --help describes it)\n";
+  // The run starts as soon as the last weights line is read: a Ctrl-D after it would reach
+  // the shell.
+  return "pelko: reading the problem from standard input; the run starts when its last "
+         "weights line is read (pelko --help describes the lines)\n";
 }
 
 }  // namespace pelko::driver

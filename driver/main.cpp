@@ -1,11 +1,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "driver/command_line.h"
 #include "driver/run.h"
@@ -27,23 +31,42 @@ std::string input_file_name() {
   return std::string(path, static_cast<std::size_t>(length));
 }
 
-int run_problem(const char* program) {
+int run_problem(const char* program, const pelko::driver::CommandLine& line) {
+  std::ifstream problem_file;
+  if (!line.problem_file.empty()) {
+    problem_file.open(line.problem_file, std::ios::binary);
+    if (!problem_file) {
+      const int error = errno;
+      std::cerr << "pelko: cannot open " << line.problem_file << ": " << std::strerror(error)
+                << "\n";
+      return pelko::recordio::kStatusFatal;
+    }
+  }
   // The streams get buffers of their own: no flush per record, one flush at the end, except
   // that a person at a terminal sees each record as it is written.
   std::ios::sync_with_stdio(false);
   const bool out_terminal = isatty(STDOUT_FILENO) == 1;
   const bool err_terminal = isatty(STDERR_FILENO) == 1;
   if (out_terminal) std::cout << std::unitbuf;
-  if (err_terminal && isatty(STDIN_FILENO) == 1) std::cerr << pelko::driver::stdin_hint();
+  const bool from_terminal = line.problem_file.empty() && isatty(STDIN_FILENO) == 1;
+  if (err_terminal && from_terminal) std::cerr << pelko::driver::stdin_hint();
 
   pelko::driver::TerminalAids aids;
   aids.progress = err_terminal;
   aids.repeat_line = err_terminal;
   aids.program = program;
-  if (err_terminal) aids.input_name = input_file_name();
+  if (err_terminal) {
+    aids.input_name = line.problem_file.empty() ? input_file_name() : line.problem_file;
+  }
 
+  pelko::driver::RunOptions options;
+  options.seed_second = line.seed_second;
+  options.fast.threads = line.threads;
+  options.replications_file = line.replications_file;
+  options.json_file = line.json_file;
   const pelko::recordio::SystemClock clock;
-  int status = pelko::driver::run(std::cin, std::cout, std::cerr, clock, {}, aids);
+  std::istream& in = line.problem_file.empty() ? std::cin : problem_file;
+  int status = pelko::driver::run(in, std::cout, std::cerr, clock, options, aids);
   std::cout.flush();
   if (!std::cout) {
     std::cerr << "pelko: the report could not be written to standard output\n";
@@ -53,7 +76,8 @@ int run_problem(const char* program) {
 }
 
 int run_command(int argc, char** argv) {
-  switch (pelko::driver::parse_command_line(argc, argv)) {
+  const pelko::driver::CommandLine line = pelko::driver::parse_command_line(argc, argv);
+  switch (line.command) {
     case Command::help:
       std::cout << pelko::driver::help_text();
       break;
@@ -61,13 +85,16 @@ int run_command(int argc, char** argv) {
       std::cout << pelko::driver::version_text();
       break;
     case Command::usage_error:
-      std::cerr << pelko::driver::usage_text(argv[1]);
+      std::cerr << pelko::driver::usage_text(line.error);
       return pelko::recordio::kStatusFatal;
     case Command::run:
-      return run_problem(argc > 0 && argv[0] != nullptr ? argv[0] : "pelko");
+      return run_problem(argc > 0 && argv[0] != nullptr ? argv[0] : "pelko", line);
   }
   std::cout.flush();
-  return std::cout ? pelko::recordio::kStatusComplete : pelko::recordio::kStatusSystem;
+  if (std::cout) return pelko::recordio::kStatusComplete;
+  std::cerr << "pelko: the " << (std::string_view(argv[1]) == "--help" ? "help" : "version")
+            << " could not be written to standard output\n";
+  return pelko::recordio::kStatusSystem;
 }
 
 }  // namespace

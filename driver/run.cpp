@@ -1,81 +1,102 @@
 #include "driver/run.h"
 
 #include <cstdint>
-#include <memory>
-#include <new>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "core/engine_tuning.h"
 #include "driver/echo.h"
 #include "driver/opening.h"
-#include "driver/problem.h"
-#include "driver/problem_input.h"
-#include "driver/replication.h"
+#include "driver/result_files.h"
 #include "driver/summary.h"
-#include "engine/replication_store.h"
-#include "numeric/error_facility.h"
-#include "random/generator.h"
+#include "pelko/pelko.h"
 #include "recordio/console.h"
-#include "recordio/reader.h"
 #include "recordio/stop.h"
 
 namespace pelko::driver {
 namespace {
 
-// Everything a run keeps, reserved once at the largest problem's size.
-struct RunState {
-  explicit RunState(recordio::Console& console) : errors(console), generator(console) {}
-  numeric::ErrorFacility errors;
-  random::Generator generator;
-  engine::ReplicationStore store;
+void write_lines(std::ostream& stream, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) stream << line << '\n';
+}
+
+// The program's ending for a library error: its lines where the program prints them.
+[[noreturn]] void stop_with(const Error& error, recordio::Console& console) {
+  write_lines(console.out, error.report_lines());
+  write_lines(console.err, error.diagnostic_lines());
+  recordio::stop_fatal(error.exit_status());
+}
+
+struct RunContext {
+  recordio::Console& console;
+  const recordio::Clock& clock;
+  const RunOptions& options;
+  const TerminalAids& aids;
+  std::optional<ProgressLine> progress;
+  std::optional<std::int64_t> seed_second;  // once the replications are seeded
+  std::string files_failure;                // what of the result files could not be written
 };
 
-// The run's clock, remembering the epoch second read for the seeds: once the problem is
-// echoed, the replication loop is the only reader of the epoch seconds.
-class SeedWatch final : public recordio::Clock {
- public:
-  explicit SeedWatch(const recordio::Clock& clock) : clock_(clock) {}
-  void arm() { armed_ = true; }
-  const std::optional<std::int64_t>& seed_second() const { return seed_second_; }
-
-  std::int64_t epoch_seconds() const override {
-    const std::int64_t seconds = clock_.epoch_seconds();
-    if (armed_) seed_second_ = seconds;
-    return seconds;
+[[noreturn]] void run_to_end(std::istream& in, RunContext& run) {
+  recordio::Console& console = run.console;
+  const float cpustart = open_run(console, run.clock);
+  const ParsedProblem parsed = parse_problem(in, [&console](const Diagnostic& found) {
+    write_lines(found.on_report ? console.out : console.err, found.lines);
+  });
+  if (!parsed.ok()) {
+    if (parsed.diagnostics.back().kind == ErrorKind::unreadable_problem) recordio::stop_fatal();
+    close_run(console, run.clock, cpustart, Closing::input_error);
   }
-  recordio::BrokenDownTime local_time(std::int64_t epoch) const override {
-    return clock_.local_time(epoch);
-  }
-  recordio::ProcessorTimes processor_times() const override { return clock_.processor_times(); }
+  const Problem& problem = *parsed.problem;
+  write_echo(problem, composite_effect_sizes(problem), console);
 
- private:
-  const recordio::Clock& clock_;
-  bool armed_ = false;
-  mutable std::optional<std::int64_t> seed_second_;
-};
+  run.seed_second = run.options.seed_second ? *run.options.seed_second : recordio::time(run.clock);
+  if (run.aids.progress) run.progress.emplace(console.err, problem.replications, run.aids.seconds);
+  SimulationOptions simulation;
+  simulation.seed_second = run.seed_second;
+  simulation.threads = run.options.fast.threads;
+  simulation.engine = run.options.engine == engine::EngineKind::reference ? EngineChoice::reference
+                                                                          : EngineChoice::automatic;
+  simulation.instruction_set = public_instruction_set(run.options.fast.set);
+  simulation.progress = [&run](int done, int) {
+    if (run.progress) run.progress->done(done);
+  };
+  core::EngineTuning tuning;
+  tuning.stretch = run.options.fast.stretch;
+  tuning.trace = run.options.trace;
 
-[[noreturn]] void run_to_end(std::istream& in, recordio::Console& console, SeedWatch& clock,
-                             const RunOptions& options, const TerminalAids& aids,
-                             std::optional<ProgressLine>& progress) {
-  const float cpustart = open_run(console, clock);
-  recordio::FreeFormReader reader(in, console.err);
-  Problem problem;
-  if (!read_problem(reader, console, problem)) {
-    close_run(console, clock, cpustart, Closing::input_error);
+  std::optional<SimulationResult> result;
+  try {
+    result.emplace(core::simulate(problem, simulation, tuning));
+  } catch (const Error& error) {
+    if (run.progress) run.progress->erase();
+    if (error.kind() == ErrorKind::out_of_memory) throw;
+    stop_with(error, console);
   }
-  write_echo(problem, console);
-  const auto state = std::make_unique<RunState>(console);
-  if (aids.progress) progress.emplace(console.err, problem.nrep, aids.seconds);
-  clock.arm();
-  run_replications(problem, clock, console, state->errors, state->generator, state->store, options,
-                   [&progress](int done) {
-                     if (progress) progress->done(done);
-                   });
-  if (progress) progress->erase();
-  write_summary(problem, state->store, console, state->errors);
-  close_run(console, clock, cpustart, Closing::complete_report);
+  if (run.progress) run.progress->erase();
+  run.files_failure =
+      write_result_files(*result, run.options.replications_file, run.options.json_file);
+  if (!write_summary(*result, console)) {
+    write_lines(console.err, result->no_defined_ai_lines);
+    recordio::stop_fatal(kExitStopped);
+  }
+  close_run(console, run.clock, cpustart, Closing::complete_report);
 }
 
 }  // namespace
+
+InstructionSet public_instruction_set(numeric::InstructionSet set) {
+  switch (set) {
+    case numeric::InstructionSet::plain:
+      return InstructionSet::plain;
+    case numeric::InstructionSet::avx2:
+      return InstructionSet::avx2;
+    case numeric::InstructionSet::avx512:
+      return InstructionSet::avx512;
+  }
+  return InstructionSet::best;
+}
 
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock) {
   return run(in, out, err, clock, RunOptions{});
@@ -89,21 +110,29 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock,
         const RunOptions& options, const TerminalAids& aids) {
   recordio::Console console(out, err);
-  SeedWatch watch(clock);
-  std::optional<ProgressLine> progress;
+  RunContext context{console, clock, options, aids, std::nullopt, std::nullopt, {}};
   int status = recordio::kStatusSystem;
   try {
-    run_to_end(in, console, watch, options, aids, progress);
+    run_to_end(in, context);
   } catch (const recordio::RunStopped& stop) {
     status = stop.status;
+  } catch (const Error& error) {
+    // Memory that ran out while reading or writing.
+    if (context.progress) context.progress->erase();
+    write_lines(err, error.diagnostic_lines());
+    return error.exit_status();
   } catch (const std::bad_alloc&) {
-    if (progress) progress->erase();
+    if (context.progress) context.progress->erase();
     err << kNoMemoryMessage;
     return recordio::kStatusSystem;
   }
-  if (progress) progress->erase();
-  if (aids.repeat_line && watch.seed_second()) {
-    err << repeat_line(*watch.seed_second(), aids.program, aids.input_name);
+  if (context.progress) context.progress->erase();
+  if (!context.files_failure.empty()) {
+    err << context.files_failure;
+    status = recordio::kStatusSystem;
+  }
+  if (aids.repeat_line && context.seed_second) {
+    err << repeat_line(*context.seed_second, aids.program, aids.input_name);
   }
   return status;
 }

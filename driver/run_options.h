@@ -1,5 +1,10 @@
 #pragma once
-// How the replications are computed; every choice gives the same report byte for byte.
+// How the replications are computed; every choice but the seed gives the same report byte for
+// byte.
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "engine/engine.h"
 
 namespace pelko::driver {
@@ -10,6 +15,11 @@ struct RunOptions {
   engine::FastSettings fast;
   // When set, receives what ran.
   engine::EngineTrace* trace = nullptr;
+  // The clock second whose seeds the replications use; none: the second they start at.
+  std::optional<std::int64_t> seed_second;
+  // Files of results beside the report (empty: none), written once the replications are done.
+  std::string replications_file;
+  std::string json_file;
 };
 
 }  // namespace pelko::driver

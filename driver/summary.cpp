@@ -1,7 +1,5 @@
 #include "driver/summary.h"
 
-#include "driver/statistics.h"
-
 namespace pelko::driver {
 namespace {
 
@@ -12,27 +10,21 @@ void write_statistic_line(recordio::Console& console, const char* layout, const 
 
 }  // namespace
 
-void write_summary(const Problem& problem, const engine::ReplicationStore& store,
-                   recordio::Console& console, numeric::ErrorFacility& errors) {
+bool write_summary(const SimulationResult& result, recordio::Console& console) {
   recordio::ReportWriter& writer = console.writer;
   std::ostream& out = console.out;
-  const std::int32_t nrep = problem.nrep;
-
-  const ExpectedValues expected =
-      expected_values(problem.nma[problem.nf - 1], problem.nsub, nrep, store);
+  const Summary& summary = result.summary;
   writer.write(out, "(/,24X,5X,'SR',5X,'AI',4X,'SRA',4X,'SRI')");
   writer.write(out,
                "(4X,'   Expected Value   ',4F7.3,/,15X,'SR: hiring rate total applicant group',/,"
                "15X,'SRA: hiring rate majority',' applicant group',/,"
                "15X,'SRI: hiring rate minority',' applicant group')",
-               expected.sr, expected.ai, expected.sra, expected.sri);
-
-  const std::optional<DetailedStatistics> detailed = detailed_statistics(nrep, store, errors);
-  if (!detailed) return;
-  const DetailedStatistics& s = *detailed;
+               summary.sr, summary.expected_ai, summary.expected_sra, summary.expected_sri);
+  if (!summary.detailed) return false;
+  const DetailedSummary& s = *summary.detailed;
 
   writer.begin_write(out, "(/,'Detailed Results: Number selected at the stages ',4I6)");
-  for (int k = 0; k < problem.nf; ++k) writer.write_value(problem.nma[k]);
+  for (const std::int32_t retained : result.problem.retained) writer.write_value(retained);
   writer.end_write();
 
   write_statistic_line(console, "(/,'  AI:  Mean and 50--25--75th perc',5F7.3)", s.ai);
@@ -40,8 +32,7 @@ void write_summary(const Problem& problem, const engine::ReplicationStore& store
   writer.write(out,
                "(/,'  Frequency and Cumulative frequency function of ','AI statistic',/,/,"
                "16X,'  Value','    Freq','   Cfreq','   Number')");
-  writer.write(out, "(16X,'  Undef',F8.3,8X,I9)",
-               static_cast<float>(s.undefined) / static_cast<float>(nrep), s.undefined);
+  writer.write(out, "(16X,'  Undef',F8.3,8X,I9)", summary.undefined_freq, summary.undefined);
   for (std::size_t j = 0; j < s.rows.size(); ++j) {
     const FrequencyRow& row = s.rows[j];
     writer.write(out, "(10X,I5,3F8.3,I9)", static_cast<std::int32_t>(j + 1), row.value, row.freq,
@@ -58,6 +49,7 @@ void write_summary(const Problem& problem, const engine::ReplicationStore& store
 
   write_statistic_line(console, "(/,'  SRA: Mean and 50--25--75th perc',5F7.3)", s.sra);
   write_statistic_line(console, "('  SRI: Mean and 50--25--75th perc',5F7.3)", s.sri);
+  return true;
 }
 
 }  // namespace pelko::driver

@@ -1,15 +1,12 @@
 #pragma once
 // Expected values, percentiles and the AI frequency table after the last replication.
-#include "driver/problem.h"
-#include "engine/replication_store.h"
-#include "numeric/error_facility.h"
+#include "pelko/simulation.h"
 #include "recordio/console.h"
 
 namespace pelko::driver {
 
 // Writes the results section up to the SRI line; the caller then closes the run. With no
-// defined AI the sort's report through `errors` ends the run after the expected values.
-void write_summary(const Problem& problem, const engine::ReplicationStore& store,
-                   recordio::Console& console, numeric::ErrorFacility& errors);
+// defined AI only the expected values are written, and false is returned.
+bool write_summary(const SimulationResult& result, recordio::Console& console);
 
 }  // namespace pelko::driver

@@ -43,7 +43,7 @@ class ProgressLine {
   bool shown_ = false;
 };
 
-// The shell command that runs `program` on `input_name` with the clock held at `second`.
+// The shell command that runs `program` on `input_name` with the seeds of clock `second`.
 std::string repeat_command(std::int64_t second, const std::string& program,
                            const std::string& input_name);
 

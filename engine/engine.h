@@ -35,7 +35,8 @@ struct EngineTrace {
   std::int64_t sorted = 0;         // replications left to the sorting selection (ties, NaN)
 };
 
-// Told on the calling thread how many replications are complete, in increasing counts.
+// Told on the calling thread how many replications are complete, in increasing counts, at
+// least once per round; it may end the run by throwing, between rounds.
 using ProgressReport = std::function<void(int done)>;
 
 // True when the fast engine may run the design: nothing inside a replication can stop the run.

@@ -9,6 +9,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -85,10 +86,16 @@ void form_replication(const Design& design, const std::vector<Piece>& pieces,
 
 selection::SelectionResult select(const Design& design, Worker& worker,
                                   numeric::ErrorFacility& errors, numeric::InstructionSet set) {
-  const std::int32_t nmaj = worker.windowed.majority_count(design.nsub, design.nsub1, design.nf,
-                                                           design.nma.data(), *worker.table, set);
-  if (nmaj >= 0)
-    return selection::majority_rates(design.nsub, design.nsub1, nmaj, design.nma[design.nf - 1]);
+  std::array<std::int32_t, kMaxStages> majority_retained{};
+  const std::int32_t nmaj =
+      worker.windowed.majority_count(design.nsub, design.nsub1, design.nf, design.nma.data(),
+                                     *worker.table, set, majority_retained.data());
+  if (nmaj >= 0) {
+    selection::SelectionResult result =
+        selection::majority_rates(design.nsub, design.nsub1, nmaj, design.nma[design.nf - 1]);
+    result.majority_retained = majority_retained;
+    return result;
+  }
   if (!worker.sorter) worker.sorter = std::make_unique<selection::Selector>();
   ++worker.sorted;
   return worker.sorter->value(design.nsub, design.nsub1, design.nf, design.nma.data(),

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "recordio/stop.h"
-
 namespace pelko::numeric {
 namespace {
 
@@ -38,7 +36,24 @@ std::size_t wrapped_piece(std::string_view rest, std::size_t width, std::size_t&
 
 }  // namespace
 
-ErrorFacility::ErrorFacility(recordio::Console& console) : console_(console) {}
+ErrorFacility::ErrorFacility(ErrorKind halt_kind) : halt_kind_(halt_kind) {}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.emplace_back(text, start, end - start);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> ErrorFacility::diagnostic_lines() const {
+  return split_lines(diagnostics_.str());
+}
+std::vector<std::string> ErrorFacility::report_lines() const { return split_lines(report_.str()); }
 
 std::int32_t ErrorFacility::j4save(std::int32_t index, std::int32_t value, bool set) {
   if (index < 1 || index > static_cast<std::int32_t>(iparam_.size())) return 0;
@@ -54,8 +69,8 @@ std::int32_t ErrorFacility::xgetua(std::array<std::int32_t, kMaxUnits>& units) {
 }
 
 std::ostream& ErrorFacility::unit_stream(std::int32_t unit) {
-  if (unit == 0) unit = i1mach(4, console_);
-  return unit == kOutputUnit ? console_.out : console_.err;
+  if (unit == 0) unit = i1mach(4);
+  return unit == kOutputUnit ? static_cast<std::ostream&>(report_) : diagnostics_;
 }
 
 void ErrorFacility::xerprn(std::string_view prefix, std::int32_t prefix_length,
@@ -71,7 +86,7 @@ void ErrorFacility::xerprn(std::string_view prefix, std::int32_t prefix_length,
     std::string line(head);
     line.append(piece);
     for (std::int32_t u = 0; u < nunits; ++u) {
-      console_.writer.write(unit_stream(units[u]), "(A)", std::string_view(line));
+      writer_.write(unit_stream(units[u]), "(A)", std::string_view(line));
     }
   };
 
@@ -129,7 +144,7 @@ std::int32_t ErrorFacility::xersve(std::string_view library, std::string_view ro
   if (nmsg_ == 0) return 0;
   std::array<std::int32_t, kMaxUnits> units{};
   const std::int32_t nunits = xgetua(units);
-  recordio::ReportWriter& w = console_.writer;
+  recordio::ReportWriter& w = writer_;
   for (std::int32_t u = 0; u < nunits; ++u) {
     std::ostream& out = unit_stream(units[u]);
     w.write(out,
@@ -152,7 +167,7 @@ std::int32_t ErrorFacility::xersve(std::string_view library, std::string_view ro
 
 void ErrorFacility::xerhlt(std::string_view message) {
   (void)message;
-  recordio::stop_run(console_.err, "");
+  throw Error(halt_kind_, kExitStopped, report_lines(), diagnostic_lines());
 }
 
 void ErrorFacility::xermsg(std::string_view library, std::string_view routine,
@@ -221,10 +236,11 @@ void ErrorFacility::xermsg(std::string_view library, std::string_view routine,
   xerhlt(message);
 }
 
-std::int32_t i1mach(std::int32_t index, recordio::Console& console) {
+std::int32_t i1mach(std::int32_t index) {
   if (index < 1 || index > static_cast<std::int32_t>(kImach.size())) {
-    console.writer.write(console.err, "(' I1MACH - I OUT OF BOUNDS',I10)", index);
-    recordio::stop_run(console.err, "");
+    std::ostringstream text;
+    recordio::ReportWriter(text).write(text, "(' I1MACH - I OUT OF BOUNDS',I10)", index);
+    throw Error(ErrorKind::invalid_problem, kExitStopped, {}, split_lines(text.str()));
   }
   return kImach[index - 1];
 }

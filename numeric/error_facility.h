@@ -2,18 +2,27 @@
 // Error-message facility through which numerical routines report misuse.
 #include <array>
 #include <cstdint>
-#include <ostream>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "recordio/console.h"
+#include "pelko/error.h"
+#include "recordio/writer.h"
 
 namespace pelko::numeric {
 
 class ErrorFacility {
  public:
-  // Messages go to console.err through console.writer.
-  explicit ErrorFacility(recordio::Console& console);
+  // Messages are kept as lines; a report that ends the run throws an Error of `halt_kind`
+  // carrying them (what the caller's refusal means: nobody retained, no AI defined).
+  explicit ErrorFacility(ErrorKind halt_kind = ErrorKind::nobody_retained);
+  ErrorFacility(const ErrorFacility&) = delete;
+  ErrorFacility& operator=(const ErrorFacility&) = delete;
+
+  // Lines printed so far on the error-message unit, and on the standard output unit.
+  std::vector<std::string> diagnostic_lines() const;
+  std::vector<std::string> report_lines() const;
 
   // Reports one error. level: -1 warning printed once, 0 informative, 1 potentially
   // recoverable, 2 fatal. With the initial control values a level of 1 or 2 ends the run.
@@ -32,7 +41,7 @@ class ErrorFacility {
   // The output units (at most kMaxUnits) into `units`; returns how many.
   static constexpr int kMaxUnits = 5;
   std::int32_t xgetua(std::array<std::int32_t, kMaxUnits>& units);
-  // Ends the run with the normal stop; the message is not printed.
+  // Ends the run: throws the Error with every line printed; the message is not printed.
   [[noreturn]] void xerhlt(std::string_view message);
   // Hooks with nothing to do in this program.
   void xercnt(std::string_view library, std::string_view routine, std::string_view message,
@@ -54,15 +63,20 @@ class ErrorFacility {
 
   std::ostream& unit_stream(std::int32_t unit);
 
-  recordio::Console& console_;
+  ErrorKind halt_kind_;
+  std::ostringstream report_;       // the standard output unit
+  std::ostringstream diagnostics_;  // the error-message unit
+  recordio::ReportWriter writer_{diagnostics_};
   std::array<std::int32_t, 9> iparam_{0, 2, 0, 10, 1, 0, 0, 0, 0};
   std::array<Entry, kTableSize> table_{};
   std::int32_t nmsg_ = 0;
   std::int32_t kountx_ = 0;
 };
 
-// Machine constants for index 1..16; any other index is reported on standard error and
-// ends the run.
-std::int32_t i1mach(std::int32_t index, recordio::Console& console);
+// Machine constants for index 1..16; any other index ends the run with its message line.
+std::int32_t i1mach(std::int32_t index);
+
+// The lines of a text, each without its line feed.
+std::vector<std::string> split_lines(const std::string& text);
 
 }  // namespace pelko::numeric

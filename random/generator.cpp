@@ -4,8 +4,6 @@
 
 namespace pelko::random {
 
-Generator::Generator(recordio::Console& console) : console_(&console) {}
-
 void Generator::inrgcm() {
   globe_.mod1 = kMod1;
   globe_.mod2 = kMod2;
@@ -29,8 +27,8 @@ void Generator::setall(std::int32_t seed1, std::int32_t seed2) {
   initgn(-1);
   // A bad seed is first seen here, by mltmod at generator 2 (component 1 before 2).
   for (int g = 2; g <= kGenerators; ++g) {
-    globe_.inisd1[g - 1] = mltmod(globe_.mul1vw, globe_.inisd1[g - 2], globe_.mod1, *console_);
-    globe_.inisd2[g - 1] = mltmod(globe_.mul2vw, globe_.inisd2[g - 2], globe_.mod2, *console_);
+    globe_.inisd1[g - 1] = mltmod(globe_.mul1vw, globe_.inisd1[g - 2], globe_.mod1);
+    globe_.inisd2[g - 1] = mltmod(globe_.mul2vw, globe_.inisd2[g - 2], globe_.mod2);
     setcgn(g);
     initgn(-1);
   }
@@ -39,11 +37,12 @@ void Generator::setall(std::int32_t seed1, std::int32_t seed2) {
 
 void Generator::initgn(std::int32_t isdtyp) {
   if (!qinit_) {
-    MessageLines(console_->out)
-        .text(" INITGN called before random number generator ")
+    MessageLines lines;
+    lines.text(" INITGN called before random number generator ")
         .text(" initialized -- abort!")
         .end_line();
-    stop_generator(*console_, " INITGN called before random number generator initialized");
+    stop_generator(ErrorKind::generator_refused, lines,
+                   " INITGN called before random number generator initialized");
   }
   const int g = curntg_ - 1;
   switch (isdtyp) {
@@ -54,11 +53,11 @@ void Generator::initgn(std::int32_t isdtyp) {
     case 0:
       break;
     case 1:
-      globe_.blksd1[g] = mltmod(globe_.mul1w, globe_.blksd1[g], globe_.mod1, *console_);
-      globe_.blksd2[g] = mltmod(globe_.mul2w, globe_.blksd2[g], globe_.mod2, *console_);
+      globe_.blksd1[g] = mltmod(globe_.mul1w, globe_.blksd1[g], globe_.mod1);
+      globe_.blksd2[g] = mltmod(globe_.mul2w, globe_.blksd2[g], globe_.mod2);
       break;
     default:
-      stop_generator(*console_, "ISDTYP NOT IN RANGE");
+      stop_generator(ErrorKind::generator_refused, MessageLines(), "ISDTYP NOT IN RANGE");
   }
   globe_.cursd1[g] = globe_.blksd1[g];
   globe_.cursd2[g] = globe_.blksd2[g];
@@ -73,13 +72,13 @@ std::int32_t Generator::getcgn() const { return curntg_; }
 
 void Generator::setcgn(std::int32_t g) {
   if (g < 1 || g > kGenerators) {
-    MessageLines(console_->out)
-        .text(" Generator number out of range in SETCGN:")
+    MessageLines lines;
+    lines.text(" Generator number out of range in SETCGN:")
         .text(" Legal range is 1 to ")
         .integer(kGenerators)
         .text(" -- ABORT!")
         .end_line();
-    stop_generator(*console_, " Generator number out of range in SETCGN");
+    stop_generator(ErrorKind::generator_refused, lines, " Generator number out of range in SETCGN");
   }
   curntg_ = g;
 }
@@ -130,14 +129,14 @@ std::int32_t times_h(std::int32_t x, std::int32_t h, std::int32_t qh, std::int32
 
 }  // namespace
 
-std::int32_t mltmod(std::int32_t a, std::int32_t s, std::int32_t m, recordio::Console& console) {
+std::int32_t mltmod(std::int32_t a, std::int32_t s, std::int32_t m) {
   constexpr std::int32_t h = 32768;
   if (!(a > 0 && a < m && s > 0 && s < m)) {
-    MessageLines lines(console.out);
+    MessageLines lines;
     lines.text(" A, M, S out of order in MLTMOD - ABORT!").end_line();
     lines.text(" A = ").integer(a).text(" S = ").integer(s).text(" M = ").integer(m).end_line();
     lines.text(" MLTMOD requires: 0 < A < M; 0 < S < M").end_line();
-    stop_generator(console, " A, M, S out of order in MLTMOD - ABORT!");
+    stop_generator(ErrorKind::generator_refused, lines, " A, M, S out of order in MLTMOD - ABORT!");
   }
   std::int32_t a0 = a;
   std::int32_t p = 0;

@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "recordio/console.h"
-
 namespace pelko::random {
 
 inline constexpr int kGenerators = 32;
@@ -72,9 +70,7 @@ struct StreamUniforms {
 
 class Generator {
  public:
-  // Diagnostics (message lines on out, stop text on err) go to `console`.
-  explicit Generator(recordio::Console& console);
-
+  // Diagnostics end the run as a generator_refused Error.
   void setall(std::int32_t seed1, std::int32_t seed2);
   std::int32_t ignlgi();  // next integer of the current generator, 1..2147483562
   float ranf();           // next uniform deviate, 2^-31 .. 1 - 2^-24
@@ -113,11 +109,10 @@ class Generator {
   bool qinit_ = false;
   bool qqssd_ = false;
   std::int32_t curntg_ = 1;
-  recordio::Console* console_;
 };
 
 // a * s modulo m without leaving 32 bits; stops the run on 0 < a < m, 0 < s < m violated.
-std::int32_t mltmod(std::int32_t a, std::int32_t s, std::int32_t m, recordio::Console& console);
+std::int32_t mltmod(std::int32_t a, std::int32_t s, std::int32_t m);
 
 inline std::int32_t Generator::ignlgi() {
   if (!qinit_ || !qqssd_) [[unlikely]]

@@ -1,6 +1,6 @@
 #include "random/message_lines.h"
 
-#include "recordio/stop.h"
+#include <utility>
 
 namespace pelko::random {
 
@@ -30,15 +30,17 @@ MessageLines& MessageLines::integer(std::int32_t item) {
   return *this;
 }
 
-void MessageLines::end_line() {
-  if (!open_) return;
-  out_ << line_ << '\n';
+MessageLines& MessageLines::end_line() {
+  if (open_) lines_.push_back(std::move(line_));
   line_.clear();
   open_ = false;
+  return *this;
 }
 
-void stop_generator(recordio::Console& console, std::string_view stop_text) {
-  recordio::stop_run(console.err, stop_text);
+void stop_generator(ErrorKind kind, const MessageLines& lines, std::string_view stop_text) {
+  std::vector<std::string> stop;
+  if (!stop_text.empty()) stop.push_back("STOP " + std::string(stop_text) + " statement executed");
+  throw Error(kind, kExitStopped, lines.lines(), std::move(stop));
 }
 
 }  // namespace pelko::random

@@ -2,34 +2,36 @@
 // Message lines of the generator's diagnostics: items are appended in order and a line is
 // broken before an item that would make it 80 characters or longer.
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "recordio/console.h"
+#include "pelko/error.h"
 
 namespace pelko::random {
 
 class MessageLines {
  public:
-  explicit MessageLines(std::ostream& out) : out_(out) {}
-
   // Copied unchanged; the first item of a line gets one blank in front.
   MessageLines& text(std::string_view item);
   // One blank, a minus sign when negative, the digits.
   MessageLines& integer(std::int32_t item);
-  // Writes the pending line, if any, with its line feed.
-  void end_line();
+  // Ends the pending line, if any.
+  MessageLines& end_line();
+
+  const std::vector<std::string>& lines() const { return lines_; }
 
  private:
   void append(std::string_view item);
 
-  std::ostream& out_;
+  std::vector<std::string> lines_;
   std::string line_;
   bool open_ = false;
 };
 
-// The stop that follows every generator diagnostic: stop text on err, then RunStopped{0}.
-[[noreturn]] void stop_generator(recordio::Console& console, std::string_view stop_text);
+// Every generator diagnostic ends the run: its message lines belong in the report, and the
+// stop text "STOP <text> statement executed" on standard error.
+[[noreturn]] void stop_generator(ErrorKind kind, const MessageLines& lines,
+                                 std::string_view stop_text);
 
 }  // namespace pelko::random

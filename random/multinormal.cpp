@@ -6,21 +6,22 @@
 
 namespace pelko::random {
 
-void setgmn(std::int32_t ldcov, const float* mean, float* covm, std::int32_t p, float* param,
-            recordio::Console& console) {
+void setgmn(std::int32_t ldcov, const float* mean, float* covm, std::int32_t p, float* param) {
   if (p <= 0) {
-    MessageLines lines(console.out);
+    MessageLines lines;
     lines.text("P nonpositive in SETGMN").end_line();
     lines.text("Value of P: ").integer(p).end_line();
-    stop_generator(console, "P nonpositive in SETGMN");
+    stop_generator(ErrorKind::invalid_problem, lines, "P nonpositive in SETGMN");
   }
   param[0] = static_cast<float>(p);
   for (int i = 1; i <= p; ++i) param[i] = mean[i - 1];
   std::int32_t info = 0;
   spofa(covm, ldcov, p, info);
   if (info != 0) {
-    MessageLines(console.out).text(" COVM not positive definite in SETGMN").end_line();
-    stop_generator(console, " COVM not positive definite in SETGMN");
+    MessageLines lines;
+    lines.text(" COVM not positive definite in SETGMN").end_line();
+    stop_generator(ErrorKind::not_positive_definite, lines,
+                   " COVM not positive definite in SETGMN");
   }
   int position = p;
   for (int i = 1; i <= p; ++i) {

@@ -4,7 +4,6 @@
 
 #include "random/generator.h"
 #include "random/normal.h"
-#include "recordio/console.h"
 
 namespace pelko::random {
 
@@ -37,9 +36,8 @@ constexpr int param_size(int p) { return p * (p + 3) / 2 + 1; }
 constexpr int factor_index(int p, int j, int i) { return p + (j - 1) * p - j * (j - 1) / 2 + i; }
 
 // covm is column-major with leading dimension ldcov; its upper triangle becomes the factor.
-// Stops the run when p <= 0 or covm is not positive definite.
-void setgmn(std::int32_t ldcov, const float* mean, float* covm, std::int32_t p, float* param,
-            recordio::Console& console);
+// Throws Error when p <= 0 or covm is not positive definite.
+void setgmn(std::int32_t ldcov, const float* mean, float* covm, std::int32_t p, float* param);
 // One score vector dev = mean + R^T z; zwork receives the p standard normal deviates z.
 void genmn(const float* param, float* dev, float* zwork, Generator& generator);
 // In-place Cholesky factorisation; info = 0 on success, else the failing column.

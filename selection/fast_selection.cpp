@@ -60,7 +60,8 @@ bool keep_highest(const float* key, std::int32_t* ids, std::int32_t n, std::int3
 // set needs finding, not an order.
 std::int32_t Selector::clean_majority_count(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                                             const std::int32_t* nma,
-                                            const CompositeTable& composites) {
+                                            const CompositeTable& composites,
+                                            std::int32_t* majority_by_stage) {
   if (nf < 1 || nf > kMaxStages || nsub < 1 || nsub > kMaxApplicants) return -1;
   std::int32_t* const ids = candidates_.data();
   for (std::int32_t i = 0; i < nsub; ++i) ids[i] = i;
@@ -69,23 +70,26 @@ std::int32_t Selector::clean_majority_count(std::int32_t nsub, std::int32_t nsub
   for (int k = 0; k < nf; ++k) {
     const std::int32_t m = nma[k];
     if (m < 1 || m > n) return -1;
-    if (m == n) continue;  // nobody leaves, whatever the order
-    float cut;
-    if (!keep_highest(composites.xspp[k].data(), ids, n, m, ranked_.data(), cut)) return -1;
-    n = m;
+    if (m < n) {  // else nobody leaves, whatever the order
+      float cut;
+      if (!keep_highest(composites.xspp[k].data(), ids, n, m, ranked_.data(), cut)) return -1;
+      n = m;
+    }
+    majority_by_stage[k] = count_majority(ids, n, nsub1);
   }
-
-  std::int32_t nmaj = 0;
-  for (std::int32_t i = 0; i < n; ++i) nmaj += ids[i] < nsub1 ? 1 : 0;
-  return nmaj;
+  return majority_by_stage[nf - 1];
 }
 
 SelectionResult Selector::value_fast(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                                      const std::int32_t* nma, const CompositeTable& composites,
                                      numeric::ErrorFacility& errors) {
-  const std::int32_t nmaj = clean_majority_count(nsub, nsub1, nf, nma, composites);
+  std::array<std::int32_t, kMaxStages> majority_retained{};
+  const std::int32_t nmaj =
+      clean_majority_count(nsub, nsub1, nf, nma, composites, majority_retained.data());
   if (nmaj < 0) return value(nsub, nsub1, nf, nma, composites, errors);
-  return majority_rates(nsub, nsub1, nmaj, nma[nf - 1]);
+  SelectionResult result = majority_rates(nsub, nsub1, nmaj, nma[nf - 1]);
+  result.majority_retained = majority_retained;
+  return result;
 }
 
 }  // namespace pelko::selection

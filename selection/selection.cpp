@@ -45,6 +45,7 @@ SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int3
   }
 
   std::int32_t ier = 0;
+  std::array<std::int32_t, kMaxStages> majority_retained{};
   for (int k = 0; k < nf; ++k) {
     const std::int32_t n = k == 0 ? nsub : nma[k - 1];
     const float* key = cs_column(k);
@@ -54,6 +55,9 @@ SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int3
     const std::int32_t m = nma[k];
     for (int i = 0; i < m; ++i) iden[i] = idens[iperm[i] - 1];
     for (int i = 0; i < m; ++i) idens[i] = iden[i];
+    std::int32_t nmaj = 0;
+    for (int i = 0; i < m; ++i) nmaj += iden[i];
+    majority_retained[k] = nmaj;
     // Gathering from the snapshot lets a row be overwritten after it has been read.
     for (int j = k + 1; j <= nf; ++j) {
       float* cs = cs_column(j);
@@ -71,7 +75,9 @@ SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int3
   // refusal of a count below 1, so it is only run when it will refuse.
   if (m < 1) numeric::spsort(xs, m, iperm, -2, ier, errors);
 
-  return majority_rates(nsub, nsub1, nmaj, m);
+  SelectionResult result = majority_rates(nsub, nsub1, nmaj, m);
+  result.majority_retained = majority_retained;
+  return result;
 }
 
 SelectionResult majority_rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,

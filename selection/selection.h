@@ -20,12 +20,15 @@ struct SelectionResult {
   float SRA = 0.0f;
   float SRI = 0.0f;
   float aidef = 0.0f;  // 1.0 when AI is defined
+  // Majority applicants left after each stage (entries 0..nf-1).
+  std::array<std::int32_t, kMaxStages> majority_retained{};
 };
 
 class Selector {
  public:
   Selector();
   // nma[0..nf-1] are the retained counts. Applicants 1..nsub1 are the majority group.
+  // The result tells the majority applicants left after every stage.
   SelectionResult value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                         const std::int32_t* nma, const CompositeTable& composites,
                         numeric::ErrorFacility& errors);
@@ -43,9 +46,11 @@ class Selector {
   float* css_column(int j) { return css_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
 
   // nmaj of the selection when every stage's cut falls between distinct composites; -1 when
-  // a tie or a NaN at some stage leaves it to the sort's order.
+  // a tie or a NaN at some stage leaves it to the sort's order. majority_by_stage[k] receives
+  // the majority applicants left after stage k+1.
   std::int32_t clean_majority_count(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
-                                    const std::int32_t* nma, const CompositeTable& composites);
+                                    const std::int32_t* nma, const CompositeTable& composites,
+                                    std::int32_t* majority_by_stage);
 
   // Reserved once at the largest pool; their contents between calls mean nothing.
   std::vector<float> cs_;   // candidate composites, column-major
@@ -64,5 +69,13 @@ class Selector {
 // The rates of a final selection of m applicants of whom nmaj are majority applicants.
 SelectionResult majority_rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,
                                std::int32_t m);
+
+// Majority applicants among the first n candidates (0-based applicant numbers).
+inline std::int32_t count_majority(const std::int32_t* candidates, std::int32_t n,
+                                   std::int32_t nsub1) {
+  std::int32_t nmaj = 0;
+  for (std::int32_t c = 0; c < n; ++c) nmaj += candidates[c] < nsub1 ? 1 : 0;
+  return nmaj;
+}
 
 }  // namespace pelko::selection

@@ -156,7 +156,8 @@ WindowedSelector::WindowedSelector()
 std::int32_t WindowedSelector::majority_count(std::int32_t nsub, std::int32_t nsub1,
                                               std::int32_t nf, const std::int32_t* nma,
                                               const CompositeTable& composites,
-                                              numeric::InstructionSet set) {
+                                              numeric::InstructionSet set,
+                                              std::int32_t* majority_by_stage) {
   if (nf < 1 || nf > kMaxStages || nsub < 1 || nsub > kMaxApplicants) return -1;
   std::int32_t n = nsub;
   bool listed = false;  // until a stage removes somebody the candidates are 0..nsub-1
@@ -164,19 +165,18 @@ std::int32_t WindowedSelector::majority_count(std::int32_t nsub, std::int32_t ns
   for (int k = 0; k < nf; ++k) {
     const std::int32_t m = nma[k];
     if (m < 1 || m > n) return -1;
-    if (m == n) continue;  // nobody leaves, whatever the order
-    if (!listed) {
-      for (std::int32_t i = 0; i < n; ++i) candidates_[i] = i;
-      listed = true;
+    if (m < n) {  // else nobody leaves, whatever the order
+      if (!listed) {
+        for (std::int32_t i = 0; i < n; ++i) candidates_[i] = i;
+        listed = true;
+      }
+      if (!select_stage(k, composites.xspp[k].data(), n, m, set, missed)) return -1;
+      n = m;
     }
-    if (!select_stage(k, composites.xspp[k].data(), n, m, set, missed)) return -1;
-    n = m;
+    majority_by_stage[k] = listed ? count_majority(candidates_.data(), n, nsub1) : nsub1;
   }
   ++(missed ? misses_ : hits_);
-  if (!listed) return std::min(n, nsub1);
-  std::int32_t nmaj = 0;
-  for (std::int32_t c = 0; c < n; ++c) nmaj += candidates_[c] < nsub1 ? 1 : 0;
-  return nmaj;
+  return majority_by_stage[nf - 1];
 }
 
 bool WindowedSelector::select_stage(int k, const float* key, std::int32_t n, std::int32_t m,

@@ -24,26 +24,20 @@ std::string echo_of(const Problem& problem) {
   std::ostringstream out;
   std::ostringstream err;
   recordio::Console console(out, err);
-  write_echo(problem, console);
+  write_echo(problem, composite_effect_sizes(problem), console);
   EXPECT_EQ(err.str(), "");
   return out.str();
 }
 
 Problem example_problem() {
   Problem p;
-  p.nrep = 1000;
-  p.nsub = 200;
-  p.nsub1 = 150;
-  p.nf = 2;
-  p.npred = 3;
-  p.nma = {50, 20, 0, 0};
-  p.difp[0] = -1.0f;
-  p.difp[1] = -0.5f;
-  p.corr[0] = {1.0f, 0.3f, 0.2f};
-  p.corr[1] = {0.3f, 1.0f, 0.4f};
-  p.corr[2] = {0.2f, 0.4f, 1.0f};
-  p.wgt[0] = {1.0f, 1.0f, 0.0f};
-  p.wgt[1] = {0.5f, 0.3f, 0.2f};
+  p.replications = 1000;
+  p.applicants = 200;
+  p.majority_applicants = 150;
+  p.retained = {50, 20};
+  p.effect_sizes = {-1.0f, -0.5f, 0.0f};
+  p.correlations = {{1.0f, 0.3f, 0.2f}, {0.3f, 1.0f, 0.4f}, {0.2f, 0.4f, 1.0f}};
+  p.weights = {{1.0f, 1.0f, 0.0f}, {0.5f, 0.3f, 0.2f}};
   return p;
 }
 
@@ -92,28 +86,29 @@ TEST(Echo, ExampleProblemWhole) {
 
 TEST(Echo, OnlyTheUpperTriangleEntersTheCompositeEffectSize) {
   Problem p = example_problem();
-  p.corr[1][0] = -0.9f;  // below the diagonal: printed, not used
-  p.corr[2][2] = 0.5f;   // the diagonal counts as 1 whatever was read
+  p.correlations[1][0] = -0.9f;  // below the diagonal: printed, not used
+  p.correlations[2][2] = 0.5f;   // the diagonal counts as 1 whatever was read
   const auto lines = lines_of(echo_of(p));
   EXPECT_EQ(lines[31], "   Row  2 -0.900  1.000  0.400");
   EXPECT_EQ(lines[36], "Effect size predictor composite of stage 1 is: -0.930260");
   EXPECT_EQ(lines[37], "Effect size predictor composite of stage 2 is: -0.870154");
-  p.corr[0][1] = -0.9f;
+  p.correlations[0][1] = -0.9f;
   EXPECT_NE(lines_of(echo_of(p))[36], lines[36]);
 }
 
 TEST(Echo, FourStagesTenPredictors) {
   Problem p;
-  p.nrep = 500000;
-  p.nsub = 10000;
-  p.nsub1 = 9999;
-  p.nf = 4;
-  p.npred = 10;
-  p.nma = {10000, 5000, 100, 1};
+  p.replications = 500000;
+  p.applicants = 10000;
+  p.majority_applicants = 9999;
+  p.retained = {10000, 5000, 100, 1};
+  p.effect_sizes.resize(10);
+  p.correlations.assign(10, std::vector<float>(10));
+  p.weights.assign(4, std::vector<float>(10));
   for (int j = 0; j < 10; ++j) {
-    p.difp[j] = -0.1f * static_cast<float>(j);
-    for (int l = 0; l < 10; ++l) p.corr[j][l] = j == l ? 1.0f : 0.0f;
-    for (int k = 0; k < 4; ++k) p.wgt[k][j] = k == 3 ? 1000.0f : 1.0f;
+    p.effect_sizes[j] = -0.1f * static_cast<float>(j);
+    for (int l = 0; l < 10; ++l) p.correlations[j][l] = j == l ? 1.0f : 0.0f;
+    for (int k = 0; k < 4; ++k) p.weights[k][j] = k == 3 ? 1000.0f : 1.0f;
   }
   const auto lines = lines_of(echo_of(p));
   ASSERT_EQ(lines.size(), 49u);
@@ -135,16 +130,13 @@ TEST(Echo, FourStagesTenPredictors) {
 
 TEST(Echo, OnePredictorGivesTheEffectSizeOrItsNegative) {
   Problem p;
-  p.nrep = 10;
-  p.nsub = 2;
-  p.nsub1 = 1;
-  p.nf = 2;
-  p.npred = 1;
-  p.nma = {1, 1};
-  p.difp[0] = 0.75f;
-  p.corr[0][0] = 0.25f;  // printed as read, not used
-  p.wgt[0][0] = 3.0f;
-  p.wgt[1][0] = -0.5f;
+  p.replications = 10;
+  p.applicants = 2;
+  p.majority_applicants = 1;
+  p.retained = {1, 1};
+  p.effect_sizes = {0.75f};
+  p.correlations = {{0.25f}};  // printed as read, not used
+  p.weights = {{3.0f}, {-0.5f}};
   const auto lines = lines_of(echo_of(p));
   ASSERT_EQ(lines.size(), 36u);
   EXPECT_EQ(lines[24], "  3.000");
@@ -157,17 +149,17 @@ TEST(Echo, OnePredictorGivesTheEffectSizeOrItsNegative) {
 
 TEST(Echo, DegenerateCompositeVariance) {
   Problem p = example_problem();
-  p.wgt[1] = {0.0f, 0.0f, 0.0f};
-  EXPECT_TRUE(std::isnan(composite_effect_size(p, 1)));
+  p.weights[1] = {0.0f, 0.0f, 0.0f};
+  EXPECT_TRUE(std::isnan(composite_effect_sizes(p)[1]));
   EXPECT_EQ(lines_of(echo_of(p))[37], "Effect size predictor composite of stage 2 is:       nan");
   // A matrix that is no correlation matrix can make the variance negative.
-  p.wgt[1] = {1.0f, 1.0f, 0.0f};
-  p.corr[0][1] = -1.0f;
-  p.difp[1] = 0.0f;
-  EXPECT_TRUE(std::isinf(composite_effect_size(p, 1)));
-  p.wgt[1] = {1.0f, 1.0f, 1.0f};
-  p.corr[0] = {1.0f, -1.0f, -1.0f};
-  EXPECT_TRUE(std::isnan(composite_effect_size(p, 1)));
+  p.weights[1] = {1.0f, 1.0f, 0.0f};
+  p.correlations[0][1] = -1.0f;
+  p.effect_sizes[1] = 0.0f;
+  EXPECT_TRUE(std::isinf(composite_effect_sizes(p)[1]));
+  p.weights[1] = {1.0f, 1.0f, 1.0f};
+  p.correlations[0] = {1.0f, -1.0f, -1.0f};
+  EXPECT_TRUE(std::isnan(composite_effect_sizes(p)[1]));
 }
 
 }  // namespace

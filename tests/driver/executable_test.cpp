@@ -1,8 +1,10 @@
 // The real executable as a child process: the exit status of every ending, the command line,
 // and the shape of its report.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -114,8 +116,10 @@ TEST(ExecutableEndings, MalformedOrMissingInputEndsWithStatusTwo) {
 
 TEST(ExecutableEndings, MemoryThatCannotBeHadEndsWithStatusThreeAndOneLine) {
   if (kSanitized) GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit";
-  // Enough to start and read the problem, not for the replication store.
-  const Finished child = run_executable({}, kExample, 12000);
+  // Enough to start and read the problem, not for the store of its half a million
+  // replications.
+  const TempFile largest("500000 10000 8000 4 1\n4000 2000 1000 300\n0\n1\n1\n1\n1\n1\n");
+  const Finished child = run_executable({}, largest.path(), 12000);
   EXPECT_EQ(child.status, kStatusSystem);
   EXPECT_EQ(child.err, "pelko: not enough memory for this run\n");
   EXPECT_NE(child.out.find("PROGRAM OUTPUT"), std::string::npos);
@@ -126,6 +130,8 @@ TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
   const Finished help = run_executable({"--help"}, "");
   EXPECT_EQ(help.status, kStatusComplete);
   EXPECT_EQ(help.out, driver::help_text());
+  EXPECT_NE(help.out.find("pelko-check"), std::string::npos);
+  EXPECT_NE(help.out.find("pelko-report"), std::string::npos);
   EXPECT_EQ(help.err, "");
   const Finished version = run_executable({"--version"}, "");
   EXPECT_EQ(version.status, kStatusComplete);
@@ -134,15 +140,53 @@ TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
 }
 
 TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
-  const std::vector<std::vector<std::string>> lines = {
-      {"problem.txt"}, {"-h"}, {"--help", "--version"}, {"--verbose"}, {""}};
-  for (const auto& args : lines) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string problem;  // what the usage error names
+  };
+  const Case cases[] = {
+      {{"-h"}, "unknown argument '-h'"},
+      {{"--help", "--version"}, "unknown argument '--version'"},
+      {{"--verbose"}, "unknown argument '--verbose'"},
+      {{"one.txt", "two.txt"}, "one problem file at a time, not also 'two.txt'"},
+  };
+  for (const Case& c : cases) {
     // The problem on standard input is never read: no start line, no report.
-    const Finished child = run_executable(args, kExample);
-    EXPECT_EQ(child.status, kStatusFatal) << args[0];
-    EXPECT_EQ(child.out, "") << args[0];
-    EXPECT_EQ(child.err, driver::usage_text(args[0])) << args[0];
+    const Finished child = run_executable(c.args, kExample);
+    EXPECT_EQ(child.status, kStatusFatal) << c.args[0];
+    EXPECT_EQ(child.out, "") << c.args[0];
+    EXPECT_EQ(child.err, driver::usage_text(c.problem)) << c.args[0];
   }
+  const Finished extra = run_executable({"--help", "extra"}, kExample);
+  EXPECT_EQ(extra.status, kStatusFatal);
+  EXPECT_EQ(extra.err, driver::usage_text("unknown argument 'extra'"));
+}
+
+TEST(ExecutableCommandLine, HelpAndVersionThatCannotBeWrittenSaySo) {
+  for (const std::string option : {"--help", "--version"}) {
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    const pid_t pid = start_child({kExecutable, option}, {-1, full, fileno(err)});
+    close(full);
+    const auto status = wait_child(pid);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(WEXITSTATUS(*status), kStatusSystem) << option;
+    std::rewind(err);
+    char line[200] = {};
+    EXPECT_NE(std::fgets(line, sizeof line, err), nullptr);
+    EXPECT_EQ(std::string(line),
+              "pelko: the " + option.substr(2) + " could not be written to standard output\n");
+    std::fclose(err);
+  }
+}
+
+TEST(ExecutableCommandLine, TheHintSaysWhenTheRunStarts) {
+  const std::string hint = driver::stdin_hint();
+  EXPECT_NE(hint.find("the run starts when its last weights line is read"), std::string::npos);
+  // A Ctrl-D typed after the last line would reach the shell.
+  EXPECT_EQ(hint.find("Ctrl-D"), std::string::npos);
 }
 
 }  // namespace

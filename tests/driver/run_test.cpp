@@ -186,6 +186,29 @@ TEST(WholeRunEndings, MalformedInputIsFatal) {
             "last format: list io\nlately reading sequential formatted external IO\n");
 }
 
+// An input error after line 1 closes the run after its message; a reader failure keeps the
+// warnings already written and ends it abnormally.
+TEST(WholeRunEndings, InputErrorsAfterLineOneAndFailuresAfterWarnings) {
+  const RunOutcome bad_value = run_text("100 200 150 2 3\n50 60\nnever read\n");
+  EXPECT_EQ(bad_value.status, kStatusStopped);
+  EXPECT_EQ(bad_value.out,
+            kStart +
+                "Input error: nma(1) must at least be equal to nma(nf)\n"
+                "  and not greater than nsub\n"
+                "  or the previous number may be wrong because it contains a , for example\n" +
+                kClosing);
+  EXPECT_EQ(bad_value.err, "");
+
+  const RunOutcome truncated = run_text("100 200 150 1 2\n10\n3 0\n1 0\n");
+  EXPECT_EQ(truncated.status, kStatusFatal);
+  EXPECT_EQ(truncated.out, kStart + "WARNING: Verify value difp for predictor 1:  3.000??\n");
+  EXPECT_EQ(truncated.err,
+            "list in: end of file\n"
+            "apparent state: unit 5 (unnamed)\n"
+            "last format: list io\n"
+            "lately reading sequential formatted external IO\n");
+}
+
 TEST(WholeRunEndings, ZeroSeedStopsAfterTheEcho) {
   // t a multiple of 10000: seed2 = 0.
   RunOutcome outcome = run_text(kExample, 1796630000);

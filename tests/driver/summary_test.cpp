@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "recordio/stop.h"
+#include "core/statistics.h"
+#include "numeric/error_facility.h"
+#include "pelko/error.h"
 #include "tests/driver/run_support.h"
 
 namespace pelko::driver {
@@ -24,16 +26,22 @@ float rate(int count, int group) {
   return static_cast<float>(static_cast<double>(count) / static_cast<double>(group));
 }
 
-struct Summary {
+struct Written {
   std::string out;
   std::string err;
-  int stop_status = -1;  // set when the run was stopped inside the summary
+  bool detailed = false;             // what write_summary returned
+  std::vector<std::string> refusal;  // the sort's lines when no AI is defined
 };
 
 struct Fixture {
   Problem problem;
-  std::unique_ptr<engine::ReplicationStore> store = std::make_unique<engine::ReplicationStore>();
+  std::unique_ptr<engine::ReplicationStore> store;
 
+  // A store for `nrep` replications of the problem's stages.
+  void start(int nrep) {
+    problem.replications = nrep;
+    store = std::make_unique<engine::ReplicationStore>(nrep, problem.stages());
+  }
   // Stores replications as the loop would, rates formed as the selection forms them.
   void add(int r, float ai, bool defined, float sra, float sri) {
     store->exai[r] = ai;
@@ -46,39 +54,46 @@ struct Fixture {
     store->sumsri += sri;
   }
   void hire(const std::vector<Hired>& replications) {
-    const int minority = problem.nsub - problem.nsub1;
-    problem.nrep = static_cast<int>(replications.size());
-    for (int r = 0; r < problem.nrep; ++r) {
-      const float sra = rate(replications[r].nmaj, problem.nsub1);
+    const int minority = problem.applicants - problem.majority_applicants;
+    start(static_cast<int>(replications.size()));
+    for (int r = 0; r < problem.replications; ++r) {
+      const float sra = rate(replications[r].nmaj, problem.majority_applicants);
       const float sri = rate(replications[r].nmin, minority);
       const bool defined = replications[r].nmaj != 0;
       add(r, defined ? sri / sra : 0.0f, defined, sra, sri);
     }
   }
 
-  Summary run() {
+  // The summary as a simulation forms it from the store, then written.
+  Written run() {
+    Written w;
+    SimulationResult result;
+    result.problem = problem;
+    result.summary = core::expected_values(problem.retained.back(), problem.applicants,
+                                           problem.replications, *store);
+    numeric::ErrorFacility errors(ErrorKind::no_defined_ai);
+    try {
+      result.summary.detailed = core::detailed_statistics(problem.replications, *store, errors);
+    } catch (const Error& refusal) {
+      EXPECT_EQ(refusal.kind(), ErrorKind::no_defined_ai);
+      EXPECT_EQ(refusal.exit_status(), kExitStopped);
+      w.refusal = refusal.diagnostic_lines();
+    }
     std::ostringstream out;
     std::ostringstream err;
     recordio::Console console(out, err);
-    numeric::ErrorFacility errors(console);
-    Summary s;
-    try {
-      write_summary(problem, *store, console, errors);
-    } catch (const recordio::RunStopped& stop) {
-      s.stop_status = stop.status;
-    }
-    s.out = out.str();
-    s.err = err.str();
-    return s;
+    w.detailed = write_summary(result, console);
+    w.out = out.str();
+    w.err = err.str();
+    return w;
   }
 };
 
 Fixture pool(int nsub, int nsub1, std::vector<std::int32_t> nma) {
   Fixture f;
-  f.problem.nsub = nsub;
-  f.problem.nsub1 = nsub1;
-  f.problem.nf = static_cast<int>(nma.size());
-  for (std::size_t k = 0; k < nma.size(); ++k) f.problem.nma[k] = nma[k];
+  f.problem.applicants = nsub;
+  f.problem.majority_applicants = nsub1;
+  f.problem.retained = std::move(nma);
   return f;
 }
 
@@ -97,8 +112,9 @@ const std::string kLegend =
 TEST(Summary, SomeUndefinedWithAZeroRowWhole) {
   Fixture f = pool(20, 10, {8, 4});
   f.hire({{2, 2}, {4, 0}, {0, 4}, {1, 3}, {2, 2}, {3, 1}, {2, 2}, {0, 4}, {3, 1}, {1, 3}});
-  const Summary s = f.run();
-  EXPECT_EQ(s.stop_status, -1);
+  const Written s = f.run();
+  EXPECT_TRUE(s.detailed);
+  EXPECT_TRUE(s.refusal.empty());
   EXPECT_EQ(s.err, "");
   const std::string expected =
       "\n"
@@ -145,7 +161,7 @@ TEST(Summary, ValuesThatPrintAlikeStaySeparateRows) {
   Fixture f = pool(4, 2, {2});
   const float one = 1.0f;
   const float above = std::nextafter(1.0f, 2.0f);
-  f.problem.nrep = 10;
+  f.start(10);
   for (int r = 0; r < 10; ++r) f.add(r, r % 3 == 0 ? above : one, true, 0.5f, 0.5f);
   const auto lines = lines_of(f.run().out);
   ASSERT_EQ(lines.size(), 28u);
@@ -168,7 +184,7 @@ TEST(Summary, FewDefinedValuesTakeTheSmallestForPositionsBelowOne) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.ai_line);
     Fixture f = pool(4, 2, {2});
-    f.problem.nrep = 10;
+    f.start(10);
     for (int r = 0; r < 10; ++r) {
       const bool defined = r % 2 == 1 && r / 2 < static_cast<int>(c.defined.size());
       f.add(r, defined ? c.defined[r / 2] : 0.0f, defined, defined ? 0.5f : 0.0f, 0.5f);
@@ -185,8 +201,8 @@ TEST(Summary, FewDefinedValuesTakeTheSmallestForPositionsBelowOne) {
 TEST(Summary, NoDefinedAiStopsAfterTheExpectedValues) {
   Fixture f = pool(10, 5, {2});
   f.hire(std::vector<Hired>(10, Hired{0, 2}));
-  const Summary s = f.run();
-  EXPECT_EQ(s.stop_status, recordio::kStatusStopped);
+  const Written s = f.run();
+  EXPECT_FALSE(s.detailed);
   EXPECT_EQ(s.out,
             "\n"
             "                             SR     AI    SRA    SRI\n"
@@ -194,8 +210,10 @@ TEST(Summary, NoDefinedAiStopsAfterTheExpectedValues) {
             "               SR: hiring rate total applicant group\n"
             "               SRA: hiring rate majority applicant group\n"
             "               SRI: hiring rate minority applicant group\n");
-  EXPECT_NE(s.err.find("The number of values to be sorted, N, is not positive."),
-            std::string::npos);
+  EXPECT_EQ(s.err, "");
+  std::string refusal;
+  for (const std::string& line : s.refusal) refusal += line + "\n";
+  EXPECT_EQ(refusal, testing_support::kSortReport);
 }
 
 }  // namespace

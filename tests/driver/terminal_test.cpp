@@ -67,7 +67,7 @@ TEST(ProgressLine, RewritesItselfAtMostTwiceASecondAndErasesOnce) {
 TEST(RepeatLine, NamesTheSecondAndAShellSafeCommand) {
   EXPECT_EQ(repeat_line(1765185354, "pelko", "examples/two_stage.txt"),
             "pelko: the seeds came from clock second 1765185354; to repeat this run: "
-            "FAKETIME_FMT=%s faketime -f 1765185354 pelko < examples/two_stage.txt\n");
+            "pelko --seed 1765185354 < examples/two_stage.txt\n");
   EXPECT_EQ(shell_word("/usr/local/bin/pelko"), "/usr/local/bin/pelko");
   EXPECT_EQ(shell_word("my problem.txt"), "'my problem.txt'");
   EXPECT_EQ(shell_word("it's $HOME;rm"), "'it'\\''s $HOME;rm'");

@@ -3,19 +3,15 @@
 // fast path (ties, zero weights, signed zeros at a cut).
 #include <cstring>
 #include <random>
-#include <sstream>
 
 #include "engine/design.h"
 #include "engine/replication_store.h"
 #include "random/multinormal.h"
-#include "recordio/console.h"
 
 namespace pelko::engine::testing_support {
 
 // Equicorrelated blocks with correlation rho; the minority mean steps by `shift` per predictor.
 inline void set_up_blocks(Design& d, float rho, float shift) {
-  std::ostringstream out, err;
-  recordio::Console console(out, err);
   float zero[kMaxPredictors] = {};
   float difp[kMaxPredictors] = {};
   for (int j = 0; j < d.npred; ++j) difp[j] = shift * static_cast<float>(j + 1);
@@ -24,7 +20,7 @@ inline void set_up_blocks(Design& d, float rho, float shift) {
     for (int j = 0; j < d.npred; ++j)
       for (int i = 0; i < d.npred; ++i) covm[i + j * kMaxPredictors] = i == j ? 1.0f : rho;
     random::setgmn(kMaxPredictors, group == 0 ? zero : difp, covm, d.npred,
-                   group == 0 ? d.majority.data() : d.minority.data(), console);
+                   group == 0 ? d.majority.data() : d.minority.data());
   }
 }
 
@@ -58,12 +54,15 @@ inline Design random_design(std::mt19937& source, int feature, int max_nsub = 30
 
 inline bool same_store(const ReplicationStore& a, const ReplicationStore& b, int nrep) {
   const auto n = static_cast<std::size_t>(nrep) * 4;
+  const auto entries = static_cast<std::size_t>(nrep);
+  if (a.exai.size() < entries || b.exai.size() < entries) return false;
   return std::memcmp(a.exai.data(), b.exai.data(), n) == 0 &&
          std::memcmp(a.laa.data(), b.laa.data(), n) == 0 &&
          std::memcmp(a.exs1.data(), b.exs1.data(), n) == 0 &&
          std::memcmp(a.exs2.data(), b.exs2.data(), n) == 0 &&
          std::memcmp(&a.sumai, &b.sumai, 4) == 0 && std::memcmp(&a.sumdef, &b.sumdef, 4) == 0 &&
-         std::memcmp(&a.sumsra, &b.sumsra, 4) == 0 && std::memcmp(&a.sumsri, &b.sumsri, 4) == 0;
+         std::memcmp(&a.sumsra, &b.sumsra, 4) == 0 && std::memcmp(&a.sumsri, &b.sumsri, 4) == 0 &&
+         a.majority_retained == b.majority_retained;
 }
 
 }  // namespace pelko::engine::testing_support

@@ -7,11 +7,9 @@
 
 #include <memory>
 #include <random>
-#include <sstream>
 
 #include "numeric/error_facility.h"
 #include "random/generator.h"
-#include "recordio/console.h"
 #include "tests/engine/engine_support.h"
 
 namespace pelko::engine {
@@ -21,15 +19,37 @@ using numeric::InstructionSet;
 using testing_support::random_design;
 using testing_support::same_store;
 
-struct Harness {
-  std::ostringstream out, err;
-  recordio::Console console{out, err};
-  numeric::ErrorFacility errors{console};
-  std::unique_ptr<ReplicationStore> reference = std::make_unique<ReplicationStore>();
-  std::unique_ptr<ReplicationStore> fast = std::make_unique<ReplicationStore>();
+// The majority counts of every replication against what its other entries say: never more
+// than a stage retains nor rising from stage to stage, and the last one giving SRA and AI.
+void expect_plausible_majority_counts(const Design& d, const ReplicationStore& store) {
+  ASSERT_EQ(store.majority_retained.size(), static_cast<std::size_t>(d.nf));
+  for (int r = 0; r < d.nrep; ++r) {
+    std::int32_t before = d.nsub1;
+    for (int k = 0; k < d.nf; ++k) {
+      const std::int32_t majority = store.majority_retained[k][r];
+      ASSERT_LE(majority, before) << "replication " << r << " stage " << k + 1;
+      ASSERT_LE(majority, d.nma[k]) << "replication " << r << " stage " << k + 1;
+      ASSERT_GE(majority, d.nma[k] - (d.nsub - d.nsub1))
+          << "replication " << r << " stage " << k + 1;
+      before = majority;
+    }
+    ASSERT_EQ(store.laa[r], before > 0 ? 1 : 0) << "replication " << r;
+    ASSERT_EQ(store.exs1[r],
+              static_cast<float>(static_cast<double>(before) / static_cast<double>(d.nsub1)))
+        << "replication " << r;
+  }
+}
 
+struct Harness {
+  numeric::ErrorFacility errors;
+  std::unique_ptr<ReplicationStore> reference;
+  std::unique_ptr<ReplicationStore> fast;
+
+  // Fresh stores of the design's size, and the reference engine's run into the first.
   random::StreamState run_reference_from(const Design& d, std::int32_t seed1, std::int32_t seed2) {
-    random::Generator generator(console);
+    reference = std::make_unique<ReplicationStore>(d.nrep, d.nf);
+    fast = std::make_unique<ReplicationStore>(d.nrep, d.nf);
+    random::Generator generator;
     generator.setall(seed1, seed2);
     const random::StreamState start = generator.position();
     run_reference(d, generator, errors, *reference);
@@ -49,6 +69,7 @@ TEST(FastEngine, EqualsReferenceOnRandomDesigns) {
     const EngineTrace trace = run_fast(d, start, settings, h.errors, *h.fast);
     ASSERT_TRUE(same_store(*h.reference, *h.fast, d.nrep))
         << "design " << n << " nsub " << d.nsub << " nf " << d.nf << " npred " << d.npred;
+    expect_plausible_majority_counts(d, *h.reference);
     if (n % 4 == 1) {
       EXPECT_GT(trace.sorted, 0) << "zero weights tie at the cut";
     }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <set>
@@ -35,19 +36,47 @@ TEST(WorkerPool, EveryItemOnceOverManyJobs) {
     }
   }
   EXPECT_GE(threads.size(), 1u);
+
+  // Each of three items waits until every worker holds one: three threads, or a timeout.
+  std::set<int> workers;
+  std::condition_variable all_arrived;
+  pool.run(3, [&](int worker, std::size_t) {
+    std::unique_lock lock(mutex);
+    workers.insert(worker);
+    threads.insert(std::this_thread::get_id());
+    all_arrived.notify_all();
+    all_arrived.wait_for(lock, std::chrono::seconds(10), [&] { return workers.size() == 3; });
+  });
+  EXPECT_EQ(workers.size(), 3u);
+  EXPECT_GE(threads.size(), 3u);
 }
 
 TEST(WorkerPool, AJobsExceptionReachesTheCaller) {
   WorkerPool pool(2);
   for (int attempt = 0; attempt < 20; ++attempt) {
     std::atomic<int> ran{0};
+    std::atomic<bool> thrown{false};
+    std::vector<std::atomic<int>> runs(100);
     EXPECT_THROW(pool.run(100,
                           [&](int, std::size_t item) {
                             ++ran;
-                            if (item == 37) throw std::bad_alloc();
+                            ++runs[item];
+                            if (item == 37) {
+                              thrown = true;
+                              throw std::bad_alloc();
+                            }
+                            // Items after the failing one are slow, so a pool that went on
+                            // taking items after the failure would run nearly all of them.
+                            if (item > 37) {
+                              while (!thrown) std::this_thread::yield();
+                              std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                            }
                           }),
                  std::bad_alloc);
-    EXPECT_LE(ran.load(), 100);
+    // Every item taken before the failing one ran once; of the later ones at most the few
+    // already taken when it failed.
+    for (std::size_t item = 0; item <= 37; ++item) EXPECT_EQ(runs[item].load(), 1) << item;
+    EXPECT_LE(ran.load(), 50);
     // The pool is whole afterwards.
     std::atomic<int> after{0};
     pool.run(10, [&](int, std::size_t) { ++after; });

@@ -2,20 +2,17 @@
 // on one thread and on three with short stretches, which must give the same ending byte for
 // byte. Accepted
 // problems whose simulation would take more than a few milliseconds are skipped: the problem
-// is read once with a throwaway console to learn its size.
+// is parsed once on its own to learn its size.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 
-#include "driver/problem.h"
-#include "driver/problem_input.h"
 #include "driver/run.h"
 #include "driver/run_options.h"
+#include "pelko/problem.h"
 #include "recordio/clock.h"
-#include "recordio/console.h"
-#include "recordio/reader.h"
 #include "recordio/stop.h"
 
 namespace {
@@ -27,18 +24,11 @@ const pelko::recordio::FixedClock kClock(1796630709,
                                          pelko::recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
 
 bool within_budget(const std::string& text) {
-  std::istringstream in(text);
-  std::ostringstream out;
-  std::ostringstream err;
-  pelko::recordio::Console console(out, err);
-  pelko::recordio::FreeFormReader reader(in, err);
-  pelko::driver::Problem problem;
-  try {
-    if (!pelko::driver::read_problem(reader, console, problem)) return true;
-  } catch (const pelko::recordio::RunStopped&) {
-    return true;
-  }
-  const std::int64_t work = static_cast<std::int64_t>(problem.nrep) * problem.nsub * problem.npred;
+  const pelko::ParsedProblem parsed = pelko::parse_problem(text);
+  if (!parsed.ok()) return true;
+  const pelko::Problem& problem = *parsed.problem;
+  const std::int64_t work =
+      static_cast<std::int64_t>(problem.replications) * problem.applicants * problem.predictors();
   return work <= kWorkBudget;
 }
 

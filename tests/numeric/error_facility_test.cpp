@@ -2,39 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "recordio/console.h"
-#include "recordio/stop.h"
+#include "tests/numeric/facility_harness.h"
 
 namespace pelko::numeric {
 namespace {
 
-struct Harness {
-  std::ostringstream out;
-  std::ostringstream err;
-  recordio::Console console{out, err};
-  ErrorFacility errors{console};
-};
+using testing::expect_normal_stop;
+using testing::Harness;
 
-std::string lines(const std::vector<std::string>& text) {
-  std::string joined;
-  for (const std::string& line : text) joined += line + "\n";
-  return joined;
-}
-
-// Runs `action`, which must end the run with the normal stop.
-template <typename Action>
-void expect_normal_stop(Action action) {
-  try {
-    action();
-    ADD_FAILURE() << "the run goes on";
-  } catch (const recordio::RunStopped& stop) {
-    EXPECT_EQ(stop.status, recordio::kStatusStopped);
-  }
-}
+std::string lines(const std::vector<std::string>& text) { return testing::joined(text); }
 
 constexpr const char* kCountMessage = "The number of values to be sorted, N, is not positive.";
 constexpr const char* kFlagMessage = "The sort control parameter, KFLAG, is not 2, 1, -1, or -2.";
@@ -57,19 +36,19 @@ TEST(Xermsg, RecoverableErrorsFromTheSortEndTheRunWithTheirSummary) {
   };
   for (const Case& c : cases) {
     Harness h;
-    expect_normal_stop([&] { h.errors.xermsg("SLATEC", "SPSORT", c.message, c.nerr, 1); });
-    EXPECT_EQ(h.err.str(), lines({" ***MESSAGE FROM ROUTINE SPSORT IN LIBRARY SLATEC.",
-                                  " ***POTENTIALLY RECOVERABLE ERROR, PROG ABORTED, TRACEBACK "
-                                  "REQUESTED",
-                                  std::string(" *  ") + c.message, c.number_line, " *   ",
-                                  " ***END OF MESSAGE", " ",
-                                  " ***JOB ABORT DUE TO UNRECOVERED "
-                                  "ERROR.",
-                                  "0          ERROR MESSAGE SUMMARY",
-                                  " LIBRARY    SUBROUTINE MESSAGE START             NERR     "
-                                  "LEVEL     COUNT",
-                                  c.row, ""}));
-    EXPECT_EQ(h.out.str(), "");
+    expect_normal_stop(h, [&] { h.errors.xermsg("SLATEC", "SPSORT", c.message, c.nerr, 1); });
+    EXPECT_EQ(h.err(), lines({" ***MESSAGE FROM ROUTINE SPSORT IN LIBRARY SLATEC.",
+                              " ***POTENTIALLY RECOVERABLE ERROR, PROG ABORTED, TRACEBACK "
+                              "REQUESTED",
+                              std::string(" *  ") + c.message, c.number_line, " *   ",
+                              " ***END OF MESSAGE", " ",
+                              " ***JOB ABORT DUE TO UNRECOVERED "
+                              "ERROR.",
+                              "0          ERROR MESSAGE SUMMARY",
+                              " LIBRARY    SUBROUTINE MESSAGE START             NERR     "
+                              "LEVEL     COUNT",
+                              c.row, ""}));
+    EXPECT_EQ(h.out(), "");
     EXPECT_EQ(h.errors.j4save(1, 0, false), c.nerr);
   }
 }
@@ -109,11 +88,11 @@ TEST(Xermsg, ControlFlagAndLevelChooseTheFrame) {
     Harness h;
     h.errors.j4save(2, c.control, true);
     if (c.stops) {
-      expect_normal_stop([&] { h.errors.xermsg("L", "R", "Odd.", -42, c.level); });
+      expect_normal_stop(h, [&] { h.errors.xermsg("L", "R", "Odd.", -42, c.level); });
     } else {
       h.errors.xermsg("L", "R", "Odd.", -42, c.level);
     }
-    EXPECT_EQ(h.err.str(), c.text) << "control " << c.control << " level " << c.level;
+    EXPECT_EQ(h.err(), c.text) << "control " << c.control << " level " << c.level;
   }
 }
 
@@ -124,7 +103,7 @@ TEST(Xermsg, RepeatsAreCountedAndPrintedAtMostTheMaximum) {
   h.errors.xermsg("SLATEC", "SPSORT", kFlagMessage, 2, 1);
   h.errors.xermsg("SLATEC", "SPSORT", "A warning.", 3, -1);
   h.errors.xermsg("SLATEC", "SPSORT", "A warning.", 3, -1);
-  const std::string text = h.err.str();
+  const std::string text = h.err();
   std::size_t frames = 0;
   for (std::size_t p = text.find(kCountMessage); p != std::string::npos;
        p = text.find(kCountMessage, p + 1)) {
@@ -133,20 +112,20 @@ TEST(Xermsg, RepeatsAreCountedAndPrintedAtMostTheMaximum) {
   EXPECT_EQ(frames, 10u);
   EXPECT_EQ(text.find("A warning."), text.rfind("A warning."));
 
-  h.err.str("");
+  h.clear();
   h.errors.xersve("", "", "", -1, 0, 0);
   const std::string summary =
       kSummaryHeader +
       " SLATEC     SPSORT     The number of values         1         1        12\n"
       " SLATEC     SPSORT     The sort control par         2         1         1\n"
       " SLATEC     SPSORT     A warning.                   3        -1         2\n\n";
-  EXPECT_EQ(h.err.str(), summary);
-  h.err.str("");
+  EXPECT_EQ(h.err(), summary);
+  h.clear();
   h.errors.xersve("", "", "", 0, 0, 0);  // prints again, then empties the table
-  EXPECT_EQ(h.err.str(), summary);
-  h.err.str("");
+  EXPECT_EQ(h.err(), summary);
+  h.clear();
   h.errors.xersve("", "", "", 0, 0, 0);
-  EXPECT_EQ(h.err.str(), "");
+  EXPECT_EQ(h.err(), "");
 }
 
 TEST(Xersve, NamesAreCutOrPaddedAndAFullTableCountsTheRest) {
@@ -159,7 +138,7 @@ TEST(Xersve, NamesAreCutOrPaddedAndAFullTableCountsTheRest) {
   EXPECT_EQ(h.errors.xersve("L", "R", "m", 1, 16, 1), 0);
   EXPECT_EQ(h.errors.xersve("L", "R", "m", 1, 14, 1), 2);  // still counted when present
   h.errors.xersve("", "", "", 0, 0, 0);
-  const std::string text = h.err.str();
+  const std::string text = h.err();
   EXPECT_TRUE(text.starts_with(kSummaryHeader +
                                " LONGLIBR   ROUTINE    message                      5         "
                                "1         2\n"));
@@ -168,7 +147,7 @@ TEST(Xersve, NamesAreCutOrPaddedAndAFullTableCountsTheRest) {
                      "        2\n"
                      "0OTHER ERRORS NOT INDIVIDUALLY TABULATED =          2\n\n"))
       << text;
-  h.err.str("");
+  h.clear();
   EXPECT_EQ(h.errors.xersve("L", "R", "m", 1, 15, 1), 1);  // emptied: room again
 }
 
@@ -181,22 +160,22 @@ TEST(Xermsg, InvalidNumberOrLevelIsFatal) {
   for (const Case& c : cases) {
     Harness h;
     h.errors.j4save(2, 0, true);  // not even a silent control flag lets it pass
-    expect_normal_stop([&] { h.errors.xermsg("L", "R", "text", c.nerr, c.level); });
-    EXPECT_EQ(h.err.str(), lines({" ***FATAL ERROR IN...",
-                                  " *** XERMSG -- INVALID ERROR NUMBER "
-                                  "OR LEVEL",
-                                  " *** JOB ABORT DUE TO FATAL ERROR."}))
+    expect_normal_stop(h, [&] { h.errors.xermsg("L", "R", "text", c.nerr, c.level); });
+    EXPECT_EQ(h.err(), lines({" ***FATAL ERROR IN...",
+                              " *** XERMSG -- INVALID ERROR NUMBER "
+                              "OR LEVEL",
+                              " *** JOB ABORT DUE TO FATAL ERROR."}))
         << c.nerr << " " << c.level;
   }
   Harness h;
   h.errors.j4save(2, 1, true);
   h.errors.xermsg("L", "R", "kept", 99999999, 1);
   h.errors.xermsg("L", "R", "kept", -9999999, 1);
-  h.err.str("");
-  expect_normal_stop([&] { h.errors.xermsg("L", "R", "text", 0, 1); });
-  EXPECT_NE(h.err.str().find("ERROR MESSAGE SUMMARY"), std::string::npos);  // printed, emptied
-  EXPECT_NE(h.err.str().find("  99999999         1         1\n"), std::string::npos);
-  EXPECT_NE(h.err.str().find("  -9999999         1         1\n"), std::string::npos);
+  h.clear();
+  expect_normal_stop(h, [&] { h.errors.xermsg("L", "R", "text", 0, 1); });
+  EXPECT_NE(h.err().find("ERROR MESSAGE SUMMARY"), std::string::npos);  // printed, emptied
+  EXPECT_NE(h.err().find("  99999999         1         1\n"), std::string::npos);
+  EXPECT_NE(h.err().find("  -9999999         1         1\n"), std::string::npos);
 }
 
 TEST(Xerprn, WrapsAtTheWidthAndOnNewLineMarks) {
@@ -259,8 +238,8 @@ TEST(Xerprn, WrapsAtTheWidthAndOnNewLineMarks) {
   for (const Case& c : cases) {
     Harness h;
     h.errors.xerprn(c.prefix, c.prefix_length, c.message, c.width);
-    EXPECT_EQ(h.err.str(), lines(c.out)) << c.name;
-    EXPECT_EQ(h.out.str(), "") << c.name;
+    EXPECT_EQ(h.err(), lines(c.out)) << c.name;
+    EXPECT_EQ(h.out(), "") << c.name;
   }
 }
 
@@ -269,8 +248,8 @@ TEST(Xerprn, PrintsOnEveryOutputUnit) {
   h.errors.j4save(5, 2, true);
   h.errors.j4save(6, 6, true);  // the standard output unit
   h.errors.xerprn(" ***", -1, "both", 72);
-  EXPECT_EQ(h.err.str(), " ***both\n");
-  EXPECT_EQ(h.out.str(), " ***both\n");
+  EXPECT_EQ(h.err(), " ***both\n");
+  EXPECT_EQ(h.out(), " ***both\n");
   std::array<std::int32_t, ErrorFacility::kMaxUnits> units{};
   EXPECT_EQ(h.errors.xgetua(units), 2);
   EXPECT_EQ(units[0], 0);
@@ -288,18 +267,36 @@ TEST(J4save, ReturnsTheOldValueAndSetsOnRequest) {
 }
 
 TEST(I1mach, MachineConstantsAndOutOfBoundsIndexes) {
-  Harness h;
   const std::int32_t expected[] = {5,          6, 7,  0,    32,  4,  2,     31,
                                    2147483647, 2, 24, -125, 128, 53, -1021, 1024};
-  for (int i = 1; i <= 16; ++i) EXPECT_EQ(i1mach(i, h.console), expected[i - 1]) << i;
-  EXPECT_EQ(h.err.str(), "");
+  for (int i = 1; i <= 16; ++i) EXPECT_EQ(i1mach(i), expected[i - 1]) << i;
   for (std::int32_t bad : {17, 0, -5}) {
-    Harness b;
-    expect_normal_stop([&] { i1mach(bad, b.console); });
-    EXPECT_EQ(b.err.str(), " I1MACH - I OUT OF BOUNDS" +
-                               std::string(10 - std::to_string(bad).size(), ' ') +
-                               std::to_string(bad) + "\n");
+    try {
+      i1mach(bad);
+      ADD_FAILURE() << "the run goes on at " << bad;
+    } catch (const Error& stop) {
+      EXPECT_EQ(stop.exit_status(), kExitStopped);
+      EXPECT_TRUE(stop.report_lines().empty());
+      EXPECT_EQ(lines(stop.diagnostic_lines()),
+                " I1MACH - I OUT OF BOUNDS" + std::string(10 - std::to_string(bad).size(), ' ') +
+                    std::to_string(bad) + "\n");
+    }
   }
+}
+
+TEST(Xerhlt, TheStopCarriesTheKindTheCallerChoseAndEveryLinePrinted) {
+  Harness h(ErrorKind::no_defined_ai);
+  h.errors.j4save(6, 6, true);  // the standard output unit as well
+  h.errors.j4save(5, 2, true);
+  expect_normal_stop(
+      h, [&] { h.errors.xermsg("SLATEC", "SPSORT", kCountMessage, 1, 1); },
+      ErrorKind::no_defined_ai);
+  EXPECT_NE(h.out().find(kCountMessage), std::string::npos);
+  EXPECT_EQ(h.out(), h.err());
+  EXPECT_TRUE(
+      h.err().ends_with(" SLATEC     SPSORT     The number of values         1         1"
+                        "         1\n\n"))
+      << h.err();
 }
 
 }  // namespace

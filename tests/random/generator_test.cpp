@@ -9,13 +9,13 @@ namespace pelko::random {
 namespace {
 
 using testing::expect_stop;
+using testing::joined;
 using testing::kMod1;
 using testing::kMod2;
 using testing::kMul1;
 using testing::kMul2;
 using testing::powmod64;
 using testing::seeds_before;
-using testing::Streams;
 
 // The combined stream computed with 64-bit products.
 struct ReferenceStream {
@@ -32,22 +32,19 @@ struct ReferenceStream {
 const std::int32_t kFirstFive[] = {695163044, 696626468, 1059541850, 620042603, 758075822};
 
 TEST(Generator, KnownStreamAfterSeeding) {
-  Streams streams;
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(1234567890, 123456789);
   for (std::int32_t expected : kFirstFive) EXPECT_EQ(generator.ignlgi(), expected);
   EXPECT_EQ(generator.initial_seed1(2), 1270879355);
   EXPECT_EQ(generator.initial_seed2(2), 1392541422);
 
-  Generator fresh(streams.console);
+  Generator fresh;
   fresh.setall(1234567890, 123456789);
   EXPECT_EQ(fresh.ranf(), 0.32371053f);
-  EXPECT_TRUE(streams.out.str().empty());
 }
 
 TEST(Generator, DrawingUnseededUsesTheDefaultSeeds) {
-  Streams streams;
-  Generator generator(streams.console);
+  Generator generator;
   EXPECT_FALSE(generator.qrgnin());
   EXPECT_FALSE(generator.rgnqsd());
   for (std::int32_t expected : kFirstFive) EXPECT_EQ(generator.ignlgi(), expected);
@@ -57,8 +54,7 @@ TEST(Generator, DrawingUnseededUsesTheDefaultSeeds) {
 }
 
 TEST(Generator, AllGeneratorsLieTwoToTheFiftyStepsApart) {
-  Streams streams;
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(987654321, 55555);
   const std::int64_t jump1 = powmod64(kMul1, std::int64_t{1} << 50, kMod1);
   const std::int64_t jump2 = powmod64(kMul2, std::int64_t{1} << 50, kMod2);
@@ -87,12 +83,11 @@ TEST(Generator, FirstDrawEdgeValues) {
       {"just below zero", 5, 10, 2147483557, 0.99999994f},
   };
   for (const FirstDrawCase& c : cases) {
-    Streams streams;
     auto [seed1, seed2] = seeds_before(c.s1, c.s2);
-    Generator integers(streams.console);
+    Generator integers;
     integers.setall(seed1, seed2);
     EXPECT_EQ(integers.ignlgi(), c.integer) << c.name;
-    Generator uniforms(streams.console);
+    Generator uniforms;
     uniforms.setall(seed1, seed2);
     const float u = uniforms.ranf();
     EXPECT_EQ(u, c.uniform) << c.name;
@@ -102,16 +97,14 @@ TEST(Generator, FirstDrawEdgeValues) {
 }
 
 TEST(Generator, MatchesTheWideReferenceOverALongStream) {
-  Streams streams;
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(1, 2147483398);
   ReferenceStream reference{1, 2147483398};
   for (int n = 0; n < 100000; ++n) ASSERT_EQ(generator.ignlgi(), reference.next()) << n;
 }
 
 TEST(Generator, SetallKeepsAnotherCurrentGenerator) {
-  Streams streams;
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(11, 22);
   generator.setcgn(5);
   generator.ignlgi();
@@ -119,7 +112,7 @@ TEST(Generator, SetallKeepsAnotherCurrentGenerator) {
   EXPECT_EQ(generator.getcgn(), 5);
 
   // Generator 5 restarted from its new initial seeds...
-  Generator alone(streams.console);
+  Generator alone;
   alone.setall(generator.initial_seed1(5), generator.initial_seed2(5));
   for (int n = 0; n < 5; ++n) EXPECT_EQ(generator.ignlgi(), alone.ignlgi());
   // ...and generator 1 from the new seeds.
@@ -128,8 +121,7 @@ TEST(Generator, SetallKeepsAnotherCurrentGenerator) {
 }
 
 TEST(Generator, InitgnRestartsBlockOrMovesOnByTwoToTheThirty) {
-  Streams streams;
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(1234567890, 123456789);
   for (int n = 0; n < 7; ++n) generator.ignlgi();
   generator.initgn(0);  // back to the start of the first block
@@ -150,8 +142,7 @@ TEST(Generator, InitgnRestartsBlockOrMovesOnByTwoToTheThirty) {
 }
 
 TEST(Generator, CopiesAreIndependentStreams) {
-  Streams streams;
-  Generator original(streams.console);
+  Generator original;
   original.setall(1234567890, 123456789);
   original.ignlgi();
   Generator copy = original;
@@ -160,7 +151,6 @@ TEST(Generator, CopiesAreIndependentStreams) {
 }
 
 TEST(Mltmod, AgreesWithWideArithmetic) {
-  Streams streams;
   std::mt19937_64 engine(20240611);
   for (std::int64_t m : {kMod1, kMod2, std::int64_t{2147483647}, std::int64_t{65537}}) {
     std::uniform_int_distribution<std::int64_t> any(1, m - 1);
@@ -171,7 +161,7 @@ TEST(Mltmod, AgreesWithWideArithmetic) {
       if (a >= m) continue;
       for (std::int64_t s : {std::int64_t{1}, m - 1, any(engine), any(engine)}) {
         ASSERT_EQ(mltmod(static_cast<std::int32_t>(a), static_cast<std::int32_t>(s),
-                         static_cast<std::int32_t>(m), streams.console),
+                         static_cast<std::int32_t>(m)),
                   a * s % m)
             << a << " " << s << " " << m;
       }
@@ -232,17 +222,14 @@ TEST(GeneratorDiagnostics, StopWithMessageLinesAndStopText) {
   };
   for (const StopCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Streams streams;
-    Generator generator(streams.console);
-    expect_stop(
-        streams, [&] { c.action(generator); }, c.out, c.err);
+    Generator generator;
+    expect_stop([&] { c.action(generator); }, ErrorKind::generator_refused, c.out, c.err);
   }
 }
 
 TEST(GeneratorDiagnostics, MltmodRejectsItsOwnArguments) {
-  Streams streams;
-  expect_stop(
-      streams, [&] { mltmod(0, 5, 7, streams.console); }, mltmod_lines("0", "5", "7"), kMltmodStop);
+  expect_stop([] { mltmod(0, 5, 7); }, ErrorKind::generator_refused, mltmod_lines("0", "5", "7"),
+              kMltmodStop);
 }
 
 TEST(MessageLines, BreaksBeforeAnItemReachingEightyCharacters) {
@@ -255,14 +242,17 @@ TEST(MessageLines, BreaksBeforeAnItemReachingEightyCharacters) {
       {78, "\n x\n"},  // would be 80: new line, with its own leading blank
   };
   for (const Case& c : cases) {
-    std::ostringstream out;
     const std::string first(c.first_length, 'a');
-    MessageLines(out).text(first).text("x").end_line();
-    EXPECT_EQ(out.str(), " " + first + c.expected_tail) << c.first_length;
+    MessageLines lines;
+    lines.text(first).text("x").end_line();
+    EXPECT_EQ(joined(lines.lines()), " " + first + c.expected_tail) << c.first_length;
   }
-  std::ostringstream out;
-  MessageLines(out).integer(-2147483647 - 1).integer(0).text("t").end_line();
-  EXPECT_EQ(out.str(), "  -2147483648 0t\n");
+  MessageLines lines;
+  lines.integer(-2147483647 - 1).integer(0).text("t").end_line();
+  EXPECT_EQ(joined(lines.lines()), "  -2147483648 0t\n");
+  // Ending a line twice, or with nothing pending, adds no empty line.
+  lines.end_line().text("u").end_line().end_line();
+  EXPECT_EQ(joined(lines.lines()), "  -2147483648 0t\n u\n");
 }
 
 }  // namespace

@@ -9,7 +9,6 @@ namespace pelko::random {
 namespace {
 
 using testing::expect_stop;
-using testing::Streams;
 
 constexpr int kLd = 10;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -114,17 +113,16 @@ TEST(Sdot, StridesAndWideAccumulation) {
 }
 
 TEST(Setgmn, ParameterBlockForOneVariable) {
-  Streams streams;
   const float mean[] = {0.25f};
   Matrix m = Matrix::upper(1, {4});
   float param[4] = {kNaN, kNaN, kNaN, -7};
-  setgmn(kLd, mean, m.a, 1, param, streams.console);
+  setgmn(kLd, mean, m.a, 1, param);
   EXPECT_EQ(param[0], 1.0f);
   EXPECT_EQ(param[1], 0.25f);
   EXPECT_EQ(param[2], 2.0f);
   EXPECT_EQ(param[3], -7.0f);
 
-  Generator generator(streams.console), twin(streams.console);
+  Generator generator, twin;
   generator.setall(99, 98);
   twin.setall(99, 98);
   float dev[1], zwork[1];
@@ -136,19 +134,18 @@ TEST(Setgmn, ParameterBlockForOneVariable) {
 }
 
 TEST(Setgmn, ParameterBlockLayoutAndScores) {
-  Streams streams;
   // covm = R^T R with R = [2 1 .5; 0 3 1; 0 0 1.5], all exact in single precision.
   Matrix m = Matrix::upper(3, {4, 2, 1, 2, 10, 3.5f, 1, 3.5f, 3.5f});
   const float mean[] = {1, -2, 0.5f};
   float param[11];
   param[10] = -7;
-  setgmn(kLd, mean, m.a, 3, param, streams.console);
+  setgmn(kLd, mean, m.a, 3, param);
   const float expected[] = {3, 1, -2, 0.5f, 2, 1, 0.5f, 3, 1, 1.5f, -7};
   for (int k = 0; k < 11; ++k) EXPECT_EQ(param[k], expected[k]) << k;
   EXPECT_EQ(param[factor_index(3, 2, 3)], 1.0f);
   EXPECT_TRUE(std::isnan(m(3, 1)));
 
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(5, 6);
   float dev[3], zwork[3];
   genmn(param, dev, zwork, generator);
@@ -159,7 +156,6 @@ TEST(Setgmn, ParameterBlockLayoutAndScores) {
 }
 
 TEST(Setgmn, TenVariablesFillSixtySixPositions) {
-  Streams streams;
   Matrix m;
   float mean[10];
   for (int i = 1; i <= 10; ++i) {
@@ -168,12 +164,12 @@ TEST(Setgmn, TenVariablesFillSixtySixPositions) {
   }
   float param[70];
   for (float& x : param) x = -7;
-  setgmn(kLd, mean, m.a, 10, param, streams.console);
+  setgmn(kLd, mean, m.a, 10, param);
   EXPECT_EQ(param_size(10), 66);
   EXPECT_EQ(param[0], 10.0f);
   for (int k = 66; k < 70; ++k) EXPECT_EQ(param[k], -7.0f);
 
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(31, 41);
   float dev[10], zwork[10];
   genmn(param, dev, zwork, generator);
@@ -181,15 +177,14 @@ TEST(Setgmn, TenVariablesFillSixtySixPositions) {
 }
 
 TEST(Setgmn, TwoByTwoScores) {
-  Streams streams;
   const float r = 0.6f;
   Matrix m = Matrix::upper(2, {1, r, r, 1});
   const float mean[] = {0, 0.5f};
   float param[param_size(2)];
-  setgmn(kLd, mean, m.a, 2, param, streams.console);
+  setgmn(kLd, mean, m.a, 2, param);
   const float r22 = param[factor_index(2, 2, 2)];
   EXPECT_FLOAT_EQ(r22, 0.8f);
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(7, 8);
   float dev[2], zwork[2];
   // Products exact, every partial sum and the mean's addition rounded to single precision.
@@ -206,6 +201,7 @@ struct SetgmnStop {
   const char* name;
   int p;
   Matrix m;
+  ErrorKind kind;
   std::string out, err;
 };
 
@@ -213,19 +209,20 @@ TEST(Setgmn, Diagnostics) {
   const std::string covm_out = "  COVM not positive definite in SETGMN\n";
   const std::string covm_err = "STOP  COVM not positive definite in SETGMN statement executed\n";
   const std::string p_err = "STOP P nonpositive in SETGMN statement executed\n";
+  constexpr ErrorKind kNotPositive = ErrorKind::not_positive_definite;
+  constexpr ErrorKind kInvalid = ErrorKind::invalid_problem;
   SetgmnStop cases[] = {
-      {"correlation one", 2, Matrix::upper(2, {1, 1, 1, 1}), covm_out, covm_err},
-      {"3x3", 3, Matrix::upper(3, {1, .9f, .9f, .9f, 1, -.9f, .9f, -.9f, 1}), covm_out, covm_err},
-      {"p zero", 0, Matrix(), " P nonpositive in SETGMN\n Value of P:  0\n", p_err},
-      {"p negative", -2, Matrix(), " P nonpositive in SETGMN\n Value of P:  -2\n", p_err},
+      {"correlation one", 2, Matrix::upper(2, {1, 1, 1, 1}), kNotPositive, covm_out, covm_err},
+      {"3x3", 3, Matrix::upper(3, {1, .9f, .9f, .9f, 1, -.9f, .9f, -.9f, 1}), kNotPositive,
+       covm_out, covm_err},
+      {"p zero", 0, Matrix(), kInvalid, " P nonpositive in SETGMN\n Value of P:  0\n", p_err},
+      {"p negative", -2, Matrix(), kInvalid, " P nonpositive in SETGMN\n Value of P:  -2\n", p_err},
   };
   for (SetgmnStop& c : cases) {
     SCOPED_TRACE(c.name);
-    Streams streams;
     const float mean[] = {3, 4, 5};
     float param[param_size(3)] = {};
-    expect_stop(
-        streams, [&] { setgmn(kLd, mean, c.m.a, c.p, param, streams.console); }, c.out, c.err);
+    expect_stop([&] { setgmn(kLd, mean, c.m.a, c.p, param); }, c.kind, c.out, c.err);
     if (c.p > 0) {
       EXPECT_EQ(param[0], static_cast<float>(c.p));
       EXPECT_EQ(param[c.p], mean[c.p - 1]);
@@ -234,7 +231,6 @@ TEST(Setgmn, Diagnostics) {
 }
 
 TEST(Genmn, MomentsOverAMillionDraws) {
-  Streams streams;
   const float sd[] = {1, 2, 0.5f};
   const float corr[3][3] = {{1, .5f, .3f}, {.5f, 1, -.2f}, {.3f, -.2f, 1}};
   const float mean[] = {0, 0.5f, -1};
@@ -242,8 +238,8 @@ TEST(Genmn, MomentsOverAMillionDraws) {
   for (int i = 1; i <= 3; ++i)
     for (int j = i; j <= 3; ++j) m(i, j) = corr[i - 1][j - 1] * sd[i - 1] * sd[j - 1];
   float param[param_size(3)];
-  setgmn(kLd, mean, m.a, 3, param, streams.console);
-  Generator generator(streams.console);
+  setgmn(kLd, mean, m.a, 3, param);
+  Generator generator;
   generator.setall(1357, 2468);
 
   constexpr int n = 1000000;

@@ -9,13 +9,11 @@ namespace {
 
 using testing::CountingUniforms;
 using testing::ScriptedUniforms;
-using testing::Streams;
 
 TEST(Snorm, FirstDeviatesAfterKnownSeeding) {
-  Streams streams;
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(1234567890, 123456789);
-  Generator twin(streams.console);
+  Generator twin;
   twin.setall(1234567890, 123456789);
   CountingUniforms counting{twin};
 
@@ -69,8 +67,7 @@ TEST(Snorm, PathsDrivenByChosenUniforms) {
 }
 
 TEST(Snorm, DistributionOverAMillionDraws) {
-  Streams streams;
-  Generator generator(streams.console);
+  Generator generator;
   generator.setall(2024, 6);
   constexpr int n = 1000000;
   double sum = 0, sum_squares = 0, sum_fourth = 0;

@@ -1,36 +1,37 @@
 #pragma once
-// Shared helpers of the random tests: captured streams, scripted uniforms, 64-bit references.
+// Shared helpers of the random tests: stops and their lines, scripted uniforms, 64-bit references.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "pelko/error.h"
 #include "random/generator.h"
-#include "recordio/console.h"
-#include "recordio/stop.h"
 
 namespace pelko::random::testing {
 
-struct Streams {
-  std::ostringstream out;
-  std::ostringstream err;
-  recordio::Console console{out, err};
-};
+// The lines as a stream would hold them: each followed by a line feed.
+inline std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
 
-// Runs `action`, which must stop the run, and checks both streams and the exit status.
-inline void expect_stop(Streams& streams, const std::function<void()>& action,
-                        const std::string& out, const std::string& err) {
+// Runs `action`, which must stop the run, and checks the kind, the exit status, the report
+// lines (`out`) and the diagnostic lines (`err`) of the Error it throws.
+inline void expect_stop(const std::function<void()>& action, ErrorKind kind, const std::string& out,
+                        const std::string& err) {
   try {
     action();
     ADD_FAILURE() << "the run did not stop";
-  } catch (const recordio::RunStopped& stopped) {
-    EXPECT_EQ(stopped.status, recordio::kStatusStopped);
+  } catch (const Error& stopped) {
+    EXPECT_EQ(static_cast<int>(stopped.kind()), static_cast<int>(kind));
+    EXPECT_EQ(stopped.exit_status(), kExitStopped);
+    EXPECT_EQ(joined(stopped.report_lines()), out);
+    EXPECT_EQ(joined(stopped.diagnostic_lines()), err);
   }
-  EXPECT_EQ(streams.out.str(), out);
-  EXPECT_EQ(streams.err.str(), err);
 }
 
 // A uniform source that replays chosen values and counts how many were taken.

@@ -1,26 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <vector>
 
-#include "recordio/stop.h"
+#include "pelko/error.h"
 #include "selection/selection.h"
 
 namespace pelko::selection {
 
 struct FastSelectionProbe {
-  // nmaj from the cut-finding path, or -1 when it hands the call to the sorting path.
+  // nmaj from the cut-finding path, or -1 when it hands the call to the sorting path;
+  // by_stage receives the majority applicants left after each stage.
   static std::int32_t clean_count(Selector& s, std::int32_t nsub, std::int32_t nsub1,
-                                  std::int32_t nf, const std::int32_t* nma,
-                                  const CompositeTable& t) {
-    return s.clean_majority_count(nsub, nsub1, nf, nma, t);
+                                  std::int32_t nf, const std::int32_t* nma, const CompositeTable& t,
+                                  std::array<std::int32_t, kMaxStages>& by_stage) {
+    return s.clean_majority_count(nsub, nsub1, nf, nma, t, by_stage.data());
   }
 };
 
@@ -30,10 +31,7 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 struct Harness {
-  std::ostringstream out;
-  std::ostringstream err;
-  recordio::Console console{out, err};
-  numeric::ErrorFacility errors{console};
+  numeric::ErrorFacility errors;
   std::unique_ptr<CompositeTable> table = std::make_unique<CompositeTable>();
   Selector selector;
 
@@ -44,11 +42,14 @@ struct Harness {
     }
     for (std::size_t i = 0; i < stages[0].size(); ++i) table->xspc[i] = stages[nf - 1][i];
   }
+  std::array<std::int32_t, kMaxStages> by_stage{};
   std::int32_t clean_count(int nsub1, const std::vector<std::vector<float>>& stages,
                            const std::vector<std::int32_t>& nma) {
     load(stages);
+    by_stage.fill(-7);
     return FastSelectionProbe::clean_count(selector, static_cast<int>(stages[0].size()), nsub1,
-                                           static_cast<int>(stages.size()), nma.data(), *table);
+                                           static_cast<int>(stages.size()), nma.data(), *table,
+                                           by_stage);
   }
 };
 
@@ -57,6 +58,7 @@ void expect_same_bits(const SelectionResult& fast, const SelectionResult& exact)
   EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.SRA), std::bit_cast<std::uint32_t>(exact.SRA));
   EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.SRI), std::bit_cast<std::uint32_t>(exact.SRI));
   EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.aidef), std::bit_cast<std::uint32_t>(exact.aidef));
+  EXPECT_EQ(fast.majority_retained, exact.majority_retained);
 }
 
 TEST(FastSelection, DecidesOnlyWhenEveryCutIsBetweenDistinctComposites) {
@@ -65,26 +67,32 @@ TEST(FastSelection, DecidesOnlyWhenEveryCutIsBetweenDistinctComposites) {
     std::vector<std::vector<float>> stages;
     std::vector<std::int32_t> nma;
     std::int32_t expected;  // majority applicants 1..3, or -1 for the sorting path
+    std::vector<std::int32_t> by_stage = {};  // counted by hand, when the cut is clean
   };
   const Case cases[] = {
-      {"distinct", {{5, 1, 4, 2, 3}}, {2}, 2},
-      {"ties away from the cut", {{3, 1, 3, 1, 2}}, {3}, 2},
+      {"distinct", {{5, 1, 4, 2, 3}}, {2}, 2, {2}},
+      {"ties away from the cut", {{3, 1, 3, 1, 2}}, {3}, 2, {2}},
       {"tie at the cut", {{3, 2, 1, 2, 0}}, {2}, -1},
       {"+0 kept, -0 left", {{1, 0.0f, 5, -0.0f, -1}}, {3}, -1},
-      {"+0 and -0 both kept", {{0.0f, -0.0f, 5, -2, -1}}, {3}, 3},
-      {"infinities", {{-kInf, kInf, 0, 1, -1}}, {1}, 1},
+      {"+0 and -0 both kept", {{0.0f, -0.0f, 5, -2, -1}}, {3}, 3, {3}},
+      {"infinities", {{-kInf, kInf, 0, 1, -1}}, {1}, 1, {1}},
       {"infinity tied at the cut", {{kInf, kInf, 0, 1, -1}}, {1}, -1},
       {"NaN far from the cut", {{kNaN, 1, 5, 4, 2}}, {2}, -1},
-      {"NaN where nobody leaves", {{kNaN, 1, 5, 4, 2}}, {5}, 3},
+      {"NaN where nobody leaves", {{kNaN, 1, 5, 4, 2}}, {5}, 3, {3}},
       {"all zero", {{0, 0, 0, 0, 0}}, {2}, -1},
-      {"all zero, nobody leaves", {{0, 0, 0, 0, 0}, {1, 2, 3, 4, 5}}, {5, 2}, 0},
-      {"later stage ties only among the dropped", {{9, 8, 7, 1, 6}, {1, 2, 0, 5, 0}}, {4, 2}, 2},
+      {"all zero, nobody leaves", {{0, 0, 0, 0, 0}, {1, 2, 3, 4, 5}}, {5, 2}, 0, {3, 0}},
+      {"later stage ties only among the dropped",
+       {{9, 8, 7, 1, 6}, {1, 2, 0, 5, 0}},
+       {4, 2},
+       2,
+       {3, 2}},
       {"later stage ties at its cut", {{9, 8, 7, 1, 6}, {1, 2, 0, 5, 1}}, {4, 2}, -1},
-      {"tied candidate already gone", {{9, 8, 0, 7, 6}, {1, 2, 1, 5, 0}}, {4, 2}, 1},
+      {"tied candidate already gone", {{9, 8, 0, 7, 6}, {1, 2, 1, 5, 0}}, {4, 2}, 1, {2, 1}},
       {"one kept",
        {{1, 2, 3, 4, 5}, {5, 4, 3, 2, 1}, {1, 2, 3, 4, 5}, {0, 0, 0, 0, 0}},
        {4, 2, 1, 1},
-       1},
+       1,
+       {2, 2, 1, 1}},
       {"nobody kept", {{1, 2, 3, 4, 5}}, {0}, -1},
       {"more kept than candidates", {{1, 2, 3, 4, 5}, {1, 2, 3, 4, 5}}, {2, 3}, -1},
   };
@@ -92,6 +100,16 @@ TEST(FastSelection, DecidesOnlyWhenEveryCutIsBetweenDistinctComposites) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(h.clean_count(3, c.stages, c.nma), c.expected);
+    if (c.expected < 0) continue;
+    // Every stage's count, by hand and from the sorting path.
+    const int nf = static_cast<int>(c.nma.size());
+    ASSERT_EQ(c.by_stage.size(), c.nma.size());
+    const SelectionResult sorted = h.selector.value(static_cast<int>(c.stages[0].size()), 3, nf,
+                                                    c.nma.data(), *h.table, h.errors);
+    for (int k = 0; k < nf; ++k) {
+      EXPECT_EQ(h.by_stage[k], c.by_stage[k]) << "stage " << k + 1;
+      EXPECT_EQ(sorted.majority_retained[k], c.by_stage[k]) << "stage " << k + 1;
+    }
   }
 }
 
@@ -161,11 +179,16 @@ TEST(FastSelection, MatchesTheSortingPathOnRandomPools) {
       // Only the stages rank: a final composite unlike the last stage's must not matter.
       for (int i = 0; i < nsub; ++i) h.table->xspc[i] = static_cast<float>(uniform(-2, 2));
 
-      if (FastSelectionProbe::clean_count(h.selector, nsub, nsub1, nf, nma.data(), *h.table) >= 0)
-        ++fast_decisions;
+      std::array<std::int32_t, kMaxStages> by_stage{};
+      const bool decided = FastSelectionProbe::clean_count(h.selector, nsub, nsub1, nf, nma.data(),
+                                                           *h.table, by_stage) >= 0;
       const auto fast = h.selector.value_fast(nsub, nsub1, nf, nma.data(), *h.table, h.errors);
       const auto exact = h.selector.value(nsub, nsub1, nf, nma.data(), *h.table, h.errors);
       expect_same_bits(fast, exact);
+      if (decided) {
+        ++fast_decisions;
+        for (int k = 0; k < nf; ++k) EXPECT_EQ(by_stage[k], exact.majority_retained[k]) << k;
+      }
     }
     // Each kind must exercise the cut-finding path, not only the fallback.
     EXPECT_GT(fast_decisions, kind.trials / 10) << kind.name;
@@ -187,11 +210,12 @@ TEST(FastSelection, NobodyRetainedStopsLikeTheSortingPath) {
           h.selector.value(4, 2, 1, nma, *h.table, h.errors);
         }
         ADD_FAILURE() << "the run went on";
-      } catch (const recordio::RunStopped& stop) {
-        EXPECT_EQ(stop.status, recordio::kStatusStopped);
+      } catch (const Error& stop) {
+        EXPECT_EQ(stop.kind(), ErrorKind::nobody_retained);
+        EXPECT_EQ(stop.exit_status(), kExitStopped);
+        EXPECT_TRUE(stop.report_lines().empty());
+        texts[fast] = stop.what();
       }
-      EXPECT_EQ(h.out.str(), "");
-      texts[fast] = h.err.str();
     }
     EXPECT_NE(texts[1].find("The number of values to be sorted, N, is not positive."),
               std::string::npos);

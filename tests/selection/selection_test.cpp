@@ -3,22 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <vector>
 
 #include "numeric/sort.h"
-#include "recordio/stop.h"
+#include "pelko/error.h"
 
 namespace pelko::selection {
 namespace {
 
 struct Harness {
-  std::ostringstream out;
-  std::ostringstream err;
-  recordio::Console console{out, err};
-  numeric::ErrorFacility errors{console};
+  numeric::ErrorFacility errors;
   std::unique_ptr<CompositeTable> table = std::make_unique<CompositeTable>();
   Selector selector;
 
@@ -61,11 +58,14 @@ TEST(Selection, LaterStagesRankOnlyTheirOwnComposite) {
   const std::vector<float> s2 = {1, 2, 9, 4, 3, 0};
   const auto two_of_four = h.select(3, {s1, s2}, {4, 2});
   expect_result(two_of_four, 0.0f, 0.0f, rate(2, 3), 0.0f);
+  EXPECT_EQ(two_of_four.majority_retained, (std::array<std::int32_t, kMaxStages>{2, 0, 0, 0}));
   // nma(2) = nma(1): stage 2 re-ranks but removes nobody, counts as after stage 1.
   const auto same = h.select(3, {s1, s2}, {4, 4});
   expect_result(same, 1.0f, rate(2, 3), rate(2, 3), 1.0f);
+  EXPECT_EQ(same.majority_retained, (std::array<std::int32_t, kMaxStages>{2, 2, 0, 0}));
   const auto stage1_only = h.select(3, {s1}, {4});
   expect_result(stage1_only, same.AI, same.SRA, same.SRI, same.aidef);
+  EXPECT_EQ(stage1_only.majority_retained, (std::array<std::int32_t, kMaxStages>{2, 0, 0, 0}));
 }
 
 TEST(Selection, FinalGroupsDecideTheRates) {
@@ -108,24 +108,28 @@ TEST(Selection, AllZeroStageRetainsInTheSortsTieOrder) {
       const auto r = h.select(nsub1, {std::vector<float>(kPool, 0.0f)}, {kept});
       EXPECT_EQ(r.SRA, rate(nmaj, nsub1));
       EXPECT_EQ(r.SRI, rate(kept - nmaj, kPool - nsub1));
+      EXPECT_EQ(r.majority_retained[0], nmaj);
     }
   }
   EXPECT_TRUE(differs_from_input_order);
 }
 
 TEST(Selection, NobodyRetainedIsRefusedByTheFinalSort) {
-  Harness h;
   for (const std::int32_t retained : {0, -3}) {
-    h.err.str("");
+    SCOPED_TRACE(retained);
+    Harness h;
     try {
       h.select(2, {{1, 2, 3, 4}}, {retained});
       ADD_FAILURE() << "the run went on";
-    } catch (const recordio::RunStopped& stop) {
-      EXPECT_EQ(stop.status, recordio::kStatusStopped);
+    } catch (const Error& stop) {
+      EXPECT_EQ(stop.kind(), ErrorKind::nobody_retained);
+      EXPECT_EQ(stop.exit_status(), kExitStopped);
+      EXPECT_TRUE(stop.report_lines().empty());
+      EXPECT_EQ(stop.diagnostic_lines(), h.errors.diagnostic_lines());
+      EXPECT_NE(
+          std::string(stop.what()).find("The number of values to be sorted, N, is not positive."),
+          std::string::npos);
     }
-    EXPECT_NE(h.err.str().find("The number of values to be sorted, N, is not positive."),
-              std::string::npos);
-    EXPECT_EQ(h.out.str(), "");
   }
 }
 
@@ -143,6 +147,7 @@ SelectionResult literal_value(int nsub, int nsub1, int nf, const std::int32_t* n
     cs[i][nf + 1] = css[i][nf + 1] = t.xspc[i - 1];
   }
   std::int32_t ier = 0;
+  std::array<std::int32_t, kMaxStages> majority_by_stage{};
   for (int k = 1; k <= nf; ++k) {
     const int n = k == 1 ? nsub : nma(k - 1);
     for (int i = 1; i <= n; ++i) xs[i] = cs[i][k];
@@ -150,6 +155,7 @@ SelectionResult literal_value(int nsub, int nsub1, int nf, const std::int32_t* n
     const int m = nma(k);
     for (int i = 1; i <= m; ++i) iden[i] = idens[iperm[i]];
     for (int i = 1; i <= m; ++i) idens[i] = iden[i];
+    majority_by_stage[k - 1] = static_cast<std::int32_t>(std::count(iden + 1, iden + m + 1, 1));
     for (int j = k + 1; j <= nf + 1; ++j) {
       for (int i = 1; i <= m; ++i) cs[i][j] = css[iperm[i]][j];
       for (int i = 1; i <= m; ++i) css[i][j] = cs[i][j];
@@ -168,6 +174,7 @@ SelectionResult literal_value(int nsub, int nsub1, int nf, const std::int32_t* n
     r.aidef = 1.0f;
     r.AI = r.SRI / r.SRA;
   }
+  r.majority_retained = majority_by_stage;
   return r;
 }
 
@@ -193,6 +200,7 @@ TEST(Selection, MatchesTheLiteralAlgorithmOnPoolsWithTies) {
     const auto expected = literal_value(nsub, nsub1, nf, nma.data(), *h.table, h.errors);
     const auto actual = h.selector.value(nsub, nsub1, nf, nma.data(), *h.table, h.errors);
     expect_result(actual, expected.AI, expected.SRA, expected.SRI, expected.aidef);
+    EXPECT_EQ(actual.majority_retained, expected.majority_retained);
   }
 }
 

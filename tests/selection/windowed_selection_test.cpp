@@ -8,7 +8,7 @@
 #include <limits>
 #include <memory>
 #include <random>
-#include <sstream>
+#include <vector>
 
 #include "numeric/instruction_set.h"
 #include "selection/selection.h"
@@ -19,9 +19,7 @@ namespace {
 using numeric::InstructionSet;
 
 struct Pools {
-  std::ostringstream out, err;
-  recordio::Console console{out, err};
-  numeric::ErrorFacility errors{console};
+  numeric::ErrorFacility errors;
   std::unique_ptr<CompositeTable> table = std::make_unique<CompositeTable>();
   Selector sorter;
 };
@@ -63,7 +61,9 @@ TEST(WindowedSelection, AgreesWithTheSortingSelection) {
       for (int pool = 0; pool < 60; ++pool) {
         fill(*p.table, source, nsub, nf, kind, pool);
         const SelectionResult exact = p.sorter.value(nsub, nsub1, nf, nma, *p.table, p.errors);
-        const std::int32_t nmaj = windowed.majority_count(nsub, nsub1, nf, nma, *p.table, set);
+        std::int32_t by_stage[kMaxStages] = {-7, -7, -7, -7};
+        const std::int32_t nmaj =
+            windowed.majority_count(nsub, nsub1, nf, nma, *p.table, set, by_stage);
         if (nmaj < 0) {
           ++handed_over;
           continue;
@@ -73,6 +73,10 @@ TEST(WindowedSelection, AgreesWithTheSortingSelection) {
         ASSERT_EQ(fast.SRA, exact.SRA) << "kind " << kind << " pool " << pool;
         ASSERT_EQ(fast.SRI, exact.SRI) << "kind " << kind << " pool " << pool;
         ASSERT_EQ(fast.aidef, exact.aidef) << "kind " << kind << " pool " << pool;
+        for (int k = 0; k < nf; ++k) {
+          ASSERT_EQ(by_stage[k], exact.majority_retained[k])
+              << "kind " << kind << " pool " << pool << " stage " << k + 1;
+        }
       }
       if (kind == 0) {
         EXPECT_EQ(handed_over, 0);
@@ -83,6 +87,46 @@ TEST(WindowedSelection, AgreesWithTheSortingSelection) {
       }
       if (kind == 4) {
         EXPECT_GT(windowed.misses(), 1);
+      }
+    }
+  }
+}
+
+TEST(WindowedSelection, CountsEveryStageIncludingOnesThatRemoveNobody) {
+  struct Case {
+    const char* name;
+    std::vector<std::int32_t> nma;
+    std::vector<std::int32_t> by_stage;  // counted by hand
+  };
+  // Applicants 1..3 are the majority. Stage 2 ranks 3, 4, 5 highest among everybody, stage 3
+  // keeps the best of its candidates on 6, 5, 4, 3, 2, 1.
+  const std::vector<std::vector<float>> stages = {
+      {6, 5, 4, 3, 2, 1}, {1, 2, 9, 4, 3, 0}, {6, 5, 4, 3, 2, 1}};
+  const Case cases[] = {
+      {"first stage keeps everybody", {6}, {3}},
+      {"first stage keeps everybody, then two", {6, 2}, {3, 1}},
+      {"nobody removed until the last stage", {6, 6, 1}, {3, 3, 1}},
+      {"four, then four again, then two", {4, 4, 2}, {3, 3, 2}},
+  };
+  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+    if (!numeric::supported(set)) continue;
+    SCOPED_TRACE(numeric::name_of(set));
+    Pools p;
+    for (int k = 0; k < 3; ++k) {
+      for (int i = 0; i < 6; ++i) p.table->xspp[k][i] = stages[k][i];
+    }
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      const int nf = static_cast<int>(c.nma.size());
+      for (int i = 0; i < 6; ++i) p.table->xspc[i] = stages[nf - 1][i];
+      WindowedSelector windowed;
+      std::int32_t by_stage[kMaxStages] = {-7, -7, -7, -7};
+      EXPECT_EQ(windowed.majority_count(6, 3, nf, c.nma.data(), *p.table, set, by_stage),
+                c.by_stage.back());
+      const SelectionResult exact = p.sorter.value(6, 3, nf, c.nma.data(), *p.table, p.errors);
+      for (int k = 0; k < nf; ++k) {
+        EXPECT_EQ(by_stage[k], c.by_stage[k]) << "stage " << k + 1;
+        EXPECT_EQ(exact.majority_retained[k], c.by_stage[k]) << "stage " << k + 1;
       }
     }
   }

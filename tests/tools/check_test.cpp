@@ -137,6 +137,22 @@ TEST(CheckFindings, EachProblemClassIsNamedOnItsLine) {
        "still needs wgt(2,1)"},
       {"zero weights", replace_line(kProblem, 7, "0 0 0"), true, Severity::warning, 7, 1,
        "all zero"},
+      // Characters a word processor or spreadsheet types, each named.
+      {"Unicode minus",
+       replace_line(kProblem, 3,
+                    "\xE2\x88\x92"
+                    "1.0 -0.5 0.0"),
+       false, Severity::error, 3, 1, "a Unicode minus sign (U+2212"},
+      {"non-breaking space", replace_line(kProblem, 3, "-1.0\xC2\xA0-0.5 0.0"), false,
+       Severity::error, 3, 5, "a non-breaking space (U+00A0) in difp(2)"},
+      {"semicolons", replace_line(kProblem, 3, "-1.0;-0.5;0.0"), false, Severity::error, 3, 5,
+       "a semicolon in difp(2)"},
+      // The line that is short, not the next one on which pelko stops.
+      {"short retained line",
+       "1000 200 150 3 3\n50 20\n" + kEffects + kMatrix + kWeights + "1 1 1\n", false,
+       Severity::error, 2, 1,
+       "too few numbers: line 2 holds 2 of the 3 numbers of the numbers retained after each "
+       "stage, so pelko reads nma(3) from line 3"},
   };
   for (const ProblemClass& c : classes) {
     const CheckResult result = check_problem(c.input);
@@ -163,6 +179,52 @@ TEST(CheckFindings, TheWrittenExplanationEndsWithTheVerdict) {
       << text;
   EXPECT_NE(text.find("p.txt:8:1: warning: a decimal comma"), std::string::npos);
   EXPECT_TRUE(text.ends_with("pelko runs this problem to a report (0 errors, 1 warning)\n"));
+}
+
+TEST(CheckFindings, ATriangleIsAnErrorAndTheMatrixAsReadIsStillChecked) {
+  // One group a line: pelko reads rows (0.5, 1) and (0.2, 1), and the factorisation fails.
+  const CheckResult stops = check_problem("200 100 70 1 2\n20\n-1 0\n0.5\n1 0.2\n0.2 1\n0.6 0.4\n");
+  EXPECT_FALSE(stops.runs);
+  EXPECT_EQ(stops.errors(), 2);
+  std::ostringstream out;
+  write_check(stops, "p.txt", out);
+  EXPECT_NE(out.str().find("p.txt:4:1: error: the correlation matrix is written as a lower"),
+            std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("error: the correlation matrix is not positive definite"),
+            std::string::npos);
+  EXPECT_TRUE(
+      out.str().ends_with("pelko stops on this problem without results (2 errors, 3 "
+                          "warnings)\n"))
+      << out.str();
+  // A triangle pelko runs through, on rows shifted across the lines: still an error.
+  const CheckResult runs = check_problem("20 10 5 1 2\n5\n-1 0\n1\n0 1\n0 1\n1 1\n");
+  EXPECT_TRUE(runs.runs);
+  EXPECT_EQ(runs.errors(), 1);
+  std::ostringstream verdict;
+  write_check(runs, "p.txt", verdict);
+  EXPECT_NE(verdict.str().find("pelko runs this problem to a report, but not as it was meant"),
+            std::string::npos)
+      << verdict.str();
+}
+
+TEST(CheckFindings, QuotedTextIsCappedAndEscaped) {
+  const std::string long_word(1 << 20, 'x');
+  for (const std::string& text : {long_word, std::string("ab\x01") + '\0' + "\x1b[2J\"\\cd"}) {
+    std::ostringstream out;
+    write_check(check_problem(replace_line(kProblem, 5, "0.3 " + text + " 0.4")), "p.txt", out);
+    const std::string written = out.str();
+    EXPECT_LT(written.size(), 4000u);
+    EXPECT_EQ(written.find_first_of(std::string("\x01\x1b\0", 3)), std::string::npos);
+    EXPECT_NE(written.find(text.size() > 100 ? "\"xxxxxxxx" : "\"ab\\x01\\x00\\x1B[2J\\\"\\\\cd\""),
+              std::string::npos)
+        << written;
+  }
+  // The rest of a line after its last number, quoted in "too many numbers", is capped too.
+  std::ostringstream out;
+  write_check(check_problem(replace_line(kProblem, 7, "1 1 0 " + std::string(100000, '7'))),
+              "p.txt", out);
+  EXPECT_LT(out.str().size(), 4000u);
 }
 
 // pelko's own verdict: a report with results, or one that ends after printing lines 1 and 2 of

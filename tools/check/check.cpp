@@ -13,10 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/problem.h"
-#include "driver/problem_input.h"
+#include "core/problem_reading.h"
 #include "random/multinormal.h"
-#include "recordio/console.h"
 #include "recordio/reader.h"
 #include "recordio/stop.h"
 
@@ -24,14 +22,28 @@ namespace pelko::check {
 
 namespace {
 
-using driver::Problem;
 using Kind = recordio::ReadListener::ItemKind;
+
+// The problem's values as far as they were read, in the file's own terms: a field keeps 0 until
+// a value reaches it, and a rejected line still holds what it read.
+struct Problem {
+  std::int32_t nrep = 0;
+  std::int32_t nsub = 0;
+  std::int32_t nsub1 = 0;
+  std::int32_t nf = 0;
+  std::int32_t npred = 0;
+  std::array<std::int32_t, kMaxStages> nma{};
+  std::array<float, kMaxPredictors> difp{};
+  std::array<std::array<float, kMaxPredictors>, kMaxPredictors> corr{};
+  std::array<std::array<float, kMaxPredictors>, kMaxStages> wgt{};
+};
 
 // Everything the reader reports of one read request.
 struct Entry {
   Kind kind;
   std::uint64_t first;
   std::uint64_t last;
+  double value = 0.0;
 };
 
 struct Request {
@@ -47,8 +59,8 @@ class Recorder : public recordio::ReadListener {
   std::vector<Request> requests;
 
   void request_started(std::uint64_t offset) override { requests.push_back({offset, {}}); }
-  void item_read(Kind kind, double, std::uint64_t first, std::uint64_t last) override {
-    requests.back().entries.push_back({kind, first, last});
+  void item_read(Kind kind, double value, std::uint64_t first, std::uint64_t last) override {
+    requests.back().entries.push_back({kind, first, last, value});
   }
   void request_ended(std::uint64_t first, std::uint64_t last) override {
     Request& request = requests.back();
@@ -95,6 +107,37 @@ class TextMap {
   std::string_view text_;
   std::vector<std::size_t> starts_;
 };
+
+// Text from the input as a finding shows it: control bytes escaped, at most kQuoteBytes bytes.
+constexpr std::size_t kQuoteBytes = 40;
+
+std::string escaped(std::string_view text, std::size_t limit) {
+  std::string out;
+  std::size_t end = std::min(text.size(), limit);
+  // Never cut a UTF-8 sequence in two.
+  while (end < text.size() && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  for (const char c : text.substr(0, end)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  if (end < text.size()) out += "...";
+  return out;
+}
+
+std::string quote(std::string_view text, std::size_t limit = kQuoteBytes) {
+  return '"' + escaped(text, limit) + '"';
+}
 
 std::string shortest(float value) {
   char text[32];
@@ -217,24 +260,20 @@ class Checker {
 
   CheckResult run() {
     std::istringstream in{std::string(input_)};
-    std::ostringstream diagnostics;
-    std::ostringstream out;
-    std::ostringstream err;
-    recordio::Console console(out, err);
-    recordio::FreeFormReader reader(in, diagnostics);
-    reader.set_listener(&recorder_);
-    bool accepted = false;
-    bool fatal = false;
-    try {
-      accepted = driver::read_problem(reader, console, problem_);
-    } catch (const recordio::RunStopped&) {
-      fatal = true;
+    const ParsedProblem parsed = core::read_problem(in, {}, &recorder_);
+    const bool accepted = parsed.ok();
+    const bool fatal = !accepted && parsed.diagnostics.back().kind == ErrorKind::unreadable_problem;
+    std::string out;
+    std::string diagnostics;
+    for (const Diagnostic& d : parsed.diagnostics) {
+      for (const std::string& line : d.lines) (d.on_report ? out : diagnostics) += line + "\n";
     }
-    result_.pelko_messages = out.str() + diagnostics.str();
+    result_.pelko_messages = out + diagnostics;
+    fill_values();
     fields_ = Fields(problem_.nf, problem_.npred);
     list_values();
     check_text();
-    const std::string diagnostic = diagnostics.str();
+    const std::string& diagnostic = diagnostics;
     if (input_.substr(0, 3) == "\xEF\xBB\xBF") {
       add(Severity::error, 0,
           "the file starts with a UTF-8 byte-order mark (the invisible bytes EF BB BF), which "
@@ -242,9 +281,10 @@ class Checker {
               diagnostic.substr(0, diagnostic.find('\n')) +
               "\"; save the file as plain text without a byte-order mark");
     } else if (fatal) {
-      explain_reader_failure(diagnostic, reader.last_offset());
+      const Diagnostic& failure = parsed.diagnostics.back();
+      explain_reader_failure(diagnostic, map_.line_start(failure.line) + failure.column - 1);
     }
-    if (!fatal && !accepted) explain_rejection(out.str());
+    if (!fatal && !accepted) explain_rejection(parsed.diagnostics.back());
     check_values(accepted);
     result_.runs = accepted && !fatal && factor_ok_ && !nobody_retained_;
     std::stable_sort(result_.findings.begin(), result_.findings.end(),
@@ -358,8 +398,8 @@ class Checker {
         if (extra > 0 && !decimal_comma_lines_.contains(map_.line(request.rest_first))) {
           add(Severity::warning, request.rest_first + rest.find_first_not_of(" \t,"),
               "too many numbers: " + std::to_string(extra) + " more after the last of " +
-                  fields_.describe(index) + " (\"" + trimmed(rest) +
-                  "\"); pelko ignores the rest of the line");
+                  fields_.describe(index) + " (" + quote(trimmed(rest)) +
+                  "); pelko ignores the rest of the line");
         }
       }
     }
@@ -394,7 +434,7 @@ class Checker {
     const auto comma = example.find(',');
     decimal_comma_lines_.insert(line);
     add(Severity::warning, map_.line_start(line) + text.find(example),
-        "a decimal comma: \"" + example + "\" reads as the two numbers " +
+        "a decimal comma: " + quote(example) + " reads as the two numbers " +
             example.substr(0, comma) + " and " + example.substr(comma + 1) +
             ", since pelko takes a comma as a separator; write " + example.substr(0, comma) + "." +
             example.substr(comma + 1));
@@ -417,11 +457,12 @@ class Checker {
     }
     if (!lower && !upper) return;
     triangular_ = true;
-    add(complete(fields_.weight_line(problem_.nf)) ? Severity::warning : Severity::error,
-        first->entries.front().first,
+    // Even when pelko runs, it runs on a matrix shifted across the lines, not the one meant.
+    add(Severity::error, first->entries.front().first,
         std::string("the correlation matrix is written as a ") + (lower ? "lower" : "upper") +
             " triangle; pelko needs every row in full (" + std::to_string(npred) +
-            " numbers, each row on a line of its own), so write the whole symmetric matrix");
+            " numbers, each row on a line of its own) and reads the numbers of later lines into "
+            "the rows instead, so write the whole symmetric matrix");
   }
 
   void explain_reader_failure(const std::string& diagnostics, std::uint64_t offset) {
@@ -443,43 +484,117 @@ class Checker {
       const std::string_view line = map_.line_text(map_.line(offset));
       const std::size_t at = static_cast<std::size_t>(map_.column(offset) - 1);
       const std::string_view from = at < line.size() ? line.substr(at) : std::string_view();
-      const std::string word(from.substr(0, from.find_first_of(" \t,")));
+      const std::string_view word = from.substr(0, from.find_first_of(" \t,"));
       if (message.rfind("invalid number", 0) == 0) {
-        text = "text where pelko needs the number " + wanted + ": \"" + word +
-               "\"; a comment may only follow the last number of a line";
+        text = unusual_character(word, wanted);
+        if (text.empty()) {
+          text = "text where pelko needs the number " + wanted + ": " + quote(word) +
+                 "; a comment may only follow the last number of a line";
+        }
       } else if (message.rfind("invalid integer", 0) == 0) {
         text = "a decimal point or exponent in " + wanted + ", which must be a whole number";
       } else {
-        text = "a malformed number in " + wanted + ": \"" + word + "\"";
+        text = "a malformed number in " + wanted + ": " + quote(word);
       }
     }
+    // A line with too few numbers: pelko went on to the next line for the rest, and what it
+    // met there stopped it. The short line is the mistake.
+    const Request* current = request(index);
+    if (current != nullptr && !current->entries.empty() &&
+        message.find("end of file") == std::string::npos &&
+        map_.line(offset) > map_.line(current->entries.front().first)) {
+      const int short_line = map_.line(current->entries.front().first);
+      int on_line = 0;
+      for (const Entry& entry : current->entries) on_line += map_.line(entry.first) == short_line;
+      const std::uint64_t short_at = current->entries.front().first;
+      add(Severity::error, short_at,
+          "too few numbers: line " + std::to_string(short_line) + " holds " +
+              std::to_string(on_line) + " of the " + std::to_string(expected_count(index)) +
+              " numbers of " + fields_.describe(index) + ", so pelko reads " +
+              fields_.name(index, item) + " from line " + std::to_string(map_.line(offset)) +
+              " and stops there with " + quote(message, 200) + " and no results");
+      return;
+    }
     add(Severity::error, offset,
-        text + "; pelko stops here with \"" + message + "\" and no results");
+        text + "; pelko stops here with " + quote(message, 200) + " and no results");
+  }
+
+  // How many numbers a logical line holds, once the sizes are known.
+  int expected_count(int index) const {
+    if (index == Fields::sizes_line()) return 5;
+    if (index == Fields::retained_line()) return problem_.nf;
+    return problem_.npred;
+  }
+
+  // Characters a word processor or a spreadsheet puts where pelko needs ASCII; empty when the
+  // word holds none of them.
+  static std::string unusual_character(std::string_view word, const std::string& wanted) {
+    if (word.find("\xE2\x88\x92") != std::string_view::npos) {
+      return "a Unicode minus sign (U+2212, as word processors type it) in " + wanted + ": " +
+             quote(word) + "; pelko reads only the ASCII hyphen-minus -, so type the sign again";
+    }
+    if (word.find("\xE2\x80\x93") != std::string_view::npos) {
+      return "an en dash (U+2013) in " + wanted + ": " + quote(word) +
+             "; pelko reads only the ASCII hyphen-minus - as a sign";
+    }
+    if (word.find("\xC2\xA0") != std::string_view::npos) {
+      return "a non-breaking space (U+00A0) in " + wanted + ": " + quote(word) +
+             "; pelko separates numbers only by blanks, tabs, commas or line ends, so replace "
+             "it by a plain blank";
+    }
+    if (word.find(';') != std::string_view::npos) {
+      return "a semicolon in " + wanted + ": " + quote(word) +
+             "; pelko separates numbers by blanks, tabs or commas, never by semicolons (a "
+             "spreadsheet's export may use them), so replace each by a blank";
+    }
+    return {};
+  }
+
+  // The values the reader stored, request by request, as pelko's reading keeps them.
+  void fill_values() {
+    Problem& p = problem_;
+    auto take = [&](int index, auto* items, int count) {
+      const Request* r = request(index);
+      if (r == nullptr) return;
+      for (int i = 0; i < count && static_cast<std::size_t>(i) < r->entries.size(); ++i) {
+        const Entry& e = r->entries[static_cast<std::size_t>(i)];
+        if (e.kind != Kind::value) continue;
+        using Item = std::remove_pointer_t<decltype(items)>;
+        items[i] = std::is_same_v<Item, float> ? static_cast<Item>(static_cast<float>(e.value))
+                                               : static_cast<Item>(e.value);
+      }
+    };
+    std::int32_t sizes[5] = {0, 0, 0, 0, 0};
+    take(0, sizes, 5);
+    p.nrep = sizes[0];
+    p.nsub = sizes[1];
+    p.nsub1 = sizes[2];
+    p.nf = sizes[3];
+    p.npred = sizes[4];
+    if (p.nf < 1 || p.nf > kMaxStages || p.npred < 1 || p.npred > kMaxPredictors) return;
+    take(1, p.nma.data(), p.nf);
+    take(2, p.difp.data(), p.npred);
+    for (int i = 0; i < p.npred; ++i) take(3 + i, p.corr[i].data(), p.npred);
+    for (int k = 0; k < p.nf; ++k) take(3 + p.npred + k, p.wgt[k].data(), p.npred);
   }
 
   // pelko's own message for a value it rejects, placed on the value it names.
-  void explain_rejection(const std::string& messages) {
-    std::string text = messages;
-    const auto warning_end = text.rfind("??\n");
-    if (warning_end != std::string::npos) text = text.substr(warning_end + 3);
+  void explain_rejection(const Diagnostic& rejection) {
     int index = static_cast<int>(recorder_.requests.size()) - 1;
     int item = 0;
     static constexpr std::array<std::string_view, 5> kSizes = {
-        "value nrep ", "value nsub ", "value nsub1 ", "value nf ", "value npred "};
-    for (std::size_t i = 0; i < kSizes.size(); ++i) {
-      if (text.find(kSizes[i]) != std::string::npos) item = static_cast<int>(i);
-    }
-    int stage = 0;
-    int row = 0;
-    int column = 0;
-    if (std::sscanf(text.c_str(), "Input error: At stage%d", &stage) == 1) item = stage - 1;
-    if (std::sscanf(text.c_str(), "Input error: correlation predictors%d and%d", &row, &column) ==
-        2) {
-      item = column - 1;
+        "replications", "applicants", "majority_applicants", "retained", "effect_sizes"};
+    if (index == Fields::sizes_line()) {
+      for (std::size_t i = 0; i < kSizes.size(); ++i) {
+        if (rejection.field == kSizes[i]) item = static_cast<int>(i);
+      }
+    } else if (rejection.field == "retained") {
+      item = rejection.index - 1;
+    } else if (rejection.field == "correlations") {
+      item = rejection.second_index - 1;
     }
     std::string quoted;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : rejection.lines) {
       if (!line.empty()) quoted += (quoted.empty() ? "" : " ") + trimmed(line);
     }
     add(Severity::error, entry_offset(index, item),
@@ -525,7 +640,7 @@ class Checker {
             "lower has negative effect sizes");
       }
     }
-    if (complete(fields_.correlation_line(p.npred)) && !triangular_) check_matrix(accepted);
+    if (complete(fields_.correlation_line(p.npred))) check_matrix(accepted);
     for (int k = 1; k <= p.nf; ++k) {
       if (!complete(fields_.weight_line(k))) break;
       const auto& w = p.wgt[static_cast<std::size_t>(k - 1)];
@@ -627,8 +742,8 @@ void write_check(const CheckResult& result, std::string_view input_name, std::os
     const auto pad = [](const std::string& text, std::size_t width) {
       return text + std::string(text.size() < width ? width - text.size() : 1, ' ');
     };
-    out << "  " << pad(value.field, 11) << pad(value.taken_as, 14) << "from \"" << value.entry
-        << "\" at " << value.line << ':' << value.column << '\n';
+    out << "  " << pad(value.field, 11) << pad(value.taken_as, 14) << "from " << quote(value.entry)
+        << " at " << value.line << ':' << value.column << '\n';
   }
   if (!result.values.empty()) out << '\n';
   for (const Finding& finding : result.findings) {
@@ -639,8 +754,11 @@ void write_check(const CheckResult& result, std::string_view input_name, std::os
   if (!result.findings.empty()) out << '\n';
   const int errors = result.errors();
   const int warnings = result.warnings();
-  out << (result.runs ? "pelko runs this problem to a report"
-                      : "pelko stops on this problem without results")
+  // An error pelko runs through (a triangular matrix read as shifted rows) still gives a
+  // report, but of another problem than the one written.
+  out << (!result.runs ? "pelko stops on this problem without results"
+          : errors > 0 ? "pelko runs this problem to a report, but not as it was meant"
+                       : "pelko runs this problem to a report")
       << " (" << errors << (errors == 1 ? " error, " : " errors, ") << warnings
       << (warnings == 1 ? " warning)" : " warnings)") << '\n';
 }

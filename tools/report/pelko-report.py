@@ -3,6 +3,7 @@
 
 import argparse
 import csv
+import io
 import json
 import math
 import os
@@ -18,104 +19,249 @@ defined AI and among all replications (an undefined AI counts as a failure there
 its 95 % Wilson interval, and the Monte-Carlo standard error of the mean AI.
 
 The report prints AI values to three decimals: a row printed as 0.800 counts as not below 0.8.
+The picture needs matplotlib (Debian: apt-get install python3-matplotlib); without it the
+CSV, the JSON and the summary are still written.
 
-Exit status: 0 when everything was written, 1 when the input is not a complete pelko report
-or a file cannot be written, 2 on a command-line error.
+Exit status:
+  0  everything was written
+  1  the input is not a complete, consistent pelko report, or it cannot be read
+  2  a command-line error
+  3  a file or standard output cannot be written
+  4  the CSV, JSON and summary were written, but no picture: matplotlib is missing
+
+See also: pelko(1), pelko-check(1).
 """
 
 FOUR_FIFTHS = 0.8
 Z95 = 1.959963984540054
+# Beyond this many distinct values the picture draws lines, not one bar each.
+MOST_BARS = 200
+NO_MATPLOTLIB = ("no picture: drawing it needs matplotlib, which this Python ({}) lacks "
+                 "(Debian: apt-get install python3-matplotlib); the CSV, JSON and summary "
+                 "are written")
+
+STATUS_DONE, STATUS_INPUT, STATUS_USAGE, STATUS_OUTPUT, STATUS_NO_PICTURE = 0, 1, 2, 3, 4
 
 
 class ReportError(Exception):
-    """The input is not a complete pelko report."""
+    """The input is not a complete, consistent pelko report."""
 
 
-def number(text):
+class OutputError(Exception):
+    """A file or standard output could not be written."""
+
+
+# A number as pelko's report writer prints it: no exponent, no inf, no nan.
+NUMBER = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)")
+
+
+def number(text, where):
     """A report field; a field of asterisks (a value too wide for it) reads as None."""
     text = text.strip()
-    if not text or set(text) == {"*"}:
+    if text and set(text) == {"*"}:
         return None
+    if not NUMBER.fullmatch(text):
+        raise ReportError(f"{where}: {shown(text)} is not a finite number as pelko prints it")
     return float(text)
 
 
-def fields(text, width):
-    """Splits fixed-width fields of the given width."""
-    return [text[i:i + width] for i in range(0, len(text) - width + 1, width)]
+def whole(text, where):
+    text = text.strip()
+    if not re.fullmatch(r"\d+", text):
+        raise ReportError(f"{where}: {shown(text)} is not a count")
+    return int(text)
 
 
-def after(line, label):
-    return line[line.index(label) + len(label):]
+def shown(text, limit=40):
+    """Text from the input, quoted, escaped and cut short."""
+    text = text if len(text) <= limit else text[:limit] + "..."
+    return ascii(text) if not text.isprintable() else '"' + text + '"'
+
+
+def fields(text, width, count, where):
+    """Exactly `count` fixed-width fields of a report line."""
+    if len(text) != width * count:
+        raise ReportError(f"{where}: expected {count} fields of {width} characters, "
+                          f"found {shown(text.strip())}")
+    return [number(text[i:i + width], where) for i in range(0, width * count, width)]
+
+
+def parse_design(lines, report):
+    """The problem as pelko echoed it: sizes, retained numbers, weights, effect sizes and the
+    correlation matrix."""
+    problem = report["problem"]
+    patterns = {
+        "nf": r"Number of selection stages:\s*(\d+)",
+        "nrep": r"Number of replications for the simulation:\s*(\d+)",
+        "nsub": r"Total number of applicants:\s*(\d+)",
+        "nsub1": r"Number of majority group applicants:\s*(\d+)",
+    }
+    found = {}
+    for i, line in enumerate(lines[:40]):
+        for key, pattern in patterns.items():
+            match = re.fullmatch(pattern, line)
+            if match and key not in found:
+                found[key] = i
+                problem[key] = int(match.group(1))
+        if line == "PROGRAM OUTPUT":
+            break
+    missing = [key for key in patterns if key not in problem]
+    if missing:
+        raise ReportError("the problem echo lacks " + ", ".join(missing))
+    nf = problem["nf"]
+    if not 1 <= nf <= 4 or not 0 < problem["nsub1"] < problem["nsub"] or problem["nrep"] < 1:
+        raise ReportError("the problem echo holds sizes pelko never accepts")
+    start = found["nsub1"] + 1
+    echo = lines[start:start + 8 + 2 * nf + 10]
+
+    def at(offset, what):
+        if offset >= len(echo):
+            raise ReportError(f"the problem echo ends before {what}")
+        return echo[offset]
+
+    retained = at(1, "the retained numbers")
+    problem["nma"] = [int(v) for v in fields(retained[10:], 7, nf, "retained numbers")]
+    weights = [at(4 + k, "the weights") for k in range(nf)]
+    effect = at(6 + nf, "the effect sizes")
+    npred = (len(effect) - 5) // 7
+    if not 1 <= npred <= 10:
+        raise ReportError("the problem echo's effect sizes line is malformed")
+    problem["npred"] = npred
+    problem["effect_sizes"] = fields(effect[5:], 7, npred, "effect sizes")
+    problem["weights"] = [fields(w, 7, npred, f"weights of stage {k + 1}")
+                          for k, w in enumerate(weights)]
+    rows = []
+    for i in range(npred):
+        row = at(8 + nf + i, "the correlation matrix")
+        if not row.startswith(f"   Row {i + 1:2d}"):
+            raise ReportError(f"row {i + 1} of the correlation matrix is missing")
+        rows.append(fields(row[9:], 7, npred, f"correlation row {i + 1}"))
+    problem["correlations"] = rows
+
+
+STATISTIC = re.compile(r"  (AI|SRA|SRI): {1,2}Mean and 50--25--75th perc(.*)")
+CPU_LINE = re.compile(r"CPU TIME IN SECONDS( *)(\d+\.\d\d|\*+)")
 
 
 def parse_report(text):
-    """Reads every statistic and the frequency table of a pelko report."""
+    """Reads the design, every statistic and the frequency table of a pelko report."""
     lines = text.splitlines()
     if not any(line.startswith("Program execution starts on") for line in lines[:3]):
         raise ReportError("this is not a pelko report: it does not begin with the start line")
     report = {"problem": {}, "stages": []}
+    try:
+        output_at = lines.index("PROGRAM OUTPUT")
+    except ValueError:
+        if any(line.startswith("Input error") for line in lines):
+            raise ReportError("pelko rejected the problem: the report holds no results") from None
+        raise ReportError("the report is incomplete (truncated, or pelko stopped early): "
+                          "no PROGRAM OUTPUT") from None
+    parse_design(lines[:output_at], report)
     problem = report["problem"]
-    patterns = {
-        "nrep": r"Number of replications for the simulation:\s*(\d+)",
-        "nsub": r"Total number of applicants:\s*(\d+)",
-        "nsub1": r"Number of majority group applicants:\s*(\d+)",
-        "nf": r"Number of selection stages:\s*(\d+)",
-    }
-    for key, pattern in patterns.items():
-        match = re.search(pattern, text)
-        if match:
-            problem[key] = int(match.group(1))
     table_at = None
-    for i, line in enumerate(lines):
-        if "Expected Value" in line:
-            values = [number(v) for v in fields(after(line, "Expected Value   "), 7)]
+    for i in range(output_at + 1, len(lines)):
+        line = lines[i]
+        where = f"line {i + 1}"
+        match = re.fullmatch(r"Effect size predictor composite of stage ?(\d) is:(.{10})", line)
+        if match:
+            field = match.group(2).strip()
+            # An all-zero weight vector gives 0/0: pelko prints nan and runs on.
+            size = None if field in ("nan", "-nan") else number(field, where)
+            report.setdefault("composite_effect_sizes", []).append(size)
+        elif line.startswith("       Expected Value   "):
+            values = fields(line[len("       Expected Value   "):], 7, 4, where)
             report["expected"] = dict(zip(["sr", "ai", "sra", "sri"], values))
-        elif line.startswith("Detailed Results: Number selected at the stages"):
-            report["stages"] = [int(v) for v in after(line, "stages ").split()]
-        elif "Mean and 50--25--75th perc" in line:
-            name = line.split(":")[0].strip().lower()
-            values = [number(v) for v in fields(after(line, "perc"), 7)]
-            report[name] = dict(zip(["mean", "p50", "p25", "p75"], values))
+        elif line.startswith("Detailed Results: Number selected at the stages "):
+            rest = line[len("Detailed Results: Number selected at the stages "):]
+            report["stages"] = [int(v) for v in fields(rest, 6, problem["nf"], where)]
+        elif STATISTIC.fullmatch(line):
+            name, rest = STATISTIC.fullmatch(line).groups()
+            report[name.lower()] = dict(zip(["mean", "p50", "p25", "p75"],
+                                            fields(rest, 7, 4, where)))
         elif line.strip() == "Value    Freq   Cfreq   Number":
             table_at = i + 1
         elif line.startswith("CPU TIME IN SECONDS"):
-            report["cpu_seconds"] = number(after(line, "SECONDS"))
-        match = re.match(r"Effect size predictor composite of stage (\d) is:\s*(\S+)", line)
-        if match:
-            report.setdefault("composite_effect_sizes", []).append(float(match.group(2)))
+            match = CPU_LINE.fullmatch(line)
+            if not match or len(line) != 32:
+                raise ReportError(f"{where}: the last line is cut short: {shown(line)}")
+            report["cpu_seconds"] = number(match.group(2), where)
     missing = [key for key in ("expected", "ai", "sra", "sri", "cpu_seconds") if key not in report]
     if table_at is None or missing:
-        if "Input error" in text:
-            raise ReportError("pelko rejected the problem: the report holds no results")
         raise ReportError("the report is incomplete (truncated, or pelko stopped early): "
                           "no " + (", ".join(missing) if missing else "frequency table"))
-    undef = lines[table_at]
-    if "Undef" not in undef:
-        raise ReportError("the frequency table has no Undef row")
-    report["undef"] = {"freq": number(undef[23:31]), "number": int(undef[39:48])}
+    parse_table(lines, table_at, report)
+    check_consistency(report)
+    return report
+
+
+def parse_table(lines, table_at, report):
+    nrep = report["problem"]["nrep"]
+    undef = lines[table_at] if table_at < len(lines) else ""
+    match = re.fullmatch(r" {18}Undef(.{8}) {8}(.{9})", undef)
+    if not match:
+        raise ReportError(f"line {table_at + 1}: the frequency table has no Undef row")
+    where = f"line {table_at + 1}"
+    report["undef"] = {"freq": number(match.group(1), where),
+                       "number": whole(match.group(2), where)}
     rows = []
-    for line in lines[table_at + 1:]:
+    for i in range(table_at + 1, len(lines)):
+        line = lines[i]
         if not line.strip():
             break
-        rows.append({"row": int(line[10:15]), "value": number(line[15:23]),
-                     "freq": number(line[23:31]), "cfreq": number(line[31:39]),
-                     "number": int(line[39:48])})
+        where = f"line {i + 1}"
+        if len(line) != 48:
+            raise ReportError(f"{where}: a frequency table row of {len(line)} characters, "
+                              "not 48 (cut short?)")
+        rows.append({"row": whole(line[:15], where), "value": number(line[15:23], where),
+                     "freq": number(line[23:31], where), "cfreq": number(line[31:39], where),
+                     "number": whole(line[39:48], where)})
+    else:
+        raise ReportError("the report is incomplete (truncated): it ends in the frequency table")
+    report["rows"] = rows
     if not rows:
         raise ReportError("the frequency table has no rows")
-    report["rows"] = rows
     defined = sum(row["number"] for row in rows)
-    nrep = defined + report["undef"]["number"]
-    if "nrep" in problem and problem["nrep"] != nrep:
-        raise ReportError(f"the frequency table counts {nrep} replications, "
-                          f"the problem {problem['nrep']}")
-    problem["nrep"] = nrep
-    return report
+    if defined + report["undef"]["number"] != nrep:
+        raise ReportError(f"the frequency table counts {defined + report['undef']['number']} "
+                          f"replications, the problem {nrep}")
+
+
+def check_consistency(report):
+    """Refuses a report whose numbers cannot come from one pelko run."""
+    rows = report["rows"]
+    nrep = report["problem"]["nrep"]
+    defined = sum(row["number"] for row in rows)
+    # Freq is a single-precision share printed to three decimals.
+    tolerance = 0.0005 + 1e-6
+    previous = None
+    for k, row in enumerate(rows, 1):
+        if row["row"] != k:
+            raise ReportError(f"the frequency table's row {k} is numbered {row['row']}")
+        if row["number"] < 1:
+            raise ReportError(f"the frequency table's row {k} counts no replication")
+        value = row["value"]
+        if value is not None and previous is not None and value <= previous:
+            raise ReportError(f"the frequency table's values do not increase at row {k}")
+        previous = value if value is not None else previous
+        if row["freq"] is None or abs(row["freq"] - row["number"] / defined) > tolerance:
+            raise ReportError(f"the frequency table's row {k}: Freq {row['freq']} is not "
+                              f"{row['number']} of {defined}")
+    undef = report["undef"]
+    if undef["freq"] is None or abs(undef["freq"] - undef["number"] / nrep) > tolerance:
+        raise ReportError(f"the Undef row: Freq {undef['freq']} is not "
+                          f"{undef['number']} of {nrep}")
+    for key in ("sr", "sra", "sri"):
+        value = report["expected"][key]
+        if value is None or not 0 <= value <= 1:
+            raise ReportError(f"the expected {key.upper()} is not a rate between 0 and 1")
+    if len(report["stages"]) != report["problem"]["nf"]:
+        raise ReportError("the numbers selected at the stages do not match the problem")
 
 
 def wilson(successes, n):
     """The 95 % Wilson score interval of a proportion."""
     if n == 0:
-        return (math.nan, math.nan)
+        return (None, None)
     p = successes / n
     denominator = 1 + Z95 ** 2 / n
     centre = (p + Z95 ** 2 / (2 * n)) / denominator
@@ -131,59 +277,75 @@ def four_fifths(report):
     rows = report["rows"]
     nai = sum(row["number"] for row in rows)
     nrep = report["problem"]["nrep"]
+    # A value too wide for its field (asterisks) is far above 0.8.
     below = sum(row["number"] for row in rows
                 if row["value"] is not None and row["value"] < FOUR_FIFTHS - 0.0005)
     undefined = report["undef"]["number"]
-    mean = sum(row["number"] * row["value"] for row in rows) / nai
-    variance = (sum(row["number"] * (row["value"] - mean) ** 2 for row in rows) / (nai - 1)
-                if nai > 1 else math.nan)
+    mean = variance = None
+    if nai > 0 and all(row["value"] is not None for row in rows):
+        mean = sum(row["number"] * row["value"] for row in rows) / nai
+        if nai > 1:
+            variance = sum(row["number"] * (row["value"] - mean) ** 2 for row in rows) / (nai - 1)
     return {
         "replications": nrep,
         "defined": nai,
         "below_defined": below,
-        "p_below_defined": below / nai,
+        "p_below_defined": below / nai if nai else None,
         "wilson95_defined": wilson(below, nai),
         "below_or_undefined": below + undefined,
         "p_below_all": (below + undefined) / nrep,
         "wilson95_all": wilson(below + undefined, nrep),
         "mean_ai": mean,
-        "sd_ai": math.sqrt(variance),
-        "mc_se_mean_ai": math.sqrt(variance / nai),
+        "sd_ai": math.sqrt(variance) if variance is not None else None,
+        "mc_se_mean_ai": math.sqrt(variance / nai) if variance is not None else None,
     }
 
 
-def write_csv(report, risk, path):
-    with open(path, "w", newline="") as file:
-        out = csv.writer(file)
-        out.writerow(["kind", "name", "value", "freq", "cfreq", "number"])
-        for key in ("sr", "ai", "sra", "sri"):
-            out.writerow(["statistic", "expected_" + key, report["expected"][key], "", "", ""])
-        for name in ("ai", "sra", "sri"):
-            for key in ("mean", "p50", "p25", "p75"):
-                out.writerow(["statistic", f"{name}_{key}", report[name][key], "", "", ""])
-        for k, kept in enumerate(report["stages"], 1):
-            out.writerow(["statistic", f"nma_{k}", kept, "", "", ""])
-        for k, size in enumerate(report.get("composite_effect_sizes", []), 1):
-            out.writerow(["statistic", f"composite_effect_size_{k}", size, "", "", ""])
-        out.writerow(["statistic", "cpu_seconds", report["cpu_seconds"], "", "", ""])
-        for key in ("p_below_defined", "p_below_all", "mc_se_mean_ai"):
-            out.writerow(["four_fifths", key, risk[key], "", "", ""])
-        out.writerow(["undef", "Undef", "", report["undef"]["freq"], "",
-                      report["undef"]["number"]])
-        for row in report["rows"]:
-            out.writerow(["row", row["row"], row["value"], row["freq"], row["cfreq"],
-                          row["number"]])
+def csv_text(report, risk):
+    text = io.StringIO()
+    out = csv.writer(text, lineterminator="\n")
+    out.writerow(["kind", "name", "value", "freq", "cfreq", "number"])
+    for key in ("sr", "ai", "sra", "sri"):
+        out.writerow(["statistic", "expected_" + key, report["expected"][key], "", "", ""])
+    for name in ("ai", "sra", "sri"):
+        for key in ("mean", "p50", "p25", "p75"):
+            out.writerow(["statistic", f"{name}_{key}", report[name][key], "", "", ""])
+    for k, kept in enumerate(report["stages"], 1):
+        out.writerow(["statistic", f"nma_{k}", kept, "", "", ""])
+    for k, size in enumerate(report.get("composite_effect_sizes", []), 1):
+        out.writerow(["statistic", f"composite_effect_size_{k}", size, "", "", ""])
+    out.writerow(["statistic", "cpu_seconds", report["cpu_seconds"], "", "", ""])
+    risk_rows = [("p_below_defined", risk["p_below_defined"]),
+                 ("wilson95_defined_low", risk["wilson95_defined"][0]),
+                 ("wilson95_defined_high", risk["wilson95_defined"][1]),
+                 ("p_below_all", risk["p_below_all"]),
+                 ("wilson95_all_low", risk["wilson95_all"][0]),
+                 ("wilson95_all_high", risk["wilson95_all"][1]),
+                 ("mc_se_mean_ai", risk["mc_se_mean_ai"])]
+    for key, value in risk_rows:
+        out.writerow(["four_fifths", key, "" if value is None else value, "", "", ""])
+    out.writerow(["undef", "Undef", "", report["undef"]["freq"], "", report["undef"]["number"]])
+    for row in report["rows"]:
+        out.writerow(["row", row["row"], row["value"], row["freq"], row["cfreq"], row["number"]])
+    return text.getvalue()
 
 
-def write_json(report, risk, path):
+def json_text(report, risk):
     document = dict(report)
     document["four_fifths"] = risk
-    with open(path, "w") as file:
-        json.dump(document, file, indent=2)
-        file.write("\n")
+    return json.dumps(document, indent=2, allow_nan=False) + "\n"
 
 
-def write_picture(report, risk, path, title):
+def write_file(path, text):
+    try:
+        with open(path, "w", encoding="utf-8", newline="") as file:
+            file.write(text)
+    except OSError as error:
+        raise OutputError(f"cannot write {path}: {error.strerror or error}") from None
+
+
+def draw_picture(report, risk, title):
+    """The figure of the AI distribution; matplotlib must be importable."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -196,61 +358,143 @@ def write_picture(report, risk, path, title):
     figure, (undef_axes, axes) = plt.subplots(
         1, 2, figsize=(8, 4.5), dpi=100, sharey=True,
         gridspec_kw={"width_ratios": [1, 9], "wspace": 0.04})
+    # The legend goes below the axes, where nothing else is drawn.
+    figure.subplots_adjust(top=0.9, bottom=0.24, left=0.09, right=0.97)
     undef_axes.bar([0], [undef_share], width=0.6, color="0.6")
-    undef_axes.set_xticks([0], ["Undef"])
+    undef_axes.set_xticks([0])
+    undef_axes.set_xticklabels(["Undef"])
     undef_axes.set_xlim(-0.6, 0.6)
     undef_axes.set_ylabel("share of all replications")
     undef_axes.text(0, undef_share, f"{undef_share:.3f}", ha="center", va="bottom", fontsize=8)
-    span = max(max(values + [1.0]) - min(values + [0.0]), 0.1)
-    width = max(min(span / 60, min((b - a for a, b in zip(values, values[1:])), default=span)),
-                span / 400)
-    axes.bar(values, shares, width=width, color="tab:blue", label="share of each AI value")
+    low_value = min(values + [0.0])
+    high_value = max(values + [1.0])
+    span = max(high_value - low_value, 0.1)
+    if len(values) <= MOST_BARS:
+        gaps = (b - a for a, b in zip(values, values[1:]))
+        width = max(min(span / 60, min(gaps, default=span)), span / 400)
+        axes.bar(values, shares, width=width, color="tab:blue", label="share of each AI value")
+    else:
+        # One collection of lines however many values: drawing stays linear and fast.
+        axes.vlines(values, 0, shares, color="tab:blue", linewidth=1,
+                    label="share of each AI value")
     ai = report["ai"]
     if ai["p25"] is not None and ai["p75"] is not None:
         axes.axvspan(ai["p25"], ai["p75"], color="tab:blue", alpha=0.12,
                      label=f"quartiles {ai['p25']:.3f} to {ai['p75']:.3f}")
     expected = report["expected"]["ai"]
-    axes.axvline(expected, color="tab:green", linestyle="--",
-                 label=f"expected AI {expected:.3f}")
-    axes.axvline(FOUR_FIFTHS, color="tab:red")
-    top = max(shares + [undef_share]) * 1.15 or 1.0
+    if expected is not None:
+        axes.axvline(expected, color="tab:green", linestyle="--",
+                     label=f"expected AI {expected:.3f}")
+    axes.axvline(FOUR_FIFTHS, color="tab:red", label="four-fifths line 0.8")
+    top = max(shares + [undef_share]) * 1.3 or 1.0
     axes.set_ylim(0, top)
-    low = min(values + [0.0]) - span * 0.05
-    high = max(values + [1.0]) + span * 0.05
+    low = low_value - span * 0.05
+    high = high_value + span * 0.05
     axes.set_xlim(low, high)
     right = FOUR_FIFTHS < (low + high) / 2  # the label on the side with more room
+    p_defined = risk["p_below_defined"]
     axes.text(FOUR_FIFTHS + (0.01 if right else -0.01) * (high - low), top * 0.97,
-              f"P(AI < 0.8) = {risk['p_below_defined']:.3f}\n"
-              f"(all replications: {risk['p_below_all']:.3f})",
-              color="tab:red", va="top", ha="left" if right else "right", fontsize=9)
+              ("P(AI < 0.8) = " + ("undefined" if p_defined is None else f"{p_defined:.3f}") +
+               f"\n(all replications: {risk['p_below_all']:.3f})"),
+              color="tab:red", va="top", ha="left" if right else "right", fontsize=9,
+              gid="four-fifths-label")
     axes.set_xlabel("AI = SRI / SRA")
-    axes.legend(loc="best", fontsize=8, frameon=False)
+    axes.legend(loc="upper center", bbox_to_anchor=(0.45, -0.14), ncol=2, fontsize=8,
+                frameon=False)
     axes.tick_params(left=False)
     figure.suptitle(title, fontsize=10)
-    figure.savefig(path, format=os.path.splitext(path)[1][1:].lower())
-    plt.close(figure)
+    return figure
 
 
-def summary(report, risk, out):
+def write_picture(report, risk, path, title):
+    figure = draw_picture(report, risk, title)
+    import matplotlib.pyplot as plt
+    try:
+        figure.savefig(path, format=os.path.splitext(path)[1][1:].lower())
+    except OSError as error:
+        raise OutputError(f"cannot write {path}: {error.strerror or error}") from None
+    finally:
+        plt.close(figure)
+
+
+def have_matplotlib():
+    try:
+        import matplotlib  # noqa: F401
+        import matplotlib.pyplot  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+def ratio(value):
+    return "undefined" if value is None else f"{value:.4f}"
+
+
+def summary(risk):
     low, high = risk["wilson95_defined"]
     low_all, high_all = risk["wilson95_all"]
-    out.write(
-        f"Replications: {risk['replications']}, AI defined in {risk['defined']}\n"
-        f"P(AI < 0.8) among defined AIs:   {risk['p_below_defined']:.4f}"
-        f"  (95 % Wilson interval {low:.4f} to {high:.4f})\n"
-        f"P(AI < 0.8 or undefined) of all: {risk['p_below_all']:.4f}"
-        f"  (95 % Wilson interval {low_all:.4f} to {high_all:.4f})\n"
-        f"Mean AI: {risk['mean_ai']:.4f}, Monte-Carlo standard error {risk['mc_se_mean_ai']:.4f}"
-        f" (SD of AI {risk['sd_ai']:.4f})\n")
+    mean = ("Mean AI: not computable (a table value is too wide for its field)"
+            if risk["mean_ai"] is None else
+            f"Mean AI: {risk['mean_ai']:.4f}, Monte-Carlo standard error "
+            f"{ratio(risk['mc_se_mean_ai'])} (SD of AI {ratio(risk['sd_ai'])})")
+    return (f"Replications: {risk['replications']}, AI defined in {risk['defined']}\n"
+            f"P(AI < 0.8) among defined AIs:   {ratio(risk['p_below_defined'])}"
+            f"  (95 % Wilson interval {ratio(low)} to {ratio(high)})\n"
+            f"P(AI < 0.8 or undefined) of all: {ratio(risk['p_below_all'])}"
+            f"  (95 % Wilson interval {ratio(low_all)} to {ratio(high_all)})\n"
+            f"{mean}\n")
+
+
+def complain(text):
+    """One line on standard error, if there is one to write to."""
+    try:
+        if sys.stderr is not None:
+            sys.stderr.write("pelko-report: " + text + "\n")
+            sys.stderr.flush()
+    except (OSError, ValueError):
+        pass
+
+
+def read_input(path):
+    if path == "-":
+        if sys.stdin is None:
+            raise OSError(0, "standard input is closed")
+        data = sys.stdin.buffer.read()
+    else:
+        with open(path, "rb") as file:
+            data = file.read()
+    return data.decode("utf-8", errors="replace")
+
+
+def write_stdout(text):
+    try:
+        if sys.stdout is None:
+            raise OSError(0, "it is closed")
+        sys.stdout.write(text)
+        sys.stdout.flush()
+    except (OSError, ValueError) as error:
+        # Nothing more goes there, not even at exit.
+        try:
+            sys.stdout = open(os.devnull, "w")
+        except OSError:
+            sys.stdout = None
+        reason = getattr(error, "strerror", None) or str(error)
+        raise OutputError(f"cannot write the summary to standard output: {reason}") from None
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message):
+        complain(f"{message} (pelko-report --help tells more)")
+        raise SystemExit(STATUS_USAGE)
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(
+    parser = Parser(
         prog="pelko-report", formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Turns a pelko report into a picture of the AI distribution, the "
                     "frequency table and statistics as CSV and JSON, and a four-fifths "
                     "summary.",
-        epilog=HELP_EPILOG)
+        epilog=HELP_EPILOG, add_help=False)
     parser.add_argument("report", nargs="?", default="-",
                         help="the report pelko wrote (default: standard input)")
     parser.add_argument("--prefix", help="stem of the files written")
@@ -258,41 +502,53 @@ def main(argv=None):
     parser.add_argument("--csv", help="the frequency table and statistics as CSV")
     parser.add_argument("--json", help="the same as JSON")
     parser.add_argument("--title", help="the picture's title")
+    parser.add_argument("--help", "-h", action="store_true", help="print this help and exit")
     args = parser.parse_args(argv)
+    if args.help:
+        write_stdout(parser.format_help())
+        return STATUS_DONE
 
     name = "standard input" if args.report == "-" else args.report
     try:
-        if args.report == "-":
-            text = sys.stdin.read()
-        else:
-            with open(args.report, encoding="utf-8", errors="replace") as file:
-                text = file.read()
+        text = read_input(args.report)
+    except OSError as error:
+        complain(f"cannot read {name}: {error.strerror or error}")
+        return STATUS_INPUT
+    try:
         report = parse_report(text)
         risk = four_fifths(report)
-    except OSError as error:
-        sys.stderr.write(f"pelko-report: cannot read {name}: {error.strerror}\n")
-        return 1
-    except (ReportError, ValueError, IndexError) as error:
-        sys.stderr.write(f"pelko-report: {name}: {error}\n")
-        return 1
+    except ReportError as error:
+        complain(f"{name}: {error}")
+        return STATUS_INPUT
     prefix = args.prefix or ("pelko-report" if args.report == "-"
                              else os.path.splitext(args.report)[0])
     picture = args.picture or prefix + ".png"
     if os.path.splitext(picture)[1].lower() not in (".png", ".svg"):
-        sys.stderr.write("pelko-report: the picture must be a .png or .svg file\n")
-        return 2
+        complain("the picture must be a .png or .svg file")
+        return STATUS_USAGE
     title = args.title or ("pelko: AI distribution" +
                            ("" if args.report == "-" else " of " + os.path.basename(args.report)))
-    try:
+    drawn = have_matplotlib()
+    if drawn:
         write_picture(report, risk, picture, title)
-        write_csv(report, risk, args.csv or prefix + ".csv")
-        write_json(report, risk, args.json or prefix + ".json")
-    except OSError as error:
-        sys.stderr.write(f"pelko-report: cannot write {error.filename}: {error.strerror}\n")
-        return 1
-    summary(report, risk, sys.stdout)
-    return 0
+    write_file(args.csv or prefix + ".csv", csv_text(report, risk))
+    write_file(args.json or prefix + ".json", json_text(report, risk))
+    write_stdout(summary(risk))
+    if not drawn:
+        complain(NO_MATPLOTLIB.format(sys.executable or "python3"))
+        return STATUS_NO_PICTURE
+    return STATUS_DONE
+
+
+def run():
+    try:
+        return main()
+    except OutputError as error:
+        complain(str(error))
+        return STATUS_OUTPUT
+    except KeyboardInterrupt:
+        return 130
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run())

@@ -1,5 +1,5 @@
-#include "driver/problem_input.h"
-
+// Reading the problem file: each rule at its boundaries and in its order, the lines every
+// diagnostic prints, where it points in the text, and how much of the input is read.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/run.h"
-#include "recordio/clock.h"
-#include "recordio/stop.h"
+#include "pelko/problem.h"
 
-namespace pelko::driver {
+namespace pelko {
 namespace {
 
 const std::string kHint =
@@ -33,30 +31,45 @@ std::string stage_error(int k) {
          kHint;
 }
 
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
 struct Outcome {
   bool accepted = false;
-  int status = -1;  // set when the reader stopped the run
-  std::string out;
-  std::string err;
-  std::string unread;  // what the input still holds afterwards
+  bool unreadable = false;  // the reader could not take the text
+  std::string out;          // lines of the diagnostics that go into the report
+  std::string err;          // lines of those for standard error
+  std::string unread;       // what the input still holds afterwards
   Problem problem;
+  std::vector<Diagnostic> diagnostics;
 };
 
 Outcome read(const std::string& text) {
   std::istringstream in(text);
-  std::ostringstream out;
-  std::ostringstream err;
-  recordio::Console console(out, err);
-  recordio::FreeFormReader reader(in, err);
+  std::vector<Diagnostic> heard;
+  ParsedProblem parsed = parse_problem(in, [&](const Diagnostic& d) { heard.push_back(d); });
   Outcome outcome;
-  try {
-    outcome.accepted = read_problem(reader, console, outcome.problem);
-  } catch (const recordio::RunStopped& stopped) {
-    outcome.status = stopped.status;
-  }
-  outcome.out = out.str();
-  outcome.err = err.str();
   outcome.unread.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  outcome.accepted = parsed.ok();
+  if (parsed.problem) outcome.problem = *parsed.problem;
+  // Every diagnostic is told as it is found, in order; an error is the last one.
+  EXPECT_EQ(heard.size(), parsed.diagnostics.size());
+  for (std::size_t i = 0; i < parsed.diagnostics.size(); ++i) {
+    const Diagnostic& d = parsed.diagnostics[i];
+    if (i < heard.size()) {
+      EXPECT_EQ(heard[i].lines, d.lines) << i;
+      EXPECT_EQ(heard[i].line, d.line) << i;
+      EXPECT_EQ(heard[i].column, d.column) << i;
+    }
+    const bool error = d.severity == Severity::error;
+    EXPECT_EQ(error, i + 1 == parsed.diagnostics.size() && !parsed.ok()) << i;
+    outcome.unreadable |= d.kind == ErrorKind::unreadable_problem;
+    (d.on_report ? outcome.out : outcome.err) += joined(d.lines);
+  }
+  outcome.diagnostics = std::move(parsed.diagnostics);
   return outcome;
 }
 
@@ -121,7 +134,7 @@ TEST(ProblemInput, ChecksLineOneInOrderAndAtItsBoundaries) {
     const std::string rest = body(nf, npred);
     const Outcome o = read(line1 + rest + "trailer\n");
     SCOPED_TRACE(line1);
-    EXPECT_EQ(o.status, -1);
+    EXPECT_FALSE(o.unreadable);
     EXPECT_EQ(o.accepted, c.message.empty());
     EXPECT_EQ(o.out, c.message);
     // nothing after line 1 is read after an error; nothing after the weights ever
@@ -160,7 +173,7 @@ TEST(ProblemInput, ChecksRetainedNumbers) {
     for (int k = 0; k < c.nf; ++k) rest += "1 1\n";
     const Outcome o = read(line1 + c.line + "\n" + rest);
     SCOPED_TRACE(c.line);
-    EXPECT_EQ(o.status, -1);
+    EXPECT_FALSE(o.unreadable);
     EXPECT_EQ(o.accepted, c.message.empty());
     EXPECT_EQ(o.out, c.message);
     EXPECT_EQ(o.unread, c.message.empty() ? "" : rest);
@@ -175,24 +188,21 @@ TEST(ProblemInput, ReadsTheExampleProblem) {
   EXPECT_EQ(o.out, "");
   EXPECT_EQ(o.unread, "never read\n");
   const Problem& p = o.problem;
-  EXPECT_EQ(p.nrep, 1000);
-  EXPECT_EQ(p.nsub, 200);
-  EXPECT_EQ(p.nsub1, 150);
-  EXPECT_EQ(p.nf, 2);
-  EXPECT_EQ(p.npred, 3);
-  EXPECT_EQ(p.nma[0], 50);
-  EXPECT_EQ(p.nma[1], 20);
-  EXPECT_EQ(p.difp[0], -1.0f);
-  EXPECT_EQ(p.difp[1], -0.5f);
-  EXPECT_EQ(p.difp[2], 0.0f);
-  EXPECT_EQ(p.corr[0][1], 0.3f);
-  EXPECT_EQ(p.corr[1][2], 0.4f);
-  EXPECT_EQ(p.corr[2][0], 0.2f);
-  EXPECT_EQ(p.corr[2][2], 1.0f);
-  EXPECT_EQ(p.wgt[0][1], 1.0f);
-  EXPECT_EQ(p.wgt[0][2], 0.0f);
-  EXPECT_EQ(p.wgt[1][0], 0.5f);
-  EXPECT_EQ(p.wgt[1][2], 0.2f);
+  EXPECT_EQ(p.replications, 1000);
+  EXPECT_EQ(p.applicants, 200);
+  EXPECT_EQ(p.majority_applicants, 150);
+  EXPECT_EQ(p.stages(), 2);
+  EXPECT_EQ(p.predictors(), 3);
+  EXPECT_EQ(p.retained, (std::vector<std::int32_t>{50, 20}));
+  EXPECT_EQ(p.effect_sizes, (std::vector<float>{-1.0f, -0.5f, 0.0f}));
+  ASSERT_EQ(p.correlations.size(), 3u);
+  EXPECT_EQ(p.correlations[0], (std::vector<float>{1.0f, 0.3f, 0.2f}));
+  EXPECT_EQ(p.correlations[1], (std::vector<float>{0.3f, 1.0f, 0.4f}));
+  EXPECT_EQ(p.correlations[2], (std::vector<float>{0.2f, 0.4f, 1.0f}));
+  ASSERT_EQ(p.weights.size(), 2u);
+  EXPECT_EQ(p.weights[0], (std::vector<float>{1.0f, 1.0f, 0.0f}));
+  EXPECT_EQ(p.weights[1], (std::vector<float>{0.5f, 0.3f, 0.2f}));
+  EXPECT_TRUE(o.diagnostics.empty());
 }
 
 TEST(ProblemInput, WarnsForEachImplausibleEffectSizeInPredictorOrder) {
@@ -246,14 +256,16 @@ TEST(ProblemInput, RowsFollowLogicalLines) {
   // a row split over two physical lines is read correctly
   Outcome o = read("100 200 150 1 2\n10\n0 0\n1.0\n0.3\n0.3 1.0\n2 3\n");
   ASSERT_TRUE(o.accepted);
-  EXPECT_EQ(o.problem.corr[0][1], 0.3f);
-  EXPECT_EQ(o.problem.corr[1][0], 0.3f);
-  EXPECT_EQ(o.problem.wgt[0][1], 3.0f);
+  EXPECT_EQ(o.problem.correlations[0][1], 0.3f);
+  EXPECT_EQ(o.problem.correlations[1][0], 0.3f);
+  EXPECT_EQ(o.problem.weights[0][1], 3.0f);
 
   // a whole matrix on one line: row 1 takes its numbers, row 2 the weights, and the
   // weights then meet the end of the input
   o = read("100 200 150 1 2\n10\n0 0\n1 0.3 0.3 1\n0.5 0.5\n");
-  EXPECT_EQ(o.status, recordio::kStatusFatal);
+  EXPECT_FALSE(o.accepted);
+  EXPECT_TRUE(o.unreadable);
+  EXPECT_EQ(o.out, "");
   EXPECT_EQ(o.err.substr(0, o.err.find('\n')), "list in: end of file");
 }
 
@@ -266,49 +278,98 @@ TEST(ProblemInput, NullsAndSlashLeaveFieldsZero) {
   // one stage: a null retained number stays 0 and passes
   o = read("100 200 150 1 3\n/\n1.0 /\n1 0 0\n0 1 0\n0 0 1\n1,,1\n");
   ASSERT_TRUE(o.accepted);
-  EXPECT_EQ(o.problem.nma[0], 0);
-  EXPECT_EQ(o.problem.difp[0], 1.0f);
-  EXPECT_EQ(o.problem.difp[1], 0.0f);
-  EXPECT_EQ(o.problem.difp[2], 0.0f);
-  EXPECT_EQ(o.problem.wgt[0][0], 1.0f);
-  EXPECT_EQ(o.problem.wgt[0][1], 0.0f);
-  EXPECT_EQ(o.problem.wgt[0][2], 1.0f);
+  EXPECT_EQ(o.problem.retained, (std::vector<std::int32_t>{0}));
+  EXPECT_EQ(o.problem.effect_sizes, (std::vector<float>{1.0f, 0.0f, 0.0f}));
+  EXPECT_EQ(o.problem.weights, (std::vector<std::vector<float>>{{1.0f, 0.0f, 1.0f}}));
 }
 
 TEST(ProblemInput, ReaderFailureKeepsWarningsAlreadyWritten) {
   const Outcome o = read("100 200 150 1 2\n10\n3 0\n1 abc\n");
-  EXPECT_EQ(o.status, recordio::kStatusFatal);
+  EXPECT_FALSE(o.accepted);
+  EXPECT_TRUE(o.unreadable);
   EXPECT_EQ(o.out, "WARNING: Verify value difp for predictor 1:  3.000??\n");
   EXPECT_EQ(o.err.substr(0, o.err.find('\n')), "invalid number: incomprehensible list input");
 }
 
-// The whole run around the input: the closing after an input error, the abnormal end after a
-// reader failure.
-TEST(ProblemInput, EndsTheRun) {
-  recordio::BrokenDownTime noon;
-  noon.year = 2026;
-  noon.month = 3;
-  noon.day = 4;
-  noon.hour = 12;
-  const recordio::FixedClock clock(0, noon);
-  const std::string start = "Program execution starts on  4/ 3/2026 at 12: 0: 0\n";
+struct PlaceCase {
+  const char* name;
+  std::string text;
+  Severity severity;
+  std::string field;
+  int index, second_index;
+  int line, column;
+};
 
-  std::istringstream bad_value("100 200 150 2 3\n50 60\nnever read\n");
-  std::ostringstream out, err;
-  EXPECT_EQ(run(bad_value, out, err, clock), recordio::kStatusStopped);
-  EXPECT_EQ(out.str(), start + kNma1 + "\nCPU TIME IN SECONDS         0.00\n");
-  EXPECT_EQ(err.str(), "");
-
-  std::istringstream truncated("100 200 150 1 2\n10\n3 0\n1 0\n");
-  std::ostringstream out2, err2;
-  EXPECT_EQ(run(truncated, out2, err2, clock), recordio::kStatusFatal);
-  EXPECT_EQ(out2.str(), start + "WARNING: Verify value difp for predictor 1:  3.000??\n");
-  EXPECT_EQ(err2.str(),
-            "list in: end of file\n"
-            "apparent state: unit 5 (unnamed)\n"
-            "last format: list io\n"
-            "lately reading sequential formatted external IO\n");
+// Each finding names the member and the stage or predictor it concerns, and points at the
+// number it refuses; a number on a continuation line is found on that line.
+TEST(ProblemInput, DiagnosticsTellTheirFieldIndexAndPlace) {
+  const std::string rows = "1 0 0\n0 1 0\n0 0 1\n";
+  const Severity error = Severity::error;
+  const PlaceCase cases[] = {
+      {"nrep", "  9 200 150 1 3\n", error, "replications", 0, 0, 1, 3},
+      {"nsub", "10 1 1 1 3\n", error, "applicants", 0, 0, 1, 4},
+      {"nsub1", "100 200 250 2 3\n", error, "majority_applicants", 0, 0, 1, 9},
+      {"nf", "100 200 150 5 1\n", error, "retained", 0, 0, 1, 13},
+      {"npred", "100 200 150 2 11\n", error, "effect_sizes", 0, 0, 1, 15},
+      {"sizes on two lines", "100 200\n 150 2\n0\n", error, "effect_sizes", 0, 0, 3, 1},
+      {"nma(1)", "100 200 150 2 3\n201 20\n", error, "retained", 1, 0, 2, 1},
+      {"stage 3", "100 200 150 3 3\n50 40  45\n", error, "retained", 3, 0, 2, 8},
+      {"effect size", "100 200 150 1 3\n10\n0 2.5 0\n" + rows + "1 1 1\n", Severity::warning,
+       "effect_sizes", 2, 0, 3, 3},
+      {"correlation", "100 200 150 1 3\n10\n0 0 0\n1 0 0\n0.5 1 -1.5\n0 0 1\n", error,
+       "correlations", 2, 3, 5, 7},
+      {"correlation on a continuation line", "100 200 150 1 2\n10\n0 0\n1\n  1.5\n", error,
+       "correlations", 1, 2, 5, 3},
+  };
+  for (const PlaceCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome o = read(c.text);
+    ASSERT_FALSE(o.diagnostics.empty());
+    const Diagnostic& d = o.diagnostics.front();
+    EXPECT_EQ(d.severity, c.severity);
+    EXPECT_EQ(d.kind, ErrorKind::invalid_problem);
+    EXPECT_TRUE(d.on_report);
+    EXPECT_EQ(d.field, c.field);
+    EXPECT_EQ(d.index, c.index);
+    EXPECT_EQ(d.second_index, c.second_index);
+    EXPECT_EQ(d.line, c.line);
+    EXPECT_EQ(d.column, c.column);
+  }
 }
 
+TEST(ProblemInput, UnreadableTextIsForStandardErrorAndPointsAtTheText) {
+  const Outcome o = read("100 200 150 1 2\n10\n3 0\n1 abc\n");
+  ASSERT_EQ(o.diagnostics.size(), 2u);
+  const Diagnostic& d = o.diagnostics[1];
+  EXPECT_EQ(d.severity, Severity::error);
+  EXPECT_EQ(d.kind, ErrorKind::unreadable_problem);
+  EXPECT_FALSE(d.on_report);
+  EXPECT_EQ(d.field, "");
+  EXPECT_EQ(d.line, 4);
+  EXPECT_EQ(d.column, 3);
+  ASSERT_EQ(d.lines.size(), 4u);
+  EXPECT_EQ(d.lines[1], "apparent state: unit 5 (unnamed)");
+  // The warning before it stays in the report.
+  EXPECT_TRUE(o.diagnostics[0].on_report);
+  EXPECT_EQ(o.diagnostics[0].line, 3);
+  EXPECT_EQ(o.diagnostics[0].column, 1);
+}
+
+TEST(ProblemInput, TextAndStreamReadTheSame) {
+  const std::string text =
+      "1000 200 150 2 3\n50 20\n-1.0 -2.5 0.0\n1.0 0.3 0.2\n0.3 1.0 0.4\n0.2 0.4 1.0\n"
+      "1 1 0\n0.5 0.3 0.2\n";
+  const ParsedProblem parsed = parse_problem(std::string_view(text));
+  const Outcome o = read(text);
+  ASSERT_TRUE(parsed.ok());
+  EXPECT_EQ(*parsed.problem, o.problem);
+  ASSERT_EQ(parsed.diagnostics.size(), 1u);
+  EXPECT_EQ(parsed.diagnostics[0].lines, o.diagnostics[0].lines);
+  EXPECT_EQ(parsed.diagnostics[0].column, 6);
+  const ParsedProblem refused = parse_problem(std::string_view("9 200 150 1 1\n"));
+  EXPECT_FALSE(refused.ok());
+  ASSERT_EQ(refused.diagnostics.size(), 1u);
+  EXPECT_EQ(joined(refused.diagnostics[0].lines), kNrep);
+}
 }  // namespace
-}  // namespace pelko::driver
+}  // namespace pelko

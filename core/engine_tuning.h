@@ -1,0 +1,19 @@
+#pragma once
+// What the program and the tests may tune beyond the public options: the stretch of the fast
+// engine and a record of what ran. None of it changes a result.
+#include <cstddef>
+
+#include "engine/engine.h"
+#include "pelko/simulation.h"
+
+namespace pelko::core {
+
+struct EngineTuning {
+  std::size_t stretch = engine::FastSettings{}.stretch;
+  engine::EngineTrace* trace = nullptr;  // when set, receives what ran
+};
+
+SimulationResult simulate(const Problem& problem, const SimulationOptions& options,
+                          const EngineTuning& tuning);
+
+}  // namespace pelko::core

@@ -1,0 +1,205 @@
+// A simulation: the seeds, both groups' set-ups, the replications and their summary.
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <new>
+
+#include "core/engine_tuning.h"
+#include "core/statistics.h"
+#include "engine/design.h"
+#include "random/generator.h"
+#include "random/multinormal.h"
+
+namespace pelko {
+namespace {
+
+constexpr int kLeadingDimension = kMaxPredictors;
+
+// The set-up factors a fresh copy of the correlations, since it overwrites its matrix.
+void set_up_group(const Problem& problem, const float* mean, engine::ParamBlock& param) {
+  std::array<float, kLeadingDimension * kMaxPredictors> covm{};
+  const int npred = problem.predictors();
+  for (int j = 0; j < npred; ++j) {
+    for (int i = 0; i < npred; ++i) covm[i + j * kLeadingDimension] = problem.correlations[i][j];
+  }
+  random::setgmn(kLeadingDimension, mean, covm.data(), npred, param.data());
+}
+
+engine::Design design_of(const Problem& problem) {
+  engine::Design design;
+  design.nrep = problem.replications;
+  design.nsub = problem.applicants;
+  design.nsub1 = problem.majority_applicants;
+  design.nf = problem.stages();
+  design.npred = problem.predictors();
+  for (int k = 0; k < design.nf; ++k) {
+    design.nma[k] = problem.retained[k];
+    for (int j = 0; j < design.npred; ++j) design.wgt[k][j] = problem.weights[k][j];
+  }
+  // The set-ups draw no random numbers and depend only on the correlations and the mean, so
+  // each group's block is formed once; a matrix that is not positive definite still stops the
+  // run before the first draw, as a set-up inside the first replication would.
+  const std::array<float, kMaxPredictors> zero_mean{};
+  std::array<float, kMaxPredictors> effect_sizes{};
+  for (int j = 0; j < design.npred; ++j) effect_sizes[j] = problem.effect_sizes[j];
+  set_up_group(problem, zero_mean.data(), design.majority);
+  set_up_group(problem, effect_sizes.data(), design.minority);
+  return design;
+}
+
+numeric::InstructionSet instruction_set_of(InstructionSet set) {
+  switch (set) {
+    case InstructionSet::plain:
+      return numeric::InstructionSet::plain;
+    case InstructionSet::avx2:
+      return numeric::InstructionSet::avx2;
+    case InstructionSet::avx512:
+      return numeric::InstructionSet::avx512;
+    case InstructionSet::best:
+      break;
+  }
+  return numeric::best_instruction_set();
+}
+
+std::int64_t clock_second() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+void fill_outcomes(const engine::ReplicationStore& store, SimulationResult& result) {
+  result.ai = store.exai;
+  result.sra = store.exs1;
+  result.sri = store.exs2;
+  result.ai_defined.assign(store.laa.begin(), store.laa.end());
+  result.majority_retained = store.majority_retained;
+  for (std::size_t k = 0; k < store.majority_retained.size(); ++k) {
+    std::vector<std::int32_t> minority(store.majority_retained[k].size());
+    for (std::size_t r = 0; r < minority.size(); ++r) {
+      minority[r] = result.problem.retained[k] - store.majority_retained[k][r];
+    }
+    result.minority_retained.push_back(std::move(minority));
+  }
+}
+
+SimulationResult run(const Problem& problem, const SimulationOptions& options,
+                     const core::EngineTuning& tuning) {
+  require_valid(problem);
+  SimulationResult result;
+  result.problem = problem;
+  result.seed_second = options.seed_second ? *options.seed_second : clock_second();
+  const Seeds seeds = seeds_for_second(result.seed_second);
+  result.seed1 = seeds.seed1;
+  result.seed2 = seeds.seed2;
+  result.composite_effect_sizes = composite_effect_sizes(problem);
+
+  random::Generator generator;
+  generator.setall(seeds.seed1, seeds.seed2);
+  const engine::Design design = design_of(problem);
+
+  engine::ReplicationStore store(design.nrep, design.nf);
+  numeric::ErrorFacility errors(ErrorKind::nobody_retained);
+  const int total = design.nrep;
+  const engine::ProgressReport progress = [&options, total](int done) {
+    if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
+      throw Error(ErrorKind::cancelled, kExitStopped, {}, {"pelko: the simulation was cancelled"});
+    }
+    if (options.progress) options.progress(done, total);
+  };
+
+  const bool fast =
+      options.engine == EngineChoice::automatic && engine::fast_engine_applies(design);
+  // Told before the run, since the reference engine may stop it inside the selection.
+  if (tuning.trace != nullptr) {
+    *tuning.trace = engine::EngineTrace{};
+    tuning.trace->kind = fast ? engine::EngineKind::fast : engine::EngineKind::reference;
+  }
+  engine::FastSettings settings;
+  settings.set = instruction_set_of(options.instruction_set);
+  settings.threads = options.threads;
+  settings.stretch = tuning.stretch;
+  const engine::EngineTrace trace =
+      fast ? engine::run_fast(design, generator.position(), settings, errors, store, progress)
+           : engine::run_reference(design, generator, errors, store, progress);
+  if (tuning.trace != nullptr) *tuning.trace = trace;
+
+  result.summary =
+      core::expected_values(design.nma[design.nf - 1], design.nsub, design.nrep, store);
+  numeric::ErrorFacility summary_errors(ErrorKind::no_defined_ai);
+  try {
+    result.summary.detailed = core::detailed_statistics(design.nrep, store, summary_errors);
+  } catch (const Error& refusal) {
+    result.no_defined_ai_lines = refusal.diagnostic_lines();
+  }
+  result.stages = core::stage_summaries(problem, store);
+  fill_outcomes(store, result);
+  return result;
+}
+
+}  // namespace
+
+Seeds seeds_for_second(std::int64_t second) {
+  return Seeds{static_cast<std::int32_t>(second % 100000),
+               static_cast<std::int32_t>(5 * (second % 10000))};
+}
+
+namespace core {
+
+SimulationResult simulate(const Problem& problem, const SimulationOptions& options,
+                          const EngineTuning& tuning) {
+  try {
+    return run(problem, options, tuning);
+  } catch (const std::bad_alloc&) {
+    throw Error(ErrorKind::out_of_memory, kExitSystem, {},
+                {"pelko: not enough memory for this run"});
+  }
+}
+
+}  // namespace core
+
+SimulationResult simulate(const Problem& problem, const SimulationOptions& options) {
+  return core::simulate(problem, options, core::EngineTuning{});
+}
+
+const DetailedSummary& SimulationResult::detailed() const {
+  if (!summary.detailed) {
+    throw Error(ErrorKind::no_defined_ai, kExitStopped, {}, no_defined_ai_lines);
+  }
+  return *summary.detailed;
+}
+
+Proportion wilson_interval(std::int64_t count, std::int64_t total) {
+  Proportion p;
+  p.count = count;
+  p.total = total;
+  if (total <= 0) return p;
+  constexpr double z = 1.959963984540054;  // the 97.5th percentile of the standard normal
+  const double n = static_cast<double>(total);
+  const double share = static_cast<double>(count) / n;
+  const double z2 = z * z;
+  const double centre = (share + z2 / (2 * n)) / (1 + z2 / n);
+  const double half = z * std::sqrt(share * (1 - share) / n + z2 / (4 * n * n)) / (1 + z2 / n);
+  p.share = share;
+  p.lower = std::max(0.0, centre - half);
+  p.upper = std::min(1.0, centre + half);
+  return p;
+}
+
+Proportion SimulationResult::share_below(float ratio) const {
+  std::int64_t below = 0;
+  std::int64_t defined = 0;
+  for (std::size_t r = 0; r < ai.size(); ++r) {
+    if (ai_defined[r] == 0) continue;
+    ++defined;
+    below += ai[r] < ratio ? 1 : 0;
+  }
+  return wilson_interval(below, defined);
+}
+
+Proportion SimulationResult::share_below_or_undefined(float ratio) const {
+  std::int64_t below = 0;
+  for (std::size_t r = 0; r < ai.size(); ++r) below += ai_defined[r] == 0 || ai[r] < ratio ? 1 : 0;
+  return wilson_interval(below, static_cast<std::int64_t>(ai.size()));
+}
+
+}  // namespace pelko

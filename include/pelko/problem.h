@@ -1,0 +1,75 @@
+#pragma once
+// A selection design: how it is read from and written to the problem file, and its rules.
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pelko/capacities.h"
+#include "pelko/error.h"
+
+namespace pelko {
+
+struct Problem {
+  std::int32_t replications = 0;  // applicant pools drawn (10..500000)
+  std::int32_t applicants = 0;    // in each pool (2..10000)
+  // Applicants 1..majority_applicants of a pool are the majority group, the rest the minority.
+  std::int32_t majority_applicants = 0;
+  std::vector<std::int32_t> retained;  // applicants left after each stage; one entry a stage
+  // Minority mean minus majority mean of each predictor, in standard deviations.
+  std::vector<float> effect_sizes;
+  // correlations[i][j]: the j-th number of row i as written (used as the covariance matrix).
+  std::vector<std::vector<float>> correlations;
+  std::vector<std::vector<float>> weights;  // weights[stage][predictor]
+
+  int stages() const { return static_cast<int>(retained.size()); }
+  int predictors() const { return static_cast<int>(effect_sizes.size()); }
+  bool operator==(const Problem&) const = default;
+};
+
+enum class Severity { warning, error };
+
+// One finding about a problem, with the lines the program prints for it.
+struct Diagnostic {
+  Severity severity = Severity::error;
+  ErrorKind kind = ErrorKind::invalid_problem;  // of an error: invalid or unreadable problem
+  // The Problem member it concerns ("replications", "applicants", "majority_applicants",
+  // "retained", "effect_sizes", "correlations", "weights"); empty for unreadable text.
+  std::string field;
+  int index = 0;         // 1-based stage or predictor (row of a correlation); 0: none
+  int second_index = 0;  // 1-based column of a correlation; 0: none
+  // 1-based place in the problem text; 0 when the problem did not come from text.
+  int line = 0;
+  int column = 0;
+  std::vector<std::string> lines;  // exactly as the program prints them
+  bool on_report = true;           // in the report (standard output), else on standard error
+};
+
+// Every rule, in the order the program applies them: warnings, then the first error if any.
+// Shapes the file format cannot produce (a weights row of the wrong length) are errors too.
+std::vector<Diagnostic> validate(const Problem& problem);
+// Throws Error (invalid_problem) with the first error's lines when validate finds one.
+void require_valid(const Problem& problem);
+
+struct ParsedProblem {
+  std::optional<Problem> problem;       // absent after an error
+  std::vector<Diagnostic> diagnostics;  // in the order they were found
+  bool ok() const { return problem.has_value(); }
+};
+
+// Reads the problem file format. Reading stops at the first error, as the program's does, so
+// nothing after a refused value is read. `found` hears each diagnostic as soon as it is found.
+ParsedProblem parse_problem(std::istream& in,
+                            const std::function<void(const Diagnostic&)>& found = {});
+ParsedProblem parse_problem(std::string_view text);
+
+// The problem file that parse_problem reads back to the same problem, bit for bit.
+std::string format_problem(const Problem& problem);
+
+// The analytic standardized group difference of each stage's weighted composite.
+std::vector<float> composite_effect_sizes(const Problem& problem);
+
+}  // namespace pelko

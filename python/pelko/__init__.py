@@ -1,0 +1,16 @@
+"""PELKO from Python: the sampling distribution of the adverse-impact ratio of a multi-stage
+selection, by the exact Monte-Carlo engine of the program pelko, with numpy results.
+
+    import pelko
+    problem = pelko.Problem.read("examples/two_stage.txt")
+    result = pelko.simulate(problem, seed=1765185354)
+    result.ai                      # one AI ratio a replication, NaN where undefined
+    result.share_below(0.8)        # the four-fifths risk with its Wilson interval
+"""
+from pelko._core import Error, version as __version__
+from pelko._problem import Problem, PelkoWarning
+from pelko._result import Proportion, Result
+from pelko._simulate import simulate, sweep
+
+__all__ = ["Error", "PelkoWarning", "Problem", "Proportion", "Result", "simulate", "sweep",
+           "__version__"]

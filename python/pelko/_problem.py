@@ -1,0 +1,128 @@
+"""A selection design, read from and written to the program's problem files."""
+import operator
+import warnings
+
+import numpy
+
+from pelko import _core
+
+
+class PelkoWarning(UserWarning):
+    """A value pelko runs on, though probably not as meant (the program's WARNING lines)."""
+
+
+def _single(value):
+    """`value` rounded to single precision, as the engine takes it."""
+    return float(numpy.float32(float(value)))
+
+
+def _message(diagnostic):
+    return "\n".join(diagnostic["lines"])
+
+
+def _raise_first_error(diagnostics):
+    for diagnostic in diagnostics:
+        if diagnostic["severity"] == "error":
+            error = _core.Error(_message(diagnostic))
+            error.kind = diagnostic["kind"]
+            error.field = diagnostic["field"]
+            error.line = diagnostic["line"]
+            error.column = diagnostic["column"]
+            raise error
+
+
+def _warn(diagnostics, stacklevel):
+    for diagnostic in diagnostics:
+        if diagnostic["severity"] == "warning":
+            warnings.warn(_message(diagnostic), PelkoWarning, stacklevel=stacklevel + 1)
+
+
+class Problem:
+    """A selection design in the researcher's words.
+
+    replications: applicant pools drawn (10..500000); applicants: in each pool (2..10000);
+    majority_applicants: applicants 1..majority_applicants of a pool are the majority group;
+    retained: applicants left after each stage (one entry a stage, at most 4); effect_sizes:
+    minority mean minus majority mean of each predictor in standard deviations (at most 10);
+    correlations: the predictors' correlation matrix, one row a predictor; weights: one row of
+    predictor weights a stage. Reals are taken in single precision, as the program reads them.
+    """
+
+    _fields = ("replications", "applicants", "majority_applicants", "retained", "effect_sizes",
+               "correlations", "weights")
+
+    def __init__(self, *, replications, applicants, majority_applicants, retained, effect_sizes,
+                 correlations, weights):
+        self.replications = operator.index(replications)
+        self.applicants = operator.index(applicants)
+        self.majority_applicants = operator.index(majority_applicants)
+        self.retained = [operator.index(n) for n in retained]
+        self.effect_sizes = [_single(d) for d in effect_sizes]
+        self.correlations = [[_single(r) for r in row] for row in correlations]
+        self.weights = [[_single(w) for w in row] for row in weights]
+
+    @classmethod
+    def parse(cls, text, _stacklevel=2):
+        """The problem of a problem file's text (str or bytes); ValueError (pelko.Error) with
+        the program's message when the program would refuse it, PelkoWarning for its warnings."""
+        if isinstance(text, str):
+            text = text.encode("utf-8")
+        problem, diagnostics = _core.parse(bytes(text))
+        _raise_first_error(diagnostics)
+        _warn(diagnostics, stacklevel=_stacklevel)
+        return cls(**problem)
+
+    @classmethod
+    def read(cls, path):
+        """The problem in the file at `path` (bytes as the program reads them)."""
+        with open(path, "rb") as f:
+            return cls.parse(f.read(), _stacklevel=3)
+
+    def text(self):
+        """The problem file that reads back to this problem, bit for bit."""
+        return _core.format(self)
+
+    def write(self, path):
+        with open(path, "w", encoding="ascii", newline="\n") as f:
+            f.write(self.text())
+
+    def check(self):
+        """Raises ValueError (pelko.Error) with the program's message for an invalid problem;
+        returns the program's warnings as strings."""
+        diagnostics = _core.validate(self)
+        _raise_first_error(diagnostics)
+        return [_message(d) for d in diagnostics if d["severity"] == "warning"]
+
+    def composite_effect_sizes(self):
+        """The analytic standardized group difference of each stage's composite."""
+        return _core.composite_effect_sizes(self)
+
+    @property
+    def stages(self):
+        return len(self.retained)
+
+    @property
+    def predictors(self):
+        return len(self.effect_sizes)
+
+    def as_dict(self):
+        return {name: getattr(self, name) for name in self._fields}
+
+    def __eq__(self, other):
+        return isinstance(other, Problem) and self.as_dict() == other.as_dict()
+
+    def __repr__(self):
+        def shown(value):  # reals as their shortest single-precision form
+            if isinstance(value, list):
+                return "[" + ", ".join(shown(v) for v in value) + "]"
+            return str(numpy.float32(value)) if isinstance(value, float) else repr(value)
+
+        args = ", ".join(f"{name}={shown(getattr(self, name))}" for name in self._fields)
+        return f"Problem({args})"
+
+    def __reduce__(self):
+        return (_rebuild, (self.as_dict(),))
+
+
+def _rebuild(fields):
+    return Problem(**fields)

@@ -1,0 +1,103 @@
+"""The outcome of a simulation: numpy arrays of every replication and the report's summary."""
+import collections
+
+Proportion = collections.namedtuple("Proportion", "count total share lower upper")
+Proportion.__doc__ = "A share (count / total) with its 95 % Wilson score interval."
+
+Summary = collections.namedtuple(
+    "Summary", "sr expected_ai expected_sra expected_sri defined undefined undefined_freq")
+Summary.__doc__ = "The report's expected values and the counts of defined and undefined AIs."
+
+Distribution = collections.namedtuple("Distribution", "mean p50 p25 p75")
+Distribution.__doc__ = "Mean and 50th, 25th and 75th percentiles, without interpolation."
+
+Stage = collections.namedtuple("Stage", "majority_rate minority_rate ai ai_defined")
+Stage.__doc__ = "Mean hiring rates and mean AI of one stage over the replications."
+
+
+class Result:
+    """One simulation of a problem.
+
+    sra, sri, ai: float32 arrays with one entry a replication (ai is NaN where no majority
+    applicant was hired); ai_defined: bool array; majority_retained, minority_retained: int32
+    arrays [stage, replication] of the applicants of each group left after each stage;
+    summary: the report's expected values; ai_distribution, sra_distribution,
+    sri_distribution and frequencies: the report's detailed part (None when no AI is defined);
+    stages: per-stage mean rates and AI; seed: the clock second the seeds came from.
+    """
+
+    def __init__(self, problem, outcome):
+        self.problem = problem
+        self._outcome = outcome
+        self.seed = outcome.seed_second
+        self.seeds = (outcome.seed1, outcome.seed2)
+        self.composite_effect_sizes = list(outcome.composite_effect_sizes)
+        self.sra = outcome.sra
+        self.sri = outcome.sri
+        self.ai = outcome.ai
+        self.ai_defined = outcome.ai_defined
+        self.majority_retained = outcome.majority_retained
+        self.minority_retained = outcome.minority_retained
+        self.summary = Summary(**outcome.summary)
+        self.stages = [Stage(**stage) for stage in outcome.stages]
+        detailed = outcome.detailed
+        self.ai_distribution = Distribution(**detailed["ai"]) if detailed else None
+        self.sra_distribution = Distribution(**detailed["sra"]) if detailed else None
+        self.sri_distribution = Distribution(**detailed["sri"]) if detailed else None
+        # The report's frequency table: value, count, freq, cfreq arrays.
+        self.frequencies = detailed["rows"] if detailed else None
+        # Why the report has no detailed part: the program's lines.
+        self.no_defined_ai_lines = list(outcome.no_defined_ai_lines)
+
+    def share_below(self, ratio=0.8):
+        """Replications whose AI is below `ratio` among those with a defined AI."""
+        return Proportion(*self._outcome.share_below(ratio))
+
+    def share_below_or_undefined(self, ratio=0.8):
+        """The same among all replications, an undefined AI counting as below."""
+        return Proportion(*self._outcome.share_below_or_undefined(ratio))
+
+    def to_pandas(self):
+        """A DataFrame with one row a replication (needs pandas)."""
+        try:
+            import pandas
+        except ImportError:
+            raise ImportError("Result.to_pandas needs pandas: apt-get install python3-pandas "
+                              "(or pip install pandas)") from None
+        columns = {"sra": self.sra, "sri": self.sri, "ai": self.ai, "ai_defined": self.ai_defined}
+        for k in range(self.problem.stages):
+            columns[f"majority_retained_{k + 1}"] = self.majority_retained[k]
+            columns[f"minority_retained_{k + 1}"] = self.minority_retained[k]
+        frame = pandas.DataFrame(columns)
+        frame.index = pandas.RangeIndex(1, len(frame) + 1, name="replication")
+        return frame
+
+    def plot(self, ax=None, ratio=0.8):
+        """The distribution of AI over all replications, with the line at `ratio` and the
+        expected AI (needs matplotlib). Returns the axes."""
+        try:
+            import matplotlib.pyplot as plt
+        except ImportError:
+            raise ImportError("Result.plot needs matplotlib: apt-get install python3-matplotlib "
+                              "(or pip install matplotlib)") from None
+        if ax is None:
+            _, ax = plt.subplots()
+        total = len(self.ai)
+        if self.frequencies is not None:
+            ax.bar(self.frequencies["value"], self.frequencies["count"] / total, width=0.01,
+                   label="AI")
+            ax.axvline(self.summary.expected_ai, color="black", label="expected AI")
+        if self.summary.undefined:
+            ax.bar([-0.05], [self.summary.undefined / total], width=0.02, color="grey",
+                   label="undefined")
+        ax.axvline(ratio, color="red", linestyle="--", label=f"{ratio:g}")
+        ax.set_xlabel("AI ratio")
+        ax.set_ylabel("share of replications")
+        ax.legend()
+        return ax
+
+    def __repr__(self):
+        s = self.summary
+        return (f"<pelko.Result {len(self.ai)} replications, seed {self.seed}: "
+                f"SR {s.sr:.3f} AI {s.expected_ai:.3f} SRA {s.expected_sra:.3f} "
+                f"SRI {s.expected_sri:.3f}>")

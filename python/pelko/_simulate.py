@@ -1,0 +1,85 @@
+"""Running designs: one with numpy results, or several through an executor."""
+import sys
+
+from pelko import _core
+from pelko._problem import Problem, _warn
+from pelko._result import Result
+
+
+class _ProgressLine:
+    """Replications done, on standard error, erased at the end."""
+
+    def __init__(self, stream):
+        self.stream = stream
+        self.width = 0
+
+    def __call__(self, done, total):
+        text = f"pelko: {done} of {total} replications"
+        self.width = max(self.width, len(text))
+        self.stream.write("\r" + text)
+        self.stream.flush()
+
+    def erase(self):
+        if self.width:
+            self.stream.write("\r" + " " * self.width + "\r")
+            self.stream.flush()
+
+
+def simulate(problem, seed=None, threads=None, progress=False):
+    """Runs `problem` (a pelko.Problem) and returns a pelko.Result.
+
+    seed: the clock second whose seeds the run uses, as `pelko --seed SECOND`; None: the
+    current second (recorded in result.seed either way). threads: engine threads (None: every
+    CPU the process may use); every count gives the same numbers. progress: True for a line on
+    standard error, or a function called with (done, total) on this thread.
+
+    The engine runs without the GIL; Ctrl-C (in the main thread) cancels it within a fraction of
+    a second with KeyboardInterrupt. An invalid problem raises ValueError (pelko.Error) with the
+    program's message; its warnings come as PelkoWarning.
+    """
+    if not isinstance(problem, Problem):
+        raise TypeError(f"simulate takes a pelko.Problem, not {type(problem).__name__}")
+    _warn(_core.validate(problem), stacklevel=2)
+    line = None
+    if progress is True:
+        line = progress = _ProgressLine(sys.stderr)
+    elif progress is False or progress is None:
+        progress = None
+    try:
+        outcome = _core.simulate(problem, seed, 0 if threads is None else int(threads), progress)
+    finally:
+        if line is not None:
+            line.erase()
+    return Result(problem, outcome)
+
+
+def record(problem, seed=None, threads=None, ratio=0.8):
+    """One design's line of a sweep: its parameters, the seed and the summary values."""
+    result = simulate(problem, seed=seed, threads=threads)
+    s = result.summary
+    below = result.share_below(ratio)
+    below_or_undefined = result.share_below_or_undefined(ratio)
+    entry = problem.as_dict()
+    entry.update(seed=result.seed, sr=s.sr, expected_ai=s.expected_ai,
+                 expected_sra=s.expected_sra, expected_sri=s.expected_sri, defined=s.defined,
+                 undefined=s.undefined, ratio=ratio, share_below=below.share,
+                 share_below_lower=below.lower, share_below_upper=below.upper,
+                 share_below_or_undefined=below_or_undefined.share,
+                 share_below_or_undefined_lower=below_or_undefined.lower,
+                 share_below_or_undefined_upper=below_or_undefined.upper)
+    return entry
+
+
+def sweep(problems, executor=None, seed=None, threads=None, ratio=0.8):
+    """Runs several designs and returns one record (a dict) a design, in their order.
+
+    executor: any concurrent.futures.Executor (a thread or process pool, or a cluster's
+    executor with the same interface); None runs them one after the other here. seed: one
+    clock second for every design, so that all of them draw the same random numbers; None:
+    the current second of each run. `pandas.DataFrame(records)` makes a table of them.
+    """
+    problems = list(problems)
+    if executor is None:
+        return [record(p, seed, threads, ratio) for p in problems]
+    futures = [executor.submit(record, p, seed, threads, ratio) for p in problems]
+    return [future.result() for future in futures]

@@ -1,0 +1,301 @@
+// pelko._core: the library's problems and simulations for the pure-Python package pelko.
+// Problems cross as plain Python objects (attributes in, dicts out); results stay C++ values
+// whose outcomes are handed out as numpy arrays.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pelko/pelko.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// How often a running simulation takes the GIL to look for Ctrl-C and tell progress.
+constexpr std::chrono::milliseconds kCheckInterval{100};
+
+pelko::Problem problem_from(const py::handle& object) {
+  pelko::Problem problem;
+  problem.replications = object.attr("replications").cast<std::int32_t>();
+  problem.applicants = object.attr("applicants").cast<std::int32_t>();
+  problem.majority_applicants = object.attr("majority_applicants").cast<std::int32_t>();
+  problem.retained = object.attr("retained").cast<std::vector<std::int32_t>>();
+  // Python floats are rounded to single precision here, as the program stores what it reads.
+  problem.effect_sizes = object.attr("effect_sizes").cast<std::vector<float>>();
+  problem.correlations = object.attr("correlations").cast<std::vector<std::vector<float>>>();
+  problem.weights = object.attr("weights").cast<std::vector<std::vector<float>>>();
+  return problem;
+}
+
+py::dict problem_dict(const pelko::Problem& problem) {
+  py::dict d;
+  d["replications"] = problem.replications;
+  d["applicants"] = problem.applicants;
+  d["majority_applicants"] = problem.majority_applicants;
+  d["retained"] = problem.retained;
+  d["effect_sizes"] = problem.effect_sizes;
+  d["correlations"] = problem.correlations;
+  d["weights"] = problem.weights;
+  return d;
+}
+
+py::dict diagnostic_dict(const pelko::Diagnostic& diagnostic) {
+  py::dict d;
+  d["severity"] = diagnostic.severity == pelko::Severity::error ? "error" : "warning";
+  d["kind"] = pelko::to_string(diagnostic.kind);
+  d["field"] = diagnostic.field;
+  d["index"] = diagnostic.index;
+  d["second_index"] = diagnostic.second_index;
+  d["line"] = diagnostic.line;
+  d["column"] = diagnostic.column;
+  d["lines"] = diagnostic.lines;
+  return d;
+}
+
+py::list diagnostic_list(const std::vector<pelko::Diagnostic>& diagnostics) {
+  py::list list;
+  for (const pelko::Diagnostic& d : diagnostics) list.append(diagnostic_dict(d));
+  return list;
+}
+
+py::tuple parse(const py::bytes& text) {
+  const pelko::ParsedProblem parsed = pelko::parse_problem(std::string(text));
+  py::object problem = py::none();
+  if (parsed.problem) problem = problem_dict(*parsed.problem);
+  return py::make_tuple(problem, diagnostic_list(parsed.diagnostics));
+}
+
+template <typename T>
+py::array_t<T> array_of(const std::vector<T>& values) {
+  return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
+}
+
+// [stage][replication] as a two-dimensional array.
+py::array_t<std::int32_t> table_of(const std::vector<std::vector<std::int32_t>>& rows,
+                                   std::size_t columns) {
+  py::array_t<std::int32_t> table(
+      {static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(columns)});
+  auto cells = table.mutable_unchecked<2>();
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    for (std::size_t r = 0; r < columns; ++r) {
+      cells(static_cast<py::ssize_t>(k), static_cast<py::ssize_t>(r)) = rows[k][r];
+    }
+  }
+  return table;
+}
+
+py::dict distribution_dict(const pelko::Distribution& distribution) {
+  py::dict d;
+  d["mean"] = distribution.mean;
+  d["p50"] = distribution.percentiles.p50;
+  d["p25"] = distribution.percentiles.p25;
+  d["p75"] = distribution.percentiles.p75;
+  return d;
+}
+
+py::dict summary_dict(const pelko::Summary& summary) {
+  py::dict d;
+  d["sr"] = summary.sr;
+  d["expected_ai"] = summary.expected_ai;
+  d["expected_sra"] = summary.expected_sra;
+  d["expected_sri"] = summary.expected_sri;
+  d["defined"] = summary.defined;
+  d["undefined"] = summary.undefined;
+  d["undefined_freq"] = summary.undefined_freq;
+  return d;
+}
+
+py::object detailed_dict(const pelko::Summary& summary) {
+  if (!summary.detailed) return py::none();
+  const pelko::DetailedSummary& detailed = *summary.detailed;
+  py::dict d;
+  d["ai"] = distribution_dict(detailed.ai);
+  d["sra"] = distribution_dict(detailed.sra);
+  d["sri"] = distribution_dict(detailed.sri);
+  std::vector<float> value, freq, cfreq;
+  std::vector<std::int32_t> count;
+  for (const pelko::FrequencyRow& row : detailed.rows) {
+    value.push_back(row.value);
+    count.push_back(row.count);
+    freq.push_back(row.freq);
+    cfreq.push_back(row.cfreq);
+  }
+  py::dict rows;
+  rows["value"] = array_of(value);
+  rows["count"] = array_of(count);
+  rows["freq"] = array_of(freq);
+  rows["cfreq"] = array_of(cfreq);
+  d["rows"] = rows;
+  return d;
+}
+
+py::list stage_list(const std::vector<pelko::StageSummary>& stages) {
+  py::list list;
+  for (const pelko::StageSummary& stage : stages) {
+    py::dict d;
+    d["majority_rate"] = stage.majority_rate;
+    d["minority_rate"] = stage.minority_rate;
+    d["ai"] = stage.ai;
+    d["ai_defined"] = stage.ai_defined;
+    list.append(d);
+  }
+  return list;
+}
+
+py::tuple proportion_tuple(const pelko::Proportion& p) {
+  return py::make_tuple(p.count, p.total, p.share, p.lower, p.upper);
+}
+
+// Runs the engine without the GIL. Every kCheckInterval the progress callback takes the GIL to
+// run Python's signal handlers (so Ctrl-C raises KeyboardInterrupt) and the caller's progress
+// function; an exception from either sets the cancel flag and is raised once the engine stops.
+std::unique_ptr<pelko::SimulationResult> run_simulation(const py::handle& problem_object,
+                                                        std::optional<std::int64_t> seed_second,
+                                                        int threads, const py::object& progress) {
+  const pelko::Problem problem = problem_from(problem_object);
+  std::atomic<bool> cancel{false};
+  std::optional<py::error_already_set> raised;
+  auto last_check = std::chrono::steady_clock::now();
+
+  pelko::SimulationOptions options;
+  options.seed_second = seed_second;
+  options.threads = threads;
+  options.cancel = &cancel;
+  options.progress = [&](int done, int total) {
+    const auto now = std::chrono::steady_clock::now();
+    if (raised || (done < total && now - last_check < kCheckInterval)) return;
+    last_check = now;
+    py::gil_scoped_acquire gil;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!progress.is_none()) progress(done, total);
+    } catch (py::error_already_set& error) {
+      raised.emplace(std::move(error));
+      cancel.store(true, std::memory_order_relaxed);
+    }
+  };
+
+  std::unique_ptr<pelko::SimulationResult> result;
+  try {
+    py::gil_scoped_release no_gil;
+    result = std::make_unique<pelko::SimulationResult>(pelko::simulate(problem, options));
+  } catch (const pelko::Error& error) {
+    if (!raised || error.kind() != pelko::ErrorKind::cancelled) throw;
+  }
+  // Raised also when the engine finished before it polled the flag again.
+  if (raised) {
+    raised->restore();
+    throw py::error_already_set();
+  }
+  return result;
+}
+
+void translate_errors() {
+  py::register_exception_translator([](std::exception_ptr pointer) {
+    try {
+      if (pointer) std::rethrow_exception(pointer);
+    } catch (const pelko::Error& error) {
+      if (error.kind() == pelko::ErrorKind::out_of_memory) {
+        PyErr_SetString(PyExc_MemoryError, error.what());
+        return;
+      }
+      if (error.kind() == pelko::ErrorKind::cancelled) {
+        PyErr_SetString(PyExc_KeyboardInterrupt, error.what());
+        return;
+      }
+      const py::object error_type = py::module_::import("pelko._core").attr("Error");
+      py::object instance = error_type(error.what());
+      instance.attr("kind") = pelko::to_string(error.kind());
+      instance.attr("exit_status") = error.exit_status();
+      instance.attr("report_lines") = error.report_lines();
+      instance.attr("diagnostic_lines") = error.diagnostic_lines();
+      PyErr_SetObject(error_type.ptr(), instance.ptr());
+    }
+  });
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "The PELKO engine; use the package pelko.";
+  m.attr("version") = pelko::version();
+
+  // A ValueError whose message is the program's; the pure-Python layer names it pelko.Error.
+  py::exception<pelko::Error>(m, "Error", PyExc_ValueError);
+  translate_errors();
+
+  m.def("parse", &parse, "(problem dict or None, diagnostics) of a problem file's text");
+  m.def(
+      "format", [](const py::handle& p) { return pelko::format_problem(problem_from(p)); },
+      "The problem file text of a problem");
+  m.def(
+      "validate",
+      [](const py::handle& p) { return diagnostic_list(pelko::validate(problem_from(p))); },
+      "Warnings, then the first error if any");
+  m.def("composite_effect_sizes",
+        [](const py::handle& p) { return pelko::composite_effect_sizes(problem_from(p)); });
+  m.def("wilson_interval", [](std::int64_t count, std::int64_t total) {
+    return proportion_tuple(pelko::wilson_interval(count, total));
+  });
+
+  py::class_<pelko::SimulationResult>(m, "Outcome")
+      .def_readonly("seed_second", &pelko::SimulationResult::seed_second)
+      .def_readonly("seed1", &pelko::SimulationResult::seed1)
+      .def_readonly("seed2", &pelko::SimulationResult::seed2)
+      .def_readonly("composite_effect_sizes", &pelko::SimulationResult::composite_effect_sizes)
+      .def_property_readonly("sra",
+                             [](const pelko::SimulationResult& r) { return array_of(r.sra); })
+      .def_property_readonly("sri",
+                             [](const pelko::SimulationResult& r) { return array_of(r.sri); })
+      .def_property_readonly("ai",
+                             [](const pelko::SimulationResult& r) {
+                               py::array_t<float> ai = array_of(r.ai);
+                               auto cells = ai.mutable_unchecked<1>();
+                               for (py::ssize_t i = 0; i < cells.shape(0); ++i) {
+                                 if (r.ai_defined[static_cast<std::size_t>(i)] == 0) {
+                                   cells(i) = std::numeric_limits<float>::quiet_NaN();
+                                 }
+                               }
+                               return ai;
+                             })
+      .def_property_readonly("ai_defined",
+                             [](const pelko::SimulationResult& r) {
+                               return array_of(r.ai_defined).attr("astype")("bool");
+                             })
+      .def_property_readonly("majority_retained",
+                             [](const pelko::SimulationResult& r) {
+                               return table_of(r.majority_retained, r.sra.size());
+                             })
+      .def_property_readonly("minority_retained",
+                             [](const pelko::SimulationResult& r) {
+                               return table_of(r.minority_retained, r.sra.size());
+                             })
+      .def_property_readonly(
+          "summary", [](const pelko::SimulationResult& r) { return summary_dict(r.summary); })
+      .def_property_readonly(
+          "detailed", [](const pelko::SimulationResult& r) { return detailed_dict(r.summary); })
+      .def_property_readonly("no_defined_ai_lines",
+                             [](const pelko::SimulationResult& r) { return r.no_defined_ai_lines; })
+      .def_property_readonly("stages",
+                             [](const pelko::SimulationResult& r) { return stage_list(r.stages); })
+      .def("share_below", [](const pelko::SimulationResult& r,
+                             float ratio) { return proportion_tuple(r.share_below(ratio)); })
+      .def("share_below_or_undefined", [](const pelko::SimulationResult& r, float ratio) {
+        return proportion_tuple(r.share_below_or_undefined(ratio));
+      });
+
+  m.def("simulate", &run_simulation, py::arg("problem"), py::arg("seed_second"), py::arg("threads"),
+        py::arg("progress"),
+        "Runs a problem without the GIL; Ctrl-C or an exception from progress cancels it");
+}

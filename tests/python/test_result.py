@@ -1,0 +1,66 @@
+"""The result's shares, table and pictures."""
+import sys
+
+import numpy
+import pytest
+
+import pelko
+from conftest import EXAMPLES
+
+SECOND = 1765185354
+
+
+@pytest.fixture(scope="module")
+def result():
+    return pelko.simulate(pelko.Problem.read(EXAMPLES / "cognitive_then_interview.txt"),
+                          seed=SECOND)
+
+
+def test_share_below_counts_the_arrays(result):
+    for ratio in (0.8, 0.5, 1.0):
+        below = result.share_below(ratio)
+        defined = result.ai[result.ai_defined]
+        assert below.count == numpy.count_nonzero(defined < numpy.float32(ratio))
+        assert below.total == len(defined)
+        assert below.lower <= below.share <= below.upper
+        either = result.share_below_or_undefined(ratio)
+        assert either.count == below.count + result.summary.undefined
+        assert either.total == len(result.ai)
+
+
+def test_stages_agree_with_the_retained_counts(result):
+    problem = result.problem
+    minority_applicants = problem.applicants - problem.majority_applicants
+    for k, stage in enumerate(result.stages):
+        rate = result.majority_retained[k] / problem.majority_applicants
+        assert stage.majority_rate == pytest.approx(rate.mean(), rel=1e-12)
+        rate = result.minority_retained[k] / minority_applicants
+        assert stage.minority_rate == pytest.approx(rate.mean(), rel=1e-12)
+    last = result.majority_retained[-1] / problem.majority_applicants
+    assert numpy.array_equal(result.sra, last.astype(numpy.float32))
+
+
+def test_to_pandas_has_a_row_a_replication(result):
+    pandas = pytest.importorskip("pandas")
+    frame = result.to_pandas()
+    assert isinstance(frame, pandas.DataFrame) and len(frame) == len(result.ai)
+    assert list(frame["sra"]) == list(result.sra)
+
+
+def test_without_pandas_or_matplotlib_the_message_says_what_to_install(result, monkeypatch):
+    monkeypatch.setitem(sys.modules, "pandas", None)
+    with pytest.raises(ImportError, match="needs pandas"):
+        result.to_pandas()
+    monkeypatch.setitem(sys.modules, "matplotlib", None)
+    monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
+    with pytest.raises(ImportError, match="needs matplotlib"):
+        result.plot()
+
+
+def test_plot_draws_the_distribution(result, tmp_path):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    ax = result.plot()
+    assert len(ax.patches) >= len(result.frequencies["value"])
+    ax.figure.savefig(tmp_path / "ai.png")
+    assert (tmp_path / "ai.png").stat().st_size > 0
