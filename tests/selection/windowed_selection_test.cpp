@@ -108,7 +108,7 @@ TEST(WindowedSelection, CountsEveryStageIncludingOnesThatRemoveNobody) {
       {"nobody removed until the last stage", {6, 6, 1}, {3, 3, 1}},
       {"four, then four again, then two", {4, 4, 2}, {3, 3, 2}},
   };
-  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet set : numeric::kInstructionSets) {
     if (!numeric::supported(set)) continue;
     SCOPED_TRACE(numeric::name_of(set));
     Pools p;
