@@ -41,9 +41,10 @@ Partition partition_plain(const float* key, const std::int32_t* ids, std::int32_
 
 #if PELKO_X86_VARIANTS
 // The candidates of [from, n) that the vector loops left over, appended to p.
-Partition partition_rest(const float* key, const std::int32_t* ids, std::int32_t from,
-                         std::int32_t n, float lo, float hi, std::int32_t* above,
-                         std::int32_t* inside, Partition p) {
+[[gnu::always_inline]] inline Partition partition_rest(const float* key, const std::int32_t* ids,
+                                                       std::int32_t from, std::int32_t n, float lo,
+                                                       float hi, std::int32_t* above,
+                                                       std::int32_t* inside, Partition p) {
   const Partition rest =
       partition_plain(key + (ids == nullptr ? from : 0), ids == nullptr ? nullptr : ids + from,
                       n - from, lo, hi, above + p.above, inside + p.inside);
