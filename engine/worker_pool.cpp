@@ -1,8 +1,7 @@
 #include "engine/worker_pool.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 namespace pelko::engine {
@@ -31,13 +30,9 @@ bool spin_until(Ready ready) {
   return ready();
 }
 
-// Times the calling thread was taken off its processor for another thread or process.
-long involuntary_switches() {
-#if defined(RUSAGE_THREAD)
-  rusage usage{};
-  if (getrusage(RUSAGE_THREAD, &usage) == 0) return usage.ru_nivcsw;
-#endif
-  return 0;
+double seconds_between(std::chrono::steady_clock::time_point from,
+                       std::chrono::steady_clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
 }
 
 }  // namespace
@@ -61,7 +56,8 @@ WorkerPool::~WorkerPool() {
   for (std::thread& helper : helpers_) helper.join();
 }
 
-void WorkerPool::take_items(int worker) {
+std::size_t WorkerPool::take_items(int worker) {
+  std::size_t taken = 0;
   for (std::size_t item; (item = next_.fetch_add(1, std::memory_order_relaxed)) < count_;) {
     try {
       (*job_)(worker, item);
@@ -70,7 +66,9 @@ void WorkerPool::take_items(int worker) {
       if (!failure_) failure_ = std::current_exception();
       next_.store(count_, std::memory_order_relaxed);  // no further items start
     }
+    ++taken;
   }
+  return taken;
 }
 
 void WorkerPool::run(std::size_t count, const Job& job) {
@@ -79,9 +77,11 @@ void WorkerPool::run(std::size_t count, const Job& job) {
     for (std::size_t item = 0; item < count; ++item) job(0, item);
     return;
   }
-  preempted_.store(false, std::memory_order_relaxed);
-  run_on_every_worker(count, job);
-  learn_from(preempted_.load(std::memory_order_relaxed));
+  const auto started = std::chrono::steady_clock::now();
+  helper_items_.store(0, std::memory_order_relaxed);
+  const double waited = run_on_every_worker(count, job);
+  weigh(Window{seconds_between(started, std::chrono::steady_clock::now()), waited, count,
+               helper_items_.load(std::memory_order_relaxed)});
   std::exception_ptr failure;
   {
     const std::lock_guard lock(mutex_);
@@ -90,18 +90,26 @@ void WorkerPool::run(std::size_t count, const Job& job) {
   if (failure) std::rethrow_exception(failure);
 }
 
-void WorkerPool::learn_from(bool preempted) {
-  if (preempted) {
+void WorkerPool::weigh(const Window& job) {
+  window_.seconds += job.seconds;
+  window_.waited += job.waited;
+  window_.items += job.items;
+  window_.helper_items += job.helper_items;
+  if (!(window_.seconds >= kWindowSeconds)) return;
+  // Alone the caller runs every item; with the helpers it runs its share and waits: the
+  // helpers pay while the wait's share of the time is below their share of the items.
+  const double helper_share =
+      static_cast<double>(window_.helper_items) / static_cast<double>(window_.items);
+  if (window_.waited > helper_share * window_.seconds) {
     alone_left_ = alone_for_;
     alone_for_ = std::min(2 * alone_for_, kMostJobsAlone);
-    clean_jobs_ = 0;
-  } else if (++clean_jobs_ == kFewestJobsAlone) {
+  } else {
     alone_for_ = std::max(alone_for_ / 2, kFewestJobsAlone);
-    clean_jobs_ = 0;
   }
+  window_ = Window{};
 }
 
-void WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {
+double WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {
   {
     const std::lock_guard lock(mutex_);
     job_ = &job;
@@ -112,9 +120,11 @@ void WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {
   }
   wake_.notify_all();
   take_items(0);
-  if (spin_until([this] { return busy_.load(std::memory_order_acquire) == 0; })) return;
+  if (spin_until([this] { return busy_.load(std::memory_order_acquire) == 0; })) return 0.0;
+  const auto asleep = std::chrono::steady_clock::now();
   std::unique_lock lock(mutex_);
   done_.wait(lock, [this] { return busy_.load(std::memory_order_acquire) == 0; });
+  return seconds_between(asleep, std::chrono::steady_clock::now());
 }
 
 void WorkerPool::serve(int worker) {
@@ -130,9 +140,7 @@ void WorkerPool::serve(int worker) {
     }
     if (stopping_.load(std::memory_order_acquire)) return;
     seen = generation_.load(std::memory_order_acquire);
-    const long switches = involuntary_switches();
-    take_items(worker);
-    if (involuntary_switches() != switches) preempted_.store(true, std::memory_order_relaxed);
+    helper_items_.fetch_add(take_items(worker), std::memory_order_relaxed);
     if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       // Taking the lock orders this with a waiter that has just checked busy_.
       const std::lock_guard lock(mutex_);
