@@ -3,6 +3,7 @@
 // engine and a record of what ran. None of it changes a result.
 #include <cstddef>
 
+#include "engine/design.h"
 #include "engine/engine.h"
 #include "pelko/simulation.h"
 
@@ -15,5 +16,9 @@ struct EngineTuning {
 
 SimulationResult simulate(const Problem& problem, const SimulationOptions& options,
                           const EngineTuning& tuning);
+
+// What every replication of a valid problem shares: the stages and both groups' parameter
+// blocks. Throws the not_positive_definite Error when the correlations have no factor.
+engine::Design design_of(const Problem& problem);
 
 }  // namespace pelko::core

@@ -25,28 +25,6 @@ void set_up_group(const Problem& problem, const float* mean, engine::ParamBlock&
   random::setgmn(kLeadingDimension, mean, covm.data(), npred, param.data());
 }
 
-engine::Design design_of(const Problem& problem) {
-  engine::Design design;
-  design.nrep = problem.replications;
-  design.nsub = problem.applicants;
-  design.nsub1 = problem.majority_applicants;
-  design.nf = problem.stages();
-  design.npred = problem.predictors();
-  for (int k = 0; k < design.nf; ++k) {
-    design.nma[k] = problem.retained[k];
-    for (int j = 0; j < design.npred; ++j) design.wgt[k][j] = problem.weights[k][j];
-  }
-  // The set-ups draw no random numbers and depend only on the correlations and the mean, so
-  // each group's block is formed once; a matrix that is not positive definite still stops the
-  // run before the first draw, as a set-up inside the first replication would.
-  const std::array<float, kMaxPredictors> zero_mean{};
-  std::array<float, kMaxPredictors> effect_sizes{};
-  for (int j = 0; j < design.npred; ++j) effect_sizes[j] = problem.effect_sizes[j];
-  set_up_group(problem, zero_mean.data(), design.majority);
-  set_up_group(problem, effect_sizes.data(), design.minority);
-  return design;
-}
-
 numeric::InstructionSet instruction_set_of(InstructionSet set) {
   switch (set) {
     case InstructionSet::plain:
@@ -95,7 +73,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
 
   random::Generator generator;
   generator.setall(seeds.seed1, seeds.seed2);
-  const engine::Design design = design_of(problem);
+  const engine::Design design = core::design_of(problem);
 
   engine::ReplicationStore store(design.nrep, design.nf);
   numeric::ErrorFacility errors(ErrorKind::nobody_retained);
@@ -145,6 +123,28 @@ Seeds seeds_for_second(std::int64_t second) {
 
 namespace core {
 
+engine::Design design_of(const Problem& problem) {
+  engine::Design design;
+  design.nrep = problem.replications;
+  design.nsub = problem.applicants;
+  design.nsub1 = problem.majority_applicants;
+  design.nf = problem.stages();
+  design.npred = problem.predictors();
+  for (int k = 0; k < design.nf; ++k) {
+    design.nma[k] = problem.retained[k];
+    for (int j = 0; j < design.npred; ++j) design.wgt[k][j] = problem.weights[k][j];
+  }
+  // The set-ups draw no random numbers and depend only on the correlations and the mean, so
+  // each group's block is formed once; a matrix that is not positive definite still stops the
+  // run before the first draw, as a set-up inside the first replication would.
+  const std::array<float, kMaxPredictors> zero_mean{};
+  std::array<float, kMaxPredictors> effect_sizes{};
+  for (int j = 0; j < design.npred; ++j) effect_sizes[j] = problem.effect_sizes[j];
+  set_up_group(problem, zero_mean.data(), design.majority);
+  set_up_group(problem, effect_sizes.data(), design.minority);
+  return design;
+}
+
 SimulationResult simulate(const Problem& problem, const SimulationOptions& options,
                           const EngineTuning& tuning) {
   try {
@@ -185,20 +185,33 @@ Proportion wilson_interval(std::int64_t count, std::int64_t total) {
   return p;
 }
 
-Proportion SimulationResult::share_below(float ratio) const {
+bool SimulationResult::ai_below(std::size_t r, double ratio) const {
+  if (ai_defined[r] == 0) return false;
+  // (hired minority / minority) / (hired majority / majority), both products below 10^8 and so
+  // exact in double; the one rounding of the quotient cannot carry a ratio of such numbers
+  // across a ratio with few decimals, so 4/5 equals 0.8 here.
+  const double majority = problem.majority_applicants;
+  const double minority = problem.applicants - problem.majority_applicants;
+  const double exact =
+      (minority_retained.back()[r] * majority) / (majority_retained.back()[r] * minority);
+  return exact < ratio;
+}
+
+Proportion SimulationResult::share_below(double ratio) const {
   std::int64_t below = 0;
   std::int64_t defined = 0;
   for (std::size_t r = 0; r < ai.size(); ++r) {
-    if (ai_defined[r] == 0) continue;
-    ++defined;
-    below += ai[r] < ratio ? 1 : 0;
+    defined += ai_defined[r];
+    below += ai_below(r, ratio) ? 1 : 0;
   }
   return wilson_interval(below, defined);
 }
 
-Proportion SimulationResult::share_below_or_undefined(float ratio) const {
+Proportion SimulationResult::share_below_or_undefined(double ratio) const {
   std::int64_t below = 0;
-  for (std::size_t r = 0; r < ai.size(); ++r) below += ai_defined[r] == 0 || ai[r] < ratio ? 1 : 0;
+  for (std::size_t r = 0; r < ai.size(); ++r) {
+    below += ai_defined[r] == 0 || ai_below(r, ratio) ? 1 : 0;
+  }
   return wilson_interval(below, static_cast<std::int64_t>(ai.size()));
 }
 

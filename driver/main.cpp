@@ -1,8 +1,10 @@
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -31,6 +33,18 @@ std::string input_file_name() {
   return std::string(path, static_cast<std::size_t>(length));
 }
 
+// The progress line on screen, and Ctrl-C taking it away before the default ending.
+volatile std::sig_atomic_t progress_line_shown = 0;
+
+extern "C" void erase_progress_and_stop(int signal_number) {
+  if (progress_line_shown != 0) {
+    static const char kErase[] = "\r\x1b[K";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kErase, sizeof kErase - 1);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
 int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   std::ifstream problem_file;
   if (!line.problem_file.empty()) {
@@ -47,14 +61,26 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   std::ios::sync_with_stdio(false);
   const bool out_terminal = isatty(STDOUT_FILENO) == 1;
   const bool err_terminal = isatty(STDERR_FILENO) == 1;
-  if (out_terminal) std::cout << std::unitbuf;
+  if (out_terminal) {
+    std::cout << std::unitbuf;
+  } else {
+    // A progress line or a read must not push the report out early: a run cut short leaves
+    // no partial report in a file.
+    std::cerr.tie(nullptr);
+    std::cin.tie(nullptr);
+  }
   const bool from_terminal = line.problem_file.empty() && isatty(STDIN_FILENO) == 1;
   if (err_terminal && from_terminal) std::cerr << pelko::driver::stdin_hint();
 
   pelko::driver::TerminalAids aids;
   aids.progress = err_terminal;
   aids.repeat_line = err_terminal;
+  aids.check_hint = err_terminal;
   aids.program = program;
+  aids.line_shown = &progress_line_shown;
+  winsize size{};
+  if (err_terminal && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) aids.columns = size.ws_col;
+  if (err_terminal) std::signal(SIGINT, erase_progress_and_stop);
   if (err_terminal) {
     aids.input_name = line.problem_file.empty() ? input_file_name() : line.problem_file;
   }

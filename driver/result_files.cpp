@@ -115,9 +115,9 @@ void write_result_json(const SimulationResult& result, std::ostream& out) {
         << ", \"minority_rate\": " << json_number(stage.minority_rate)
         << ", \"ai\": " << json_number(stage.ai) << ", \"ai_defined\": " << stage.ai_defined << "}";
   }
-  out << "],\n  \"ai_below_0_8\": " << json_proportion(result.share_below(0.8f))
+  out << "],\n  \"ai_below_0_8\": " << json_proportion(result.share_below(0.8))
       << ",\n  \"ai_below_0_8_or_undefined\": "
-      << json_proportion(result.share_below_or_undefined(0.8f)) << "\n}\n";
+      << json_proportion(result.share_below_or_undefined(0.8)) << "\n}\n";
 }
 
 std::string write_result_files(const SimulationResult& result, const std::string& replications,

@@ -36,6 +36,7 @@ struct RunContext {
   std::optional<ProgressLine> progress;
   std::optional<std::int64_t> seed_second;  // once the replications are seeded
   std::string files_failure;                // what of the result files could not be written
+  bool input_refused = false;               // the problem could not be read or was refused
 };
 
 [[noreturn]] void run_to_end(std::istream& in, RunContext& run) {
@@ -45,6 +46,7 @@ struct RunContext {
     write_lines(found.on_report ? console.out : console.err, found.lines);
   });
   if (!parsed.ok()) {
+    run.input_refused = true;
     if (parsed.diagnostics.back().kind == ErrorKind::unreadable_problem) recordio::stop_fatal();
     close_run(console, run.clock, cpustart, Closing::input_error);
   }
@@ -52,7 +54,10 @@ struct RunContext {
   write_echo(problem, composite_effect_sizes(problem), console);
 
   run.seed_second = run.options.seed_second ? *run.options.seed_second : recordio::time(run.clock);
-  if (run.aids.progress) run.progress.emplace(console.err, problem.replications, run.aids.seconds);
+  if (run.aids.progress) {
+    run.progress.emplace(console.err, problem.replications, run.aids.seconds, run.aids.columns,
+                         run.aids.line_shown);
+  }
   SimulationOptions simulation;
   simulation.seed_second = run.seed_second;
   simulation.threads = run.options.fast.threads;
@@ -131,6 +136,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::
     err << context.files_failure;
     status = recordio::kStatusSystem;
   }
+  if (aids.check_hint && context.input_refused) err << check_hint_line(aids.input_name);
   if (aids.repeat_line && context.seed_second) {
     err << repeat_line(*context.seed_second, aids.program, aids.input_name);
   }

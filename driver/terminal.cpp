@@ -37,8 +37,13 @@ std::string progress_text(int done, int nrep, double elapsed_seconds) {
   return text;
 }
 
-ProgressLine::ProgressLine(std::ostream& err, int nrep, std::function<double()> seconds)
-    : err_(err), nrep_(nrep), seconds_(seconds ? std::move(seconds) : steady_seconds) {
+ProgressLine::ProgressLine(std::ostream& err, int nrep, std::function<double()> seconds,
+                           int columns, volatile std::sig_atomic_t* shown)
+    : err_(err),
+      nrep_(nrep),
+      seconds_(seconds ? std::move(seconds) : steady_seconds),
+      columns_(columns),
+      shown_flag_(shown) {
   start_ = seconds_();
   next_ = start_ + kRefreshSeconds;
 }
@@ -47,14 +52,26 @@ void ProgressLine::done(int replications) {
   const double now = seconds_();
   if (now < next_) return;
   next_ = now + kRefreshSeconds;
-  err_ << kEraseLine << "pelko: " << progress_text(replications, nrep_, now - start_) << std::flush;
+  std::string line = "pelko: " + progress_text(replications, nrep_, now - start_);
+  if (columns_ > 1 && line.size() > static_cast<std::size_t>(columns_ - 1)) {
+    line.resize(static_cast<std::size_t>(columns_ - 1));
+  }
+  // Told first, so that a Ctrl-C arriving as the line is written still erases it.
+  if (shown_flag_ != nullptr) *shown_flag_ = 1;
+  err_ << kEraseLine << line << std::flush;
   shown_ = true;
 }
 
 void ProgressLine::erase() {
   if (shown_) err_ << kEraseLine << std::flush;
   shown_ = false;
+  if (shown_flag_ != nullptr) *shown_flag_ = 0;
   next_ = INFINITY;
+}
+
+std::string check_hint_line(const std::string& input_name) {
+  return "pelko: pelko-check " + shell_word(input_name) +
+         " explains how pelko reads this problem\n";
 }
 
 std::string shell_word(const std::string& path) {

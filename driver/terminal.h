@@ -1,6 +1,7 @@
 #pragma once
 // What a person watching at a terminal sees on standard error besides the diagnostics: a
 // progress line during the replications and, when the run ends, how to repeat it.
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <ostream>
@@ -17,7 +18,15 @@ struct TerminalAids {
   std::string input_name = "problem.txt";  // the problem file that command reads
   // Seconds on a steady clock; empty means std::chrono::steady_clock.
   std::function<double()> seconds;
+  int columns = 0;  // the terminal's width; 0: unknown
+  // Set while a progress line is on the screen, for a signal handler that erases it.
+  volatile std::sig_atomic_t* line_shown = nullptr;
+  // After a problem pelko cannot read or accepts not, a line naming pelko-check.
+  bool check_hint = false;
 };
+
+// "pelko: pelko-check problem.txt explains how pelko reads this problem"
+std::string check_hint_line(const std::string& input_name);
 
 // "12345 of 500000 replications, 770 a second, 10 min 33 s left"
 std::string progress_text(int done, int nrep, double elapsed_seconds);
@@ -25,7 +34,9 @@ std::string progress_text(int done, int nrep, double elapsed_seconds);
 // The progress line, rewritten in place at most twice a second.
 class ProgressLine {
  public:
-  ProgressLine(std::ostream& err, int nrep, std::function<double()> seconds);
+  // A line wider than `columns` - 1 (when known) is cut, so that it never wraps.
+  ProgressLine(std::ostream& err, int nrep, std::function<double()> seconds, int columns = 0,
+               volatile std::sig_atomic_t* shown = nullptr);
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
@@ -40,6 +51,8 @@ class ProgressLine {
   std::function<double()> seconds_;
   double start_;
   double next_;
+  int columns_;
+  volatile std::sig_atomic_t* shown_flag_;
   bool shown_ = false;
 };
 

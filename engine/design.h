@@ -22,6 +22,13 @@ struct Design {
   ParamBlock majority{};                                            // mean 0
   ParamBlock minority{};                                            // mean difp
 
+  // Within the tables every engine sizes for the largest problem, and matching its store.
+  bool fits(std::int32_t stored_replications, std::int32_t stored_stages) const {
+    return nrep >= 1 && nrep <= kMaxReplications && nrep <= stored_replications && nsub >= 2 &&
+           nsub <= kMaxApplicants && nsub1 >= 1 && nsub1 < nsub && nf >= 1 && nf <= kMaxStages &&
+           nf <= stored_stages && npred >= 1 && npred <= kMaxPredictors;
+  }
+
   std::int64_t deviates_per_replication() const {
     return static_cast<std::int64_t>(nsub) * static_cast<std::int64_t>(npred);
   }

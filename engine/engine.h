@@ -42,6 +42,10 @@ using ProgressReport = std::function<void(int done)>;
 // True when the fast engine may run the design: nothing inside a replication can stop the run.
 bool fast_engine_applies(const Design& design);
 
+// Both engines refuse a design beyond the capacities or its store (an invalid_problem Error)
+// rather than write outside a table.
+void require_fits(const Design& design, const ReplicationStore& store);
+
 // The literal loop: draws from `generator` in replication order and records each replication.
 // A stage that retains nobody stops the run through `errors`.
 EngineTrace run_reference(const Design& design, random::Generator& generator,

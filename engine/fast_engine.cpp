@@ -76,6 +76,7 @@ int available_cpus() {
 EngineTrace run_fast(const Design& design, random::StreamState start, const FastSettings& settings,
                      numeric::ErrorFacility& errors, ReplicationStore& store,
                      const ProgressReport& progress) {
+  require_fits(design, store);
   const numeric::InstructionSet set =
       numeric::supported(settings.set) ? settings.set : numeric::InstructionSet::plain;
   // Positions inside a stretch are 32-bit vector lanes.

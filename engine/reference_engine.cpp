@@ -23,9 +23,18 @@ void draw_group(const Design& design, const ParamBlock& param, int first, int la
 
 }  // namespace
 
+void require_fits(const Design& design, const ReplicationStore& store) {
+  if (!design.fits(static_cast<std::int32_t>(store.exai.size()),
+                   static_cast<std::int32_t>(store.majority_retained.size()))) {
+    throw Error(ErrorKind::invalid_problem, kExitStopped, {},
+                {"pelko: the design is beyond the engine's capacities or its store"});
+  }
+}
+
 EngineTrace run_reference(const Design& design, random::Generator& generator,
                           numeric::ErrorFacility& errors, ReplicationStore& store,
                           const ProgressReport& progress) {
+  require_fits(design, store);
   const auto table = std::make_unique<selection::CompositeTable>();
   const auto selector = std::make_unique<selection::Selector>();
   store.sumai = store.sumdef = store.sumsra = store.sumsri = 0.0f;

@@ -2,6 +2,7 @@
 // Running a selection design: options, the outcome of every replication and the summary the
 // report prints.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -112,10 +113,14 @@ struct SimulationResult {
   // The summary's detailed part; throws the no_defined_ai Error, with the lines the program
   // prints, when no AI is defined.
   const DetailedSummary& detailed() const;
-  // Replications whose exact AI is below `ratio`, among those with a defined AI.
-  Proportion share_below(float ratio) const;
+  // Replications whose AI is below `ratio`, among those with a defined AI. The AI compared is
+  // the exact ratio of the hiring rates, from the numbers hired: a replication exactly at four
+  // fifths is not below 0.8, although its single-precision AI is 0.79999995.
+  Proportion share_below(double ratio) const;
   // The same among all replications, an undefined AI counting as below.
-  Proportion share_below_or_undefined(float ratio) const;
+  Proportion share_below_or_undefined(double ratio) const;
+  // Whether the AI of replication r (0-based) is defined and below `ratio`, as above.
+  bool ai_below(std::size_t r, double ratio) const;
 
   std::vector<std::string> no_defined_ai_lines;  // the sort's refusal, when no AI is defined
 };

@@ -290,8 +290,8 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("stages",
                              [](const pelko::SimulationResult& r) { return stage_list(r.stages); })
       .def("share_below", [](const pelko::SimulationResult& r,
-                             float ratio) { return proportion_tuple(r.share_below(ratio)); })
-      .def("share_below_or_undefined", [](const pelko::SimulationResult& r, float ratio) {
+                             double ratio) { return proportion_tuple(r.share_below(ratio)); })
+      .def("share_below_or_undefined", [](const pelko::SimulationResult& r, double ratio) {
         return proportion_tuple(r.share_below_or_undefined(ratio));
       });
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/engine_tuning.h"
 #include "engine/composites.h"
 #include "numeric/instruction_set.h"
 #include "pelko/pelko.h"
@@ -58,26 +59,7 @@ std::vector<InstructionSet> runnable_sets() {
 // Majority applicants left after each stage of each replication, found by drawing the pools
 // again and ranking them with a plain sort: the designs here have no ties at a cut.
 std::vector<std::vector<std::int32_t>> direct_counts(const Problem& p, std::int64_t second) {
-  engine::Design d;
-  d.nrep = p.replications;
-  d.nsub = p.applicants;
-  d.nsub1 = p.majority_applicants;
-  d.nf = p.stages();
-  d.npred = p.predictors();
-  for (int k = 0; k < d.nf; ++k) {
-    d.nma[k] = p.retained[k];
-    for (int j = 0; j < d.npred; ++j) d.wgt[k][j] = p.weights[k][j];
-  }
-  std::array<float, kMaxPredictors> zero{};
-  std::array<float, kMaxPredictors> shifted{};
-  for (int j = 0; j < d.npred; ++j) shifted[j] = p.effect_sizes[j];
-  for (int group = 0; group < 2; ++group) {
-    std::array<float, kMaxPredictors * kMaxPredictors> covm{};
-    for (int j = 0; j < d.npred; ++j)
-      for (int i = 0; i < d.npred; ++i) covm[i + j * kMaxPredictors] = p.correlations[i][j];
-    random::setgmn(kMaxPredictors, group == 0 ? zero.data() : shifted.data(), covm.data(), d.npred,
-                   group == 0 ? d.majority.data() : d.minority.data());
-  }
+  const engine::Design d = core::design_of(p);
   const Seeds seeds = seeds_for_second(second);
   random::Generator generator;
   generator.setall(seeds.seed1, seeds.seed2);
@@ -185,6 +167,34 @@ TEST(Simulate, SummaryAgreesWithTheReplications) {
   EXPECT_NEAR(result.stages[1].majority_rate, result.summary.expected_sra, 1e-5);
   EXPECT_NEAR(result.stages[1].minority_rate, result.summary.expected_sri, 1e-5);
   EXPECT_GE(result.stages[0].majority_rate, result.stages[1].majority_rate);
+}
+
+TEST(Simulate, AReplicationExactlyAtFourFifthsIsNotBelow) {
+  // Nine of eighteen hired, half of them from each group: 4 minority and 5 majority hires give
+  // AI 4/5, which single precision holds as 0.79999995.
+  const Problem p = *parse_problem("1000 18 9 1 1\n9\n0\n1\n1\n").problem;
+  const SimulationResult result = simulate(p, seeded(5));
+  std::int64_t at_four_fifths = 0;
+  std::int64_t below = 0;
+  std::int64_t undefined = 0;
+  for (std::size_t r = 0; r < result.ai.size(); ++r) {
+    const std::int64_t majority = result.majority_retained[0][r];
+    const std::int64_t minority = result.minority_retained[0][r];
+    undefined += majority == 0 ? 1 : 0;
+    // minority / 9 < 0.8 * majority / 9, in integers.
+    const bool exact_below = majority != 0 && 5 * minority < 4 * majority;
+    below += exact_below ? 1 : 0;
+    EXPECT_EQ(result.ai_below(r, 0.8), exact_below) << r;
+    if (majority == 5 && minority == 4) {
+      ++at_four_fifths;
+      EXPECT_EQ(result.ai[r], 0.79999995f);
+    }
+  }
+  ASSERT_GT(at_four_fifths, 0);
+  EXPECT_EQ(result.share_below(0.8).count, below);
+  EXPECT_EQ(result.share_below_or_undefined(0.8).count, below + undefined);
+  // Just above four fifths, those replications count.
+  EXPECT_EQ(result.share_below(0.8000001).count, below + at_four_fifths);
 }
 
 TEST(WilsonInterval, KnownValuesAndEdges) {

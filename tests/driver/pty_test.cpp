@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <string>
 
@@ -172,6 +174,71 @@ TEST(Terminal, ProgressLineThenTheRepeatLineOnStandardError) {
   EXPECT_NE(out.text().find("CPU TIME IN SECONDS"), std::string::npos);
 }
 
+// 10000 applicants, 4 stages, 10 predictors: a few seconds, long enough for progress lines.
+std::string long_problem(int replications) {
+  std::string problem = std::to_string(replications) + " 10000 8000 4 10\n5000 2000 500 100\n";
+  problem += "-1 -0.5 -0.3 0 0 0.2 -0.2 -0.1 0.1 0\n";
+  for (int i = 0; i < 10; ++i) {
+    for (int j = 0; j < 10; ++j) problem += i == j ? "1.0 " : "0.1 ";
+    problem += "\n";
+  }
+  for (int k = 0; k < 4; ++k) problem += "1 1 1 1 1 1 1 1 1 1\n";
+  return problem;
+}
+
+TEST(Terminal, CtrlCErasesANarrowProgressLineAndLeavesNoPartialReport) {
+  const TempFile input(long_problem(500000));
+  const TempFile out;
+  Pty err;
+  winsize narrow{};
+  narrow.ws_col = 40;
+  narrow.ws_row = 24;
+  ASSERT_EQ(ioctl(err.slave, TIOCSWINSZ, &narrow), 0);
+  const int out_fd = open(out.path().c_str(), O_WRONLY);
+  const int in_fd = open(input.path().c_str(), O_RDONLY);
+  const pid_t pid = start_child({kExecutable}, {in_fd, out_fd, err.slave});
+  close(out_fd);
+  close(in_fd);
+  err.close_slave();
+  std::string text = read_until(err.master, " replications", 60);
+  ASSERT_NE(text.find(" replications"), std::string::npos) << text;
+  kill(pid, SIGINT);
+  text += read_until(err.master, "", 30);
+  const std::optional<int> status = wait_child(pid);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGINT);
+  const std::string erase = "\r\x1b[K";
+  // Every line shown fits 39 columns, so none wraps, and the last one is taken away.
+  for (std::size_t at = text.find(erase); at != std::string::npos;) {
+    const std::size_t next = text.find(erase, at + erase.size());
+    const std::size_t end = next == std::string::npos ? text.size() : next;
+    EXPECT_LE(end - at - erase.size(), 39u) << text.substr(at, end - at);
+    at = next;
+  }
+  EXPECT_EQ(text.substr(text.size() - erase.size()), erase) << text;
+  // The report waits for the end of the run, so a file holds nothing of it.
+  EXPECT_EQ(out.text(), "");
+}
+
+TEST(Terminal, AnInputErrorNamesTheToolThatExplainsIt) {
+  for (const std::string problem : {"9 20 15 1 1\n", "1000 abc\n"}) {
+    const TempFile input(problem);
+    const TempFile out;
+    Pty err;
+    const int out_fd = open(out.path().c_str(), O_WRONLY);
+    const int in_fd = open(input.path().c_str(), O_RDONLY);
+    const pid_t pid = start_child({kExecutable}, {in_fd, out_fd, err.slave});
+    close(out_fd);
+    close(in_fd);
+    err.close_slave();
+    const std::string text = read_until(err.master, "", 30);
+    EXPECT_NE(exit_status(pid), kStatusComplete);
+    std::string hint = driver::check_hint_line(input.path());
+    hint.insert(hint.size() - 1, "\r");
+    EXPECT_NE(text.find(hint), std::string::npos) << text;
+  }
+}
+
 TEST(Terminal, HintWhenTheProblemIsTypedIn) {
   Pty tty;
   const pid_t pid = start_child({kExecutable}, {tty.slave, tty.slave, tty.slave});
@@ -191,7 +258,7 @@ TEST(Terminal, HintWhenTheProblemIsTypedIn) {
   }
   ASSERT_EQ(write(tty.master, "\x04", 1), 1);
   tty.close_slave();
-  shown += read_until(tty.master, "faketime", 30);
+  shown += read_until(tty.master, "--seed", 30);
   EXPECT_EQ(exit_status(pid), kStatusComplete);
   EXPECT_NE(shown.find("CPU TIME IN SECONDS"), std::string::npos);
   // The problem came from the terminal, so the command names a file to put it in.

@@ -120,5 +120,31 @@ TEST(FastEngine, AppliesOnlyWhenEveryStageRetainsSomebody) {
   EXPECT_FALSE(fast_engine_applies(d));
 }
 
+TEST(Engines, RefuseADesignBeyondTheCapacitiesOrTheStore) {
+  std::mt19937 source(7);
+  Design fits = random_design(source, 0, 50);
+  struct Case {
+    const char* name;
+    Design design;
+    std::int32_t stored_replications;
+  };
+  Design applicants = fits;
+  applicants.nsub = kMaxApplicants + 1;
+  Design predictors = fits;
+  predictors.npred = kMaxPredictors + 1;
+  const Case cases[] = {{"applicants", applicants, fits.nrep},
+                        {"predictors", predictors, fits.nrep},
+                        {"store too small", fits, fits.nrep - 1}};
+  for (const Case& c : cases) {
+    ReplicationStore store(c.stored_replications, c.design.nf);
+    numeric::ErrorFacility errors;
+    random::Generator generator;
+    generator.setall(1, 1);
+    EXPECT_THROW(run_reference(c.design, generator, errors, store), Error) << c.name;
+    EXPECT_THROW(run_fast(c.design, generator.position(), FastSettings{}, errors, store), Error)
+        << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace pelko::engine

@@ -27,6 +27,6 @@ text=$(groff -man -t -Tutf8 -P-cbou "$page" 2>/dev/null)
 for status in 0 1 2 3; do
   printf '%s\n' "$text" | grep -Eq "^ +$status +[a-z]" || fail "exit status $status not described"
 done
-for word in --help --version faketime nrep difp pelko-check pelko-report; do
+for word in --help --version --seed --threads --replications --json nrep difp pelko-check pelko-report; do
   printf '%s\n' "$text" | grep -q -- "$word" || fail "$word not mentioned"
 done

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""pelko-report on the reports of every example and of the reviewed cases, on broken and
-hostile reports, on failing outputs and without matplotlib."""
+"""pelko-report on the reports and JSON files of every example and of the reviewed cases, on
+broken and hostile inputs, on failing outputs and without matplotlib."""
 
 import csv
 import glob
@@ -59,6 +59,23 @@ def with_table(text, rows, undefined=0):
         if line.startswith("Number of replications for the simulation:"):
             lines[i] = f"Number of replications for the simulation:{nrep:7d}"
     return "\n".join(lines) + "\n"
+
+
+# Every AI of 5 majority and 4 minority hired of 9 and 9 is 4/5, which pelko stores as the float
+# just below 0.8 and prints as 0.800.
+FOUR_FIFTHS_DESIGN = "1000 18 9 1 1\n9\n0\n1\n1\n"
+
+
+def pelko_json(problem, seed, folder):
+    """(report, JSON file text) of one run of `problem` (a path or the problem's text)."""
+    path = os.path.join(folder, "run.json")
+    if os.path.exists(problem):
+        with open(problem) as file:
+            problem = file.read()
+    run = subprocess.run([PELKO, "--seed", str(seed), "--json", path], input=problem,
+                         capture_output=True, text=True, check=False)
+    with open(path) as file:
+        return run.stdout, file.read()
 
 
 def run_tool(args, text=None, **options):
@@ -158,6 +175,133 @@ class EveryReport(ReportTest):
         self.assertEqual(run.returncode, 0, run.stderr)
         with open(picture) as file:
             self.assertIn("<svg", file.read())
+
+
+class JsonFiles(ReportTest):
+    def test_same_results_as_the_report_of_the_same_run(self):
+        problems = sorted(glob.glob(os.path.join(SOURCE, "examples", "*.txt")))
+        problems += [os.path.join(SOURCE, "tests", "driver", "cases", name) for name in
+                     ("undefined_ai.txt", "zero_weight_ties.txt", "everybody_selected.txt")]
+        for problem in problems + [FOUR_FIFTHS_DESIGN]:
+            with self.subTest(problem=os.path.basename(problem)[:30]):
+                text, document = pelko_json(problem, 1765185354, self.folder.name)
+                printed, exact = tool.parse_report(text), tool.parse_json(document)
+                for key in ("nf", "nrep", "nsub", "nsub1", "nma", "npred"):
+                    self.assertEqual(printed["problem"][key], exact["problem"][key])
+                self.assertEqual(printed["stages"], exact["stages"])
+                self.assertEqual(printed["undef"]["number"], exact["undef"]["number"])
+                self.assertEqual([r["number"] for r in printed["rows"]],
+                                 [r["number"] for r in exact["rows"]])
+                close = 0.0005 + 1e-6  # three decimals of a single-precision value
+                for row, exact_row in zip(printed["rows"], exact["rows"]):
+                    self.assertLessEqual(abs(row["value"] - exact_row["value"]), close)
+                for name in ("expected", "ai", "sra", "sri"):
+                    for key, value in printed[name].items():
+                        self.assertLessEqual(abs(value - exact[name][key]), close, (name, key))
+                # The exact count may add only rows printed as 0.800 whose ratio is below 4/5.
+                printed_as_four_fifths = sum(r["number"] for r in printed["rows"]
+                                             if r["value"] == 0.8)
+                risk, exact_risk = tool.four_fifths(printed), tool.four_fifths(exact)
+                self.assertGreaterEqual(exact_risk["below_defined"], risk["below_defined"])
+                self.assertLessEqual(exact_risk["below_defined"],
+                                     risk["below_defined"] + printed_as_four_fifths)
+                self.assertEqual(exact_risk["below_defined"],
+                                 json.loads(document)["ai_below_0_8"]["count"])
+                self.assertAlmostEqual(risk["mean_ai"], exact_risk["mean_ai"], delta=close)
+        # In the design above more than 300 replications sit exactly at 4/5, held as
+        # 0.79999995: not below 0.8, in the report and in the JSON file alike.
+        at_four_fifths = sum(e["number"] for e in exact["rows"] if e["value"] == 0.79999995)
+        self.assertGreater(at_four_fifths, 300)
+        self.assertEqual(exact_risk["below_defined"], risk["below_defined"])
+
+    def test_outputs_of_a_json_file(self):
+        _, document = pelko_json(FOUR_FIFTHS_DESIGN, 5, self.folder.name)
+        source = self.path("edge.json")
+        with open(source, "w") as file:
+            file.write(document)
+        run = run_tool([source])
+        self.assertIn(run.returncode, (0, 4), run.stderr)
+        self.assertIn("P(AI < 0.8) among defined AIs:   0.1760", run.stdout)
+        with open(source) as file:
+            self.assertEqual(file.read(), document)
+        with open(self.path("edge-report.json")) as file:
+            written = json.load(file)
+        self.assertTrue(written["exact_values"])
+        self.assertEqual(written["seed_second"], 5)
+        self.assertEqual(written["four_fifths"]["below_defined"], 176)
+        self.assertIn(0.79999995, [row["value"] for row in written["rows"]])
+        with open(self.path("edge-report.csv"), newline="") as file:
+            rows = {r["name"]: r["value"] for r in csv.DictReader(file) if r["kind"] == "statistic"}
+        self.assertEqual(rows["cpu_seconds"], "")
+        self.assertEqual(rows["stage1_ai"], str(json.loads(document)["stages"][0]["ai"]))
+        if has_matplotlib():
+            self.assertTrue(os.path.exists(self.path("edge-report.png")))
+
+    def test_never_overwrites_the_input_or_a_json_file_of_pelko(self):
+        text, document = pelko_json(FOUR_FIFTHS_DESIGN, 5, self.folder.name)
+        for name, content in (("kept.json", document), ("kept.out", text)):
+            with open(self.path(name), "w") as file:
+                file.write(content)
+        for args in ([self.path("kept.json"), "--prefix", self.path("kept")],
+                     [self.path("kept.out")], ["-", "--json", self.path("kept.json")]):
+            with self.subTest(args=args):
+                self.assertOneLine(run_tool(args, text), 2, "never overwrites")
+                with open(self.path("kept.json")) as file:
+                    self.assertEqual(file.read(), document)
+                self.assertFalse(os.path.exists(self.path("kept.csv")))
+
+    def test_the_count_below_0_8_must_be_pelkos(self):
+        _, document = pelko_json(FOUR_FIFTHS_DESIGN, 5, self.folder.name)
+        # pelko's count, 176, leaves out the 342 replications at exactly 4/5 (0.79999995);
+        # counting them, or fewer than the rows clearly below 0.8, the table does not allow.
+        def with_count(count):
+            changed = json.loads(document)
+            for key, total in (("ai_below_0_8", 1000), ("ai_below_0_8_or_undefined", 1000)):
+                low, high = tool.wilson(count, total)
+                changed[key] = {"count": count, "total": total, "share": count / total,
+                                "lower": low, "upper": high}
+            return json.dumps(changed)
+        self.assertEqual(tool.four_fifths(tool.parse_json(document))["below_defined"], 176)
+        for count in (175, 519):
+            with self.assertRaisesRegex(tool.ReportError, f"ai_below_0_8 counts {count}"):
+                tool.parse_json(with_count(count))
+        # With the 4/5 rows held as 0.8 itself only 176 is possible.
+        at_four_fifths = document.replace("0.79999995", "0.8")
+        self.assertEqual(tool.four_fifths(tool.parse_json(at_four_fifths))["below_defined"], 176)
+        with self.assertRaisesRegex(tool.ReportError, "ai_below_0_8 counts 518"):
+            tool.parse_json(with_count(518).replace("0.79999995", "0.8"))
+
+    def test_broken_files(self):
+        _, document = pelko_json(FOUR_FIFTHS_DESIGN, 5, self.folder.name)
+        row = '{"value": 0.5, "count": 156, "freq": 0.156, "cfreq": 0.176}'
+        self.assertIn(row, document)
+        _, nobody = pelko_json("10 20 1 1 1\n1\n3\n1\n1\n", 5, self.folder.name)
+        broken = {
+            "cut short": (document[:len(document) // 2], "not valid JSON"),
+            "cut at the end": (document.rstrip()[:-1], "not valid JSON"),
+            "NaN": (document.replace('"sr": 0.5', '"sr": NaN'), "not a finite number"),
+            "Infinity": (document.replace(row, row.replace("0.5", "-Infinity")), "finite"),
+            "1e999": (document.replace(row, row.replace("0.5", "1e999")), "finite"),
+            "beyond single": (document.replace(row, row.replace("0.5", "1e300")), "single"),
+            "null": (document.replace(row, row.replace("0.5", "null")), "not a number"),
+            "string": (document.replace('"defined": 1000', '"defined": "1000"'), "count"),
+            "boolean": (document.replace(row, row.replace('"count": 156', '"count": true')),
+                        "not a count"),
+            "twice": (document.replace('"sr":', '"sr": 0.5, "sr":'), "appears twice"),
+            "freq": (document.replace(row, row.replace("0.156", "0.157")), "freq"),
+            "cfreq": (document.replace(row, row.replace("0.176", "0.175")), "cfreq"),
+            "count": (document.replace(row, row.replace("156", "155")), "155 of 1000"),
+            "no pelko": (document.replace('"pelko"', '"other"', 1), "not one pelko wrote"),
+            "nesting": ('{"program": "pelko", "problem": ' + "[" * 100000, "JSON"),
+            "huge integer": (document.replace("1000", "9" * 5000, 1), "JSON"),
+            "no defined AI": (nobody, "no replication has a defined AI"),
+        }
+        for label, (text, words) in broken.items():
+            with self.subTest(broken=label):
+                prefix = self.path("broken")
+                run = self.convert(text, "--prefix", prefix)
+                self.assertOneLine(run, 1, words)
+                self.assertFalse(os.path.exists(prefix + ".csv"))
 
 
 class Readme(ReportTest):
@@ -395,6 +539,64 @@ class Mutations(ReportTest):
                         i = rng.choice(digits)
                         mutant[k] = mutant[k][:i] + str(rng.randrange(10)) + mutant[k][i + 1:]
                 yield f"{name} mutant {n}", "".join(mutant)
+
+    def json_mutants(self):
+        rng = random.Random(16)
+        problems = [os.path.join(SOURCE, "examples", "two_stage.txt"),
+                    os.path.join(SOURCE, "tests", "driver", "cases", "undefined_ai.txt"),
+                    FOUR_FIFTHS_DESIGN]
+        for problem in problems:
+            _, text = pelko_json(problem, 1765185354, self.folder.name)
+            label = os.path.basename(problem)[:20]
+            for end in range(0, len(text), max(1, len(text) // 150)):
+                yield f"{label} JSON cut at {end}", text[:end]
+            for n in range(600):
+                at = rng.randrange(len(text))
+                kind = n % 4
+                if kind == 0:
+                    mutant = text[:at] + rng.choice('0123456789-.eE+ ,:[]{}"nt\x00') + \
+                        text[at + 1:]
+                elif kind == 1:
+                    mutant = text[:at] + rng.choice(["NaN", "Infinity", "1e999", "null", "true",
+                                                     '"x"', "-", "[]", "{}", "9" * 30]) + text[at:]
+                elif kind == 2:
+                    lines = text.splitlines(keepends=True)
+                    k = rng.randrange(len(lines))
+                    lines[k:k + 1] = [] if n % 8 == 2 else [lines[k], lines[k]]
+                    mutant = "".join(lines)
+                else:
+                    digits = [i for i, c in enumerate(text) if c.isdigit()]
+                    i = rng.choice(digits)
+                    mutant = text[:i] + str(rng.randrange(10)) + text[i + 1:]
+                yield f"{label} JSON mutant {n}", mutant
+
+    def test_no_exception_escapes_from_json(self):
+        accepted = 0
+        for label, text in self.json_mutants():
+            try:
+                report = tool.parse_json(text)
+            except tool.ReportError as error:
+                self.assertEqual(len(str(error).splitlines()), 1, label)
+                continue
+            except Exception as error:  # noqa: BLE001 - any other is the fault sought
+                self.fail(f"{label}: {type(error).__name__}: {error}")
+            accepted += 1
+            risk = tool.four_fifths(report)
+            tool.csv_text(report, risk)
+            tool.json_text(report, risk)
+            tool.summary(risk)
+            self.assertEqual(risk["below_defined"], json.loads(text)["ai_below_0_8"]["count"])
+        self.assertGreater(accepted, 0)
+
+    def test_no_traceback_from_the_program_on_json(self):
+        for n, (label, text) in enumerate(self.json_mutants()):
+            if n % 150:
+                continue
+            with self.subTest(mutant=label):
+                run = self.convert(text, "--prefix", self.path("json-mutant"))
+                self.assertNotIn("Traceback", run.stderr)
+                self.assertIn(run.returncode, (0, 1, 4), run.stderr)
+                self.assertLessEqual(len(run.stderr.splitlines()), 1, run.stderr)
 
     def test_no_exception_escapes(self):
         accepted = 0

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""pelko-report: turns a pelko report into a picture, a table and the four-fifths risk."""
+"""pelko-report: turns a pelko report, or pelko's JSON file of a run, into a picture, a table
+and the four-fifths risk."""
 
 import argparse
 import csv
@@ -8,24 +9,37 @@ import json
 import math
 import os
 import re
+import struct
 import sys
 
 HELP_EPILOG = """\
+REPORT is the report pelko wrote, or the file of pelko --json FILE (told apart by content: a
+JSON object with "program": "pelko").
+
 Writes PREFIX.png (or the --picture file, PNG or SVG by its extension), PREFIX.csv and
-PREFIX.json, where PREFIX is the report's file name without its extension, or "pelko-report"
-when the report comes from standard input. The summary on standard output gives P(AI < 0.8),
-the share of replications that fail the four-fifths rule, among the replications with a
-defined AI and among all replications (an undefined AI counts as a failure there), each with
-its 95 % Wilson interval, and the Monte-Carlo standard error of the mean AI.
+PREFIX.json, where PREFIX is the input's file name without its extension (with "-report"
+added for a pelko --json file), or "pelko-report" when the input comes from standard input.
+It never writes over its input or over a file of pelko --json. The summary on standard output
+gives P(AI < 0.8), the share of replications that fail the four-fifths rule, among the
+replications with a defined AI and among all replications (an undefined AI counts as a
+failure there), each with its 95 % Wilson interval, and the Monte-Carlo standard error of the
+mean AI.
 
 The report prints AI values to three decimals: a row printed as 0.800 counts as not below 0.8.
+From a JSON file the count is pelko's own "ai_below_0_8", which judges the exact ratio of the
+hiring rates (4/5 is not below 0.8, although single precision holds it as 0.79999995); the
+frequency table's values must allow it. From it the
+CSV and JSON also carry the seed second and each stage's mean hiring rates and AI, and leave
+the CPU time empty.
+
 The picture needs matplotlib (Debian: apt-get install python3-matplotlib); without it the
 CSV, the JSON and the summary are still written.
 
 Exit status:
   0  everything was written
-  1  the input is not a complete, consistent pelko report, or it cannot be read
-  2  a command-line error
+  1  the input is not a complete, consistent pelko report or JSON file of pelko (cut short,
+     malformed, a value that is not a finite number, counts that disagree), or it cannot be read
+  2  a command-line error, or an output would replace the input or a file of pelko --json
   3  a file or standard output cannot be written
   4  the CSV, JSON and summary were written, but no picture: matplotlib is missing
 
@@ -258,6 +272,253 @@ def check_consistency(report):
         raise ReportError("the numbers selected at the stages do not match the problem")
 
 
+# The four-fifths line as pelko compares it: the single-precision 0.8.
+SINGLE_FOUR_FIFTHS = struct.unpack("<f", struct.pack("<f", FOUR_FIFTHS))[0]
+
+
+# How far under 0.8 a single-precision AI may lie while its exact ratio is 4/5: a few roundings.
+NEAR_FOUR_FIFTHS = 1e-6
+
+
+def single(value):
+    """`value` rounded to single precision, as pelko holds it."""
+    return struct.unpack("<f", struct.pack("<f", value))[0]
+
+
+def looks_like_json(text):
+    return text.lstrip(" \t\r\n")[:1] == "{"
+
+
+def unique_members(pairs):
+    keys = [key for key, _ in pairs]
+    if len(set(keys)) != len(keys):
+        twice = next(key for key in keys if keys.count(key) > 1)
+        raise ReportError(f"the member {shown(twice)} appears twice in one object")
+    return dict(pairs)
+
+
+def refuse_constant(name):
+    raise ReportError(f"{name} is not a finite number")
+
+
+def finite_float(text):
+    value = float(text)
+    if not math.isfinite(value):
+        raise ReportError(f"{shown(text)} is not a finite number")
+    return value
+
+
+class Members:
+    """A JSON object of pelko's file, read member by member with the path in every message."""
+
+    def __init__(self, value, where):
+        if not isinstance(value, dict):
+            raise ReportError(f"{where} is not an object")
+        self.value, self.where = value, where
+
+    def get(self, key):
+        if key not in self.value:
+            raise ReportError(f"{self.where} lacks \"{key}\"")
+        return self.value[key]
+
+    def path(self, key):
+        return f"{self.where}.{key}"
+
+    def count(self, key, low=0, high=None):
+        return count(self.get(key), self.path(key), low, high)
+
+    def real(self, key, null=False):
+        return real(self.get(key), self.path(key), null)
+
+    def reals(self, key, length, null=False):
+        return reals(self.get(key), self.path(key), length, null)
+
+    def rate(self, key):
+        value = self.real(key)
+        if not 0 <= value <= 1:
+            raise ReportError(f"{self.path(key)} is not a rate between 0 and 1")
+        return value
+
+    def list(self, key, length=None):
+        value = self.get(key)
+        if not isinstance(value, list) or (length is not None and len(value) != length):
+            raise ReportError(f"{self.path(key)} is not a list"
+                              + (f" of {length}" if length is not None else ""))
+        return value
+
+
+def count(value, where, low=0, high=None):
+    if type(value) is not int or value < low or (high is not None and value > high):
+        raise ReportError(f"{where} is not a count"
+                          + (f" from {low} to {high}" if high is not None else ""))
+    return value
+
+
+def real(value, where, null=False):
+    if value is None and null:
+        return None
+    if type(value) not in (int, float):
+        raise ReportError(f"{where} is not a number")
+    try:
+        single(value)
+    except OverflowError:
+        raise ReportError(f"{where} is beyond single precision") from None
+    return float(value)
+
+
+def reals(value, where, length, null=False):
+    if not isinstance(value, list) or len(value) != length:
+        raise ReportError(f"{where} is not a list of {length} numbers")
+    return [real(item, f"{where}[{i}]", null) for i, item in enumerate(value)]
+
+
+def load_json(text):
+    try:
+        document = json.loads(text, object_pairs_hook=unique_members,
+                              parse_constant=refuse_constant, parse_float=finite_float)
+    except json.JSONDecodeError as error:
+        raise ReportError(f"not valid JSON (cut short?): {error.msg}: line {error.lineno} "
+                          f"column {error.colno}") from None
+    except (ValueError, RecursionError) as error:  # an integer too long, nesting too deep
+        raise ReportError(f"not a JSON file pelko wrote: {str(error).splitlines()[0]}") from None
+    if not isinstance(document, dict) or document.get("program") != "pelko":
+        raise ReportError('a JSON file, but not one pelko wrote: no "program": "pelko"')
+    return document
+
+
+def parse_json(text):
+    """Reads the file of pelko --json into the form parse_report gives, with the exact values."""
+    top = Members(load_json(text), "the file")
+    given = Members(top.get("problem"), "problem")
+    nrep = given.count("replications", 1)
+    nsub = given.count("applicants", 2)
+    problem = {"nf": len(given.list("retained")), "nrep": nrep, "nsub": nsub,
+               "nsub1": given.count("majority_applicants", 1, nsub - 1)}
+    nf = problem["nf"]
+    if not 1 <= nf <= 4:
+        raise ReportError("problem.retained does not hold 1 to 4 stages")
+    problem["nma"] = [count(kept, f"problem.retained[{k}]", 1, nsub)
+                      for k, kept in enumerate(given.get("retained"))]
+    problem["npred"] = npred = len(given.list("effect_sizes"))
+    if not 1 <= npred <= 10:
+        raise ReportError("problem.effect_sizes does not hold 1 to 10 predictors")
+    problem["effect_sizes"] = given.reals("effect_sizes", npred)
+    problem["weights"] = [reals(w, f"problem.weights[{k}]", npred)
+                          for k, w in enumerate(given.list("weights", nf))]
+    problem["correlations"] = [reals(row, f"problem.correlations[{i}]", npred)
+                               for i, row in enumerate(given.list("correlations", npred))]
+    report = {"problem": problem, "stages": list(problem["nma"]), "exact_values": True}
+    if type(top.get("seed_second")) is not int:
+        raise ReportError("seed_second is not a whole number")
+    report["seed_second"] = top.get("seed_second")
+    report["composite_effect_sizes"] = top.reals("composite_effect_sizes", nf, null=True)
+
+    summary = Members(top.get("summary"), "summary")
+    report["expected"] = {"sr": summary.rate("sr"), "ai": summary.real("expected_ai"),
+                          "sra": summary.rate("expected_sra"), "sri": summary.rate("expected_sri")}
+    defined = summary.count("defined", 0, nrep)
+    undefined = summary.count("undefined", 0, nrep)
+    if defined + undefined != nrep:
+        raise ReportError(f"summary: {defined} defined and {undefined} undefined AIs are not "
+                          f"the {nrep} replications")
+    if single(summary.real("undefined_freq")) != single(undefined / nrep):
+        raise ReportError(f"summary.undefined_freq is not {undefined} of {nrep}")
+    report["undef"] = {"freq": summary.real("undefined_freq"), "number": undefined}
+    if defined == 0:
+        raise ReportError("no replication has a defined AI: the run has no frequency table")
+    table = summary.list("frequency")
+    if not table:
+        raise ReportError("summary.frequency is empty: pelko could not sort the values")
+    report["rows"] = parse_frequency(table, defined)
+    for name in ("ai", "sra", "sri"):
+        statistic = Members(summary.get(name), f"summary.{name}")
+        values = {key: statistic.real(key) for key in ("mean", "p50", "p25", "p75")}
+        if not values["p25"] <= values["p50"] <= values["p75"]:
+            raise ReportError(f"summary.{name}: the percentiles are out of order")
+        report[name] = values
+    table_values = {single(row["value"]) for row in report["rows"]}
+    if any(single(report["ai"][key]) not in table_values for key in ("p50", "p25", "p75")):
+        raise ReportError("summary.ai: a percentile is no value of the frequency table")
+    report["stage_summaries"] = parse_stages(top.list("stages", nf), problem)
+    report["cpu_seconds"] = None
+    check_counts(top, report)
+    return report
+
+
+def parse_frequency(table, defined):
+    rows = []
+    previous = None
+    cfreq = 0.0
+    for k, item in enumerate(table, 1):
+        row = Members(item, f"summary.frequency[{k - 1}]")
+        value, number = row.real("value"), row.count("count", 1)
+        if previous is not None and single(value) <= previous:
+            raise ReportError(f"the frequency table's values do not increase at row {k}")
+        previous = single(value)
+        freq, given_cfreq = row.real("freq"), row.real("cfreq")
+        # pelko divides and sums in single precision; both steps round once.
+        cfreq = single(cfreq + single(number / defined))
+        if single(freq) != single(number / defined) or single(given_cfreq) != cfreq:
+            raise ReportError(f"the frequency table's row {k}: freq {freq} or cfreq "
+                              f"{given_cfreq} is not {number} of {defined}")
+        rows.append({"row": k, "value": value, "freq": freq, "cfreq": given_cfreq,
+                     "number": number})
+    counted = sum(row["number"] for row in rows)
+    if counted != defined:
+        raise ReportError(f"the frequency table counts {counted} replications, "
+                          f"the summary {defined} with a defined AI")
+    return rows
+
+
+def parse_stages(stages, problem):
+    found = []
+    for k, item in enumerate(stages, 1):
+        stage = Members(item, f"stages[{k - 1}]")
+        if stage.count("stage") != k or stage.count("retained") != problem["nma"][k - 1]:
+            raise ReportError(f"stages[{k - 1}] is not stage {k} of the problem")
+        found.append({"stage": k, "majority_rate": stage.rate("majority_rate"),
+                      "minority_rate": stage.rate("minority_rate"), "ai": stage.real("ai"),
+                      "ai_defined": stage.count("ai_defined", 0, problem["nrep"])})
+    return found
+
+
+def check_counts(top, report):
+    """The program's own P(AI < 0.8) must be one the frequency table allows, and is taken."""
+    # pelko judges the exact ratio of the hiring rates: a row held in single precision just
+    # under 0.8 (4/5 is held as 0.79999995) may lie at or below four fifths.
+    clear = sum(row["number"] for row in report["rows"] if is_below(row["value"], True)
+                and single(row["value"]) < SINGLE_FOUR_FIFTHS - NEAR_FOUR_FIFTHS)
+    near = sum(row["number"] for row in report["rows"] if is_below(row["value"], True)
+               and single(row["value"]) >= SINGLE_FOUR_FIFTHS - NEAR_FOUR_FIFTHS)
+    undefined = report["undef"]["number"]
+    nrep = report["problem"]["nrep"]
+    below = Members(top.get("ai_below_0_8"), "ai_below_0_8").count("count")
+    if not clear <= below <= clear + near:
+        raise ReportError(f"ai_below_0_8 counts {below}, the frequency table {clear} "
+                          f"to {clear + near}")
+    report["below_count"] = below
+    for key, failed, total in (("ai_below_0_8", below, nrep - undefined),
+                               ("ai_below_0_8_or_undefined", below + undefined, nrep)):
+        given = Members(top.get(key), key)
+        if given.count("count") != failed or given.count("total") != total:
+            raise ReportError(f"{key} counts {given.get('count')} of {given.get('total')}, "
+                              f"the frequency table {failed} of {total}")
+        low, high = wilson(failed, total)
+        for name, value in (("share", failed / total), ("lower", low), ("upper", high)):
+            if abs(given.real(name) - value) > 1e-9:
+                raise ReportError(f"{key}.{name} is not that of {failed} of {total}")
+
+
+def is_below(value, exact):
+    """Whether a table value fails the four-fifths rule; a printed value is rounded to three
+    decimals, an exact one is compared in single precision as pelko does."""
+    if value is None:  # too wide for its field: far above 0.8
+        return False
+    if exact:
+        return single(value) < SINGLE_FOUR_FIFTHS
+    return value < FOUR_FIFTHS - 0.0005
+
+
 def wilson(successes, n):
     """The 95 % Wilson score interval of a proportion."""
     if n == 0:
@@ -275,17 +536,20 @@ def wilson(successes, n):
 def four_fifths(report):
     """P(AI < 0.8) among defined AIs and among all replications, and the mean AI's error."""
     rows = report["rows"]
+    exact = report.get("exact_values", False)
     nai = sum(row["number"] for row in rows)
     nrep = report["problem"]["nrep"]
-    # A value too wide for its field (asterisks) is far above 0.8.
-    below = sum(row["number"] for row in rows
-                if row["value"] is not None and row["value"] < FOUR_FIFTHS - 0.0005)
+    below = report.get("below_count")
+    if below is None:
+        below = sum(row["number"] for row in rows if is_below(row["value"], exact))
     undefined = report["undef"]["number"]
     mean = variance = None
     if nai > 0 and all(row["value"] is not None for row in rows):
-        mean = sum(row["number"] * row["value"] for row in rows) / nai
+        values = [single(row["value"]) if exact else row["value"] for row in rows]
+        mean = sum(row["number"] * value for row, value in zip(rows, values)) / nai
         if nai > 1:
-            variance = sum(row["number"] * (row["value"] - mean) ** 2 for row in rows) / (nai - 1)
+            variance = sum(row["number"] * (value - mean) ** 2
+                           for row, value in zip(rows, values)) / (nai - 1)
     return {
         "replications": nrep,
         "defined": nai,
@@ -314,6 +578,12 @@ def csv_text(report, risk):
         out.writerow(["statistic", f"nma_{k}", kept, "", "", ""])
     for k, size in enumerate(report.get("composite_effect_sizes", []), 1):
         out.writerow(["statistic", f"composite_effect_size_{k}", size, "", "", ""])
+    for stage in report.get("stage_summaries", []):
+        for key in ("majority_rate", "minority_rate", "ai"):
+            out.writerow(["statistic", f"stage{stage['stage']}_{key}", stage[key], "", "", ""])
+    if "seed_second" in report:
+        out.writerow(["statistic", "seed_second", report["seed_second"], "", "", ""])
+    # pelko's JSON file holds no CPU time: the value is left empty.
     out.writerow(["statistic", "cpu_seconds", report["cpu_seconds"], "", "", ""])
     risk_rows = [("p_below_defined", risk["p_below_defined"]),
                  ("wilson95_defined_low", risk["wilson95_defined"][0]),
@@ -455,6 +725,24 @@ def complain(text):
         pass
 
 
+PELKO_JSON_START = re.compile(rb'\s*\{\s*"program"\s*:\s*"pelko"')
+
+
+def would_destroy(path, source):
+    """Why writing `path` would destroy the input or pelko's own JSON file of a run, or None."""
+    try:
+        if not os.path.isfile(path):
+            return None
+        if source != "-" and os.path.samefile(path, source):
+            return "is the input"
+        with open(path, "rb") as file:
+            if PELKO_JSON_START.match(file.read(200)):
+                return "is a file of pelko --json"
+    except OSError:
+        pass  # writing it will say what is wrong
+    return None
+
+
 def read_input(path):
     if path == "-":
         if sys.stdin is None:
@@ -491,12 +779,13 @@ class Parser(argparse.ArgumentParser):
 def main(argv=None):
     parser = Parser(
         prog="pelko-report", formatter_class=argparse.RawDescriptionHelpFormatter,
-        description="Turns a pelko report into a picture of the AI distribution, the "
-                    "frequency table and statistics as CSV and JSON, and a four-fifths "
-                    "summary.",
+        description="Turns a pelko report or pelko's --json file into a picture of the AI "
+                    "distribution, the frequency table and statistics as CSV and JSON, and a "
+                    "four-fifths summary.",
         epilog=HELP_EPILOG, add_help=False)
     parser.add_argument("report", nargs="?", default="-",
-                        help="the report pelko wrote (default: standard input)")
+                        help="the report pelko wrote, or its --json file (default: standard "
+                             "input)")
     parser.add_argument("--prefix", help="stem of the files written")
     parser.add_argument("--picture", help="the picture, .png or .svg")
     parser.add_argument("--csv", help="the frequency table and statistics as CSV")
@@ -514,25 +803,34 @@ def main(argv=None):
     except OSError as error:
         complain(f"cannot read {name}: {error.strerror or error}")
         return STATUS_INPUT
+    from_json = looks_like_json(text)
     try:
-        report = parse_report(text)
+        report = parse_json(text) if from_json else parse_report(text)
         risk = four_fifths(report)
     except ReportError as error:
         complain(f"{name}: {error}")
         return STATUS_INPUT
-    prefix = args.prefix or ("pelko-report" if args.report == "-"
-                             else os.path.splitext(args.report)[0])
+    # PREFIX.json of pelko's run.json would be the input itself.
+    prefix = args.prefix or ("pelko-report" if args.report == "-" else
+                             os.path.splitext(args.report)[0] + ("-report" if from_json else ""))
     picture = args.picture or prefix + ".png"
     if os.path.splitext(picture)[1].lower() not in (".png", ".svg"):
         complain("the picture must be a .png or .svg file")
         return STATUS_USAGE
+    outputs = (picture, args.csv or prefix + ".csv", args.json or prefix + ".json")
+    for path in outputs:
+        reason = would_destroy(path, args.report)
+        if reason:
+            complain(f"{path} {reason}, which pelko-report never overwrites: name the "
+                     "outputs with --prefix, --picture, --csv or --json")
+            return STATUS_USAGE
     title = args.title or ("pelko: AI distribution" +
                            ("" if args.report == "-" else " of " + os.path.basename(args.report)))
     drawn = have_matplotlib()
     if drawn:
         write_picture(report, risk, picture, title)
-    write_file(args.csv or prefix + ".csv", csv_text(report, risk))
-    write_file(args.json or prefix + ".json", json_text(report, risk))
+    write_file(outputs[1], csv_text(report, risk))
+    write_file(outputs[2], json_text(report, risk))
     write_stdout(summary(risk))
     if not drawn:
         complain(NO_MATPLOTLIB.format(sys.executable or "python3"))

@@ -1,0 +1,71 @@
+# Running a design with the library's engine, and the result as R values.
+
+pelko_condition <- function(error, call) {
+  lines <- c(error$report_lines, error$diagnostic_lines)
+  structure(
+    class = c(paste0("pelko_", error$kind), "pelko_error", "error", "condition"),
+    list(message = paste(lines, collapse = "\n"), call = call, lines = lines,
+         report_lines = error$report_lines, diagnostic_lines = error$diagnostic_lines,
+         exit_status = error$exit_status))
+}
+
+# The internal entry: `engine`, `cancel_after` and `interrupt_after` are for the tests.
+run_simulation <- function(problem, seed = NULL, threads = NULL, progress = FALSE,
+                           engine = "automatic", cancel_after = 0L, interrupt_after = 0L,
+                           call = sys.call(-1)) {
+  if (!inherits(problem, "pelko_problem")) {
+    stop(simpleError("'problem' must be a pelko_problem (see pelko_problem())", call))
+  }
+  if (is.null(seed)) {
+    seed <- NA_real_
+  } else if (!is.numeric(seed) || length(seed) != 1 || is.na(seed) || seed != round(seed)) {
+    stop(simpleError("'seed' must be one whole number: a clock second", call))
+  }
+  if (is.null(threads)) {
+    threads <- 0L
+  } else if (!is.numeric(threads) || length(threads) != 1 || is.na(threads) || threads < 1) {
+    stop(simpleError("'threads' must be a positive whole number", call))
+  }
+  out <- .simulate(native_problem(problem), as.numeric(seed), as.integer(threads),
+                   isTRUE(progress), engine, as.integer(cancel_after),
+                   as.integer(interrupt_after))
+  if (!is.null(out$error)) stop(pelko_condition(out$error, call))
+  new_simulation(out$result)
+}
+
+new_simulation <- function(r) {
+  stages <- seq_along(r$problem$retained)
+  frequency <- percentiles <- NULL
+  if (!is.null(r$detailed)) {
+    d <- r$detailed
+    percentiles <- data.frame(row.names = c("ai", "sra", "sri"),
+                              rbind(d$ai, d$sra, d$sri))
+    # The Undef row first, as the report prints it; its share is of all replications.
+    frequency <- data.frame(value = c(NA, d$rows$value), freq = c(r$undefined_freq, d$rows$freq),
+                            cfreq = c(NA, d$rows$cfreq), number = c(r$undefined, d$rows$number))
+  }
+  proportion <- function(p) unlist(p)
+  structure(class = "pelko_simulation", list(
+    problem = new_problem(r$problem),
+    seed = r$seed,
+    generator_seeds = r$generator_seeds,
+    composite_effect_sizes = r$composite_effect_sizes,
+    replications = r$replications,
+    expected = r$expected,
+    defined = r$defined,
+    undefined = r$undefined,
+    percentiles = percentiles,
+    frequency = frequency,
+    stages = data.frame(stage = stages, retained = r$problem$retained,
+                        majority_rate = r$stages$majority_rate,
+                        minority_rate = r$stages$minority_rate,
+                        ai = r$stages$ai, ai_defined = r$stages$ai_defined),
+    below_0.8 = rbind(defined = proportion(r$below_0.8),
+                      all = proportion(r$`below_0.8_or_undefined`)),
+    no_defined_ai = r$no_defined_ai_lines))
+}
+
+pelko_simulate <- function(problem, seed = NULL, threads = NULL, progress = interactive()) {
+  run_simulation(problem, seed = seed, threads = threads, progress = progress,
+                 call = match.call())
+}

@@ -1,0 +1,82 @@
+# Several designs in one call: every combination of the varied arguments, one row each.
+
+design_label <- function(value) {
+  if (is.matrix(value)) paste(apply(value, 1, paste, collapse = " "), collapse = " / ")
+  else paste(value, collapse = " ")
+}
+
+sweep_row <- function(index, result, settings) {
+  s <- summary(result)
+  row <- data.frame(design = index, settings, seed = result$seed,
+                    expected_ai = result$expected[["ai"]],
+                    mc_se_mean_ai = s$mc_se_mean_ai,
+                    p_below_0.8 = result$below_0.8["defined", "share"],
+                    p_below_0.8_lower = result$below_0.8["defined", "lower"],
+                    p_below_0.8_upper = result$below_0.8["defined", "upper"],
+                    p_below_0.8_or_undefined = result$below_0.8["all", "share"],
+                    stringsAsFactors = FALSE, check.names = FALSE)
+  for (k in seq_len(nrow(result$stages))) {
+    row[[sprintf("stage%d_majority_rate", k)]] <- result$stages$majority_rate[k]
+    row[[sprintf("stage%d_minority_rate", k)]] <- result$stages$minority_rate[k]
+    row[[sprintf("stage%d_ai", k)]] <- result$stages$ai[k]
+  }
+  row
+}
+
+bind_rows <- function(rows) {
+  columns <- unique(unlist(lapply(rows, names)))
+  rows <- lapply(rows, function(r) {
+    for (name in setdiff(columns, names(r))) r[[name]] <- NA_real_
+    r[columns]
+  })
+  do.call(rbind, rows)
+}
+
+pelko_sweep <- function(problem, vary, seed = NULL, threads = NULL, parallel = TRUE) {
+  call <- match.call()
+  if (!inherits(problem, "pelko_problem")) {
+    stop(simpleError("'problem' must be a pelko_problem (see pelko_problem())", call))
+  }
+  arguments <- names(formals(pelko_problem))
+  if (!is.list(vary) || length(vary) == 0 || is.null(names(vary)) ||
+      !all(names(vary) %in% arguments)) {
+    stop(simpleError(paste("'vary' must be a named list whose names are arguments of",
+                           "pelko_problem():", paste(arguments, collapse = ", ")), call))
+  }
+  # Vectors of numbers vary a one-number argument; lists hold whole values (vectors, matrices).
+  vary <- lapply(vary, function(v) if (is.list(v)) v else as.list(v))
+  grid <- expand.grid(lapply(vary, seq_along), KEEP.OUT.ATTRS = FALSE)
+  # One clock second for every design: common random numbers make the designs comparable.
+  if (is.null(seed)) seed <- as.numeric(Sys.time()) %/% 1
+  designs <- lapply(seq_len(nrow(grid)), function(i) {
+    arguments <- unclass(problem)
+    for (name in names(vary)) arguments[[name]] <- vary[[name]][[grid[i, name]]]
+    arguments
+  })
+  # Every design is checked before any runs.
+  designs <- lapply(designs, function(a) do.call(pelko_problem, a))
+  run <- function(i) {
+    result <- pelko_simulate(designs[[i]], seed = seed, threads = threads, progress = FALSE)
+    settings <- lapply(names(vary), function(name) {
+      value <- vary[[name]][[grid[i, name]]]
+      if (length(value) == 1) value else design_label(value)
+    })
+    names(settings) <- names(vary)
+    sweep_row(i, result, as.data.frame(settings, stringsAsFactors = FALSE))
+  }
+  indices <- seq_along(designs)
+  rows <- if (isTRUE(parallel) && requireNamespace("future.apply", quietly = TRUE)) {
+    future.apply::future_lapply(indices, run, future.packages = "pelko")
+  } else {
+    lapply(indices, run)
+  }
+  structure(bind_rows(rows), class = c("pelko_sweep", "data.frame"))
+}
+
+print.pelko_sweep <- function(x, digits = 3, ...) {
+  cat(sprintf("PELKO sweep: %d design%s\n", nrow(x), if (nrow(x) == 1) "" else "s"))
+  shown <- as.data.frame(unclass(x), stringsAsFactors = FALSE)
+  shown$seed <- sprintf("%.0f", shown$seed)
+  print(format(shown, digits = digits), row.names = FALSE)
+  invisible(x)
+}

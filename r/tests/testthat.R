@@ -1,0 +1,4 @@
+library(testthat)
+library(pelko)
+
+test_check("pelko")
