@@ -56,8 +56,7 @@ WorkerPool::~WorkerPool() {
   for (std::thread& helper : helpers_) helper.join();
 }
 
-std::size_t WorkerPool::take_items(int worker) {
-  std::size_t taken = 0;
+void WorkerPool::take_items(int worker) {
   for (std::size_t item; (item = next_.fetch_add(1, std::memory_order_relaxed)) < count_;) {
     try {
       (*job_)(worker, item);
@@ -66,50 +65,52 @@ std::size_t WorkerPool::take_items(int worker) {
       if (!failure_) failure_ = std::current_exception();
       next_.store(count_, std::memory_order_relaxed);  // no further items start
     }
-    ++taken;
   }
-  return taken;
 }
 
 void WorkerPool::run(std::size_t count, const Job& job) {
-  if (helpers_.empty() || count <= 1 || alone_left_ > 0) {
-    if (count > 1 && alone_left_ > 0) --alone_left_;
+  if (helpers_.empty() || count <= 1) {
     for (std::size_t item = 0; item < count; ++item) job(0, item);
     return;
   }
   const auto started = std::chrono::steady_clock::now();
-  helper_items_.store(0, std::memory_order_relaxed);
-  const double waited = run_on_every_worker(count, job);
-  weigh(Window{seconds_between(started, std::chrono::steady_clock::now()), waited, count,
-               helper_items_.load(std::memory_order_relaxed)});
-  std::exception_ptr failure;
-  {
-    const std::lock_guard lock(mutex_);
-    std::swap(failure, failure_);
-  }
-  if (failure) std::rethrow_exception(failure);
-}
-
-void WorkerPool::weigh(const Window& job) {
-  window_.seconds += job.seconds;
-  window_.waited += job.waited;
-  window_.items += job.items;
-  window_.helper_items += job.helper_items;
-  if (!(window_.seconds >= kWindowSeconds)) return;
-  // Alone the caller runs every item; with the helpers it runs its share and waits: the
-  // helpers pay while the wait's share of the time is below their share of the items.
-  const double helper_share =
-      static_cast<double>(window_.helper_items) / static_cast<double>(window_.items);
-  if (window_.waited > helper_share * window_.seconds) {
-    alone_left_ = alone_for_;
-    alone_for_ = std::min(2 * alone_for_, kMostJobsAlone);
+  if (alone_) {
+    for (std::size_t item = 0; item < count; ++item) job(0, item);
   } else {
-    alone_for_ = std::max(alone_for_ / 2, kFewestJobsAlone);
+    run_on_every_worker(count, job);
+    std::exception_ptr failure;
+    {
+      const std::lock_guard lock(mutex_);
+      std::swap(failure, failure_);
+    }
+    if (failure) std::rethrow_exception(failure);
   }
-  window_ = Window{};
+  weigh(seconds_between(started, std::chrono::steady_clock::now()), count);
 }
 
-double WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {
+void WorkerPool::weigh(double seconds, std::size_t items) {
+  window_seconds_ += seconds;
+  window_items_ += items;
+  if (!(window_seconds_ >= kWindowSeconds)) return;
+  rate_[alone_ ? 1 : 0] = static_cast<double>(window_items_) / window_seconds_;
+  window_seconds_ = 0.0;
+  window_items_ = 0;
+  if (!trying_) {
+    if (--windows_left_ > 0) return;
+    // One window the other way, to measure it.
+    alone_ = !alone_;
+    trying_ = true;
+    return;
+  }
+  // Both ways measured: keep the faster; a choice that stands is checked less often.
+  const bool was_alone = !alone_;
+  alone_ = rate_[1] > rate_[0];
+  windows_kept_ = alone_ == was_alone ? std::min(4 * windows_kept_, kMostWindows) : kFirstWindows;
+  windows_left_ = windows_kept_;
+  trying_ = false;
+}
+
+void WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {
   {
     const std::lock_guard lock(mutex_);
     job_ = &job;
@@ -120,11 +121,9 @@ double WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {
   }
   wake_.notify_all();
   take_items(0);
-  if (spin_until([this] { return busy_.load(std::memory_order_acquire) == 0; })) return 0.0;
-  const auto asleep = std::chrono::steady_clock::now();
+  if (spin_until([this] { return busy_.load(std::memory_order_acquire) == 0; })) return;
   std::unique_lock lock(mutex_);
   done_.wait(lock, [this] { return busy_.load(std::memory_order_acquire) == 0; });
-  return seconds_between(asleep, std::chrono::steady_clock::now());
 }
 
 void WorkerPool::serve(int worker) {
@@ -140,7 +139,7 @@ void WorkerPool::serve(int worker) {
     }
     if (stopping_.load(std::memory_order_acquire)) return;
     seen = generation_.load(std::memory_order_acquire);
-    helper_items_.fetch_add(take_items(worker), std::memory_order_relaxed);
+    take_items(worker);
     if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       // Taking the lock orders this with a waiter that has just checked busy_.
       const std::lock_guard lock(mutex_);

@@ -30,28 +30,19 @@ class WorkerPool {
   void run(std::size_t count, const Job& job);
 
  private:
-  // Whether the helpers pay: a helper taken off its processor while it holds an item (another
-  // process busy on its core) holds up the end of every job. Over a window of jobs, the time
-  // the caller waited for the helpers after its last item is set against the share of the
-  // items the helpers ran; when the wait is the larger, the caller is faster alone. It then runs
-  // the next jobs alone, and tries the helpers again after them, twice as many each time they
-  // still do not pay. The clock is only read to weigh a wait, twice a job: a frozen clock
-  // weighs nothing and leaves every job to the helpers.
-  static constexpr int kFewestJobsAlone = 64;
-  static constexpr int kMostJobsAlone = 8192;
-  static constexpr double kWindowSeconds = 0.05;
-  struct Window {
-    double seconds = 0.0;          // of the jobs run with the helpers
-    double waited = 0.0;           // of the caller waiting for the helpers
-    std::size_t items = 0;         // run by every worker
-    std::size_t helper_items = 0;  // run by the helpers
-  };
-  void weigh(const Window& job);
-  // Seconds the caller, out of items, slept until the helpers were done (0 when it did not).
-  double run_on_every_worker(std::size_t count, const Job& job);
+  // Whether the helpers pay. Another process busy on a helper's core holds up the end of every
+  // job and slows whichever of the pool's threads shares that core, so that one thread alone
+  // on the free core can be faster. The pool measures its items per second in windows of jobs,
+  // with the helpers and now and then alone, and keeps to the faster way; each time the choice
+  // stands, the other way is checked again only after four times as many windows. The clock
+  // only times windows: a clock that stands still fills none, and every job keeps the helpers.
+  static constexpr double kWindowSeconds = 0.02;
+  static constexpr int kFirstWindows = 4;  // with the helpers, before alone is first tried
+  static constexpr int kMostWindows = 64;
+  void weigh(double seconds, std::size_t items);
+  void run_on_every_worker(std::size_t count, const Job& job);
   void serve(int worker);
-  // Returns the number of items the worker ran.
-  std::size_t take_items(int worker);
+  void take_items(int worker);
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -62,10 +53,13 @@ class WorkerPool {
   std::atomic<unsigned> generation_{0};
   std::atomic<int> busy_{0};
   std::atomic<bool> stopping_{false};
-  std::atomic<std::size_t> helper_items_{0};  // items the helpers ran in this job
-  Window window_;
-  int alone_left_ = 0;  // jobs still to run on the calling thread alone
-  int alone_for_ = kFewestJobsAlone;
+  bool alone_ = false;   // jobs run on the calling thread only
+  bool trying_ = false;  // this window tries the other way
+  double window_seconds_ = 0.0;
+  std::size_t window_items_ = 0;
+  double rate_[2] = {0.0, 0.0};  // items per second with the helpers [0] and alone [1]
+  int windows_left_ = kFirstWindows;
+  int windows_kept_ = kFirstWindows;
   std::exception_ptr failure_;  // the first job's exception, under mutex_
   std::vector<std::thread> helpers_;
 };
