@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   random::fill_uniforms(start, u.data(), kN, InstructionSet::plain);
   for (std::size_t i = 0; i < per_replication; ++i) z[i] = 2.0f * u[i % kN] - 1.0f;
   auto table = std::make_unique<selection::CompositeTable>();
-  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet set : numeric::kInstructionSets) {
     if (!numeric::supported(set)) continue;
     const double t_uniform =
         median_seconds([&] { random::fill_uniforms(start, u.data(), kN, set); }) / kN;
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
               t_reference * 1e9 / deviates);
 
   bool ok = true;
-  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet set : numeric::kInstructionSets) {
     if (!numeric::supported(set)) continue;
     engine::FastSettings settings;
     settings.set = set;

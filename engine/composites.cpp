@@ -1,19 +1,48 @@
 #include "engine/composites.h"
 
-// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+
+#include "numeric/vector_kernels.h"
 
 namespace pelko::engine {
 namespace {
 
 // Applicants worked on side by side; a tile's rows stay in the first-level cache.
 constexpr int kTile = 32;
+
+// The predictors whose products each stage's composite adds. A product with a zero weight is
+// a zero, and adding a zero leaves the sum as it is: the sum starts at +0 and is never -0 (a
+// nonzero sum that cancels is +0). That takes a finite score, and the scores are finite when
+// no entry of either group's block is anywhere near overflow, since the deviates are far below
+// 10^6 in magnitude (normal deviates are below 10): then the zero-weight terms are left out.
+struct StageTerms {
+  int count[kMaxStages];
+  int predictor[kMaxStages][kMaxPredictors];
+};
+
+bool scores_are_finite(const Design& design) {
+  const int size = random::param_size(design.npred);
+  for (const ParamBlock* block : {&design.majority, &design.minority}) {
+    for (int e = 1; e < size; ++e) {
+      if (!(std::fabs((*block)[e]) <= 1e25f)) return false;
+    }
+  }
+  return true;
+}
+
+StageTerms stage_terms(const Design& design) {
+  const bool skip_zeros = scores_are_finite(design);
+  StageTerms terms{};
+  for (int k = 0; k < design.nf; ++k) {
+    for (int j = 0; j < design.npred; ++j) {
+      if (skip_zeros && design.wgt[k][j] == 0.0f) continue;
+      terms.predictor[k][terms.count[k]++] = j;
+    }
+  }
+  return terms;
+}
 
 template <bool Fused>
 [[gnu::always_inline]] inline double add(double s, double a, double x) {
@@ -29,9 +58,9 @@ template <bool Fused>
 // running the lanes side by side changes no rounding. Lanes hold their single-precision values
 // in double, which is exact, so each value is widened once rather than at every use.
 template <bool Fused>
-[[gnu::always_inline]] inline void form_tile(const Design& design, const float* param,
-                                             const float* deviates, int start, int n,
-                                             selection::CompositeTable& table) {
+[[gnu::always_inline]] inline void form_tile(const Design& design, const StageTerms& terms,
+                                             const float* param, const float* deviates, int start,
+                                             int n, selection::CompositeTable& table) {
   const int p = design.npred;
   alignas(64) double z[kMaxPredictors][kTile];
   alignas(64) double dev[kMaxPredictors][kTile];
@@ -53,7 +82,8 @@ template <bool Fused>
   alignas(64) float composite[kTile];
   for (int k = 0; k < design.nf; ++k) {
     for (int b = 0; b < kTile; ++b) sum[b] = 0.0;
-    for (int j = 0; j < p; ++j) {
+    for (int t = 0; t < terms.count[k]; ++t) {
+      const int j = terms.predictor[k][t];
       const double w = design.wgt[k][j];
       for (int b = 0; b < kTile; ++b) sum[b] = add<Fused>(sum[b], w, dev[j][b]);
     }
@@ -68,13 +98,14 @@ template <bool Fused>
                                               int first, int last,
                                               selection::CompositeTable& table) {
   const int p = design.npred;
+  const StageTerms terms = stage_terms(design);
   for (int start = first; start < last;) {
     // A tile never mixes the groups: they have different blocks.
     const int group_end = start < design.nsub1 ? std::min(last, design.nsub1) : last;
     const int n = std::min(kTile, group_end - start);
     const float* param = start < design.nsub1 ? design.majority.data() : design.minority.data();
-    form_tile<Fused>(design, param, deviates + static_cast<std::ptrdiff_t>(start - first) * p,
-                     start, n, table);
+    form_tile<Fused>(design, terms, param,
+                     deviates + static_cast<std::ptrdiff_t>(start - first) * p, start, n, table);
     start += n;
   }
   const float* last_stage = table.xspp[design.nf - 1].data();
@@ -86,14 +117,13 @@ void form_plain(const Design& design, const float* deviates, int first, int last
   form_range<false>(design, deviates, first, last, table);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if PELKO_X86_VARIANTS
 
 // One vector of applicants at a time with every value in a register: the scores' and the
 // composites' sums are chains of fused multiply-adds, each rounded to single precision as
 // add_product_fused_wide rounds it, and the vectors of neighbouring applicants overlap.
-#define PELKO_AVX512 \
-  __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"), always_inline))
-#define PELKO_AVX2 __attribute__((target("avx2,fma"), always_inline))
+#define PELKO_AVX512 __attribute__((target(PELKO_AVX512_FEATURES), always_inline))
+#define PELKO_AVX2 __attribute__((target(PELKO_AVX2_FEATURES), always_inline))
 
 struct Lanes512 {
   using Wide = __m512d;
@@ -169,27 +199,29 @@ struct Lanes256 {
 
 namespace lanes256 {
 using Lanes = Lanes256;
-#define PELKO_LANES_TARGET __attribute__((target("avx2,fma")))
+#define PELKO_LANES_TARGET __attribute__((target(PELKO_AVX2_FEATURES)))
 #include "engine/composite_lanes.inc"
 #undef PELKO_LANES_TARGET
 }  // namespace lanes256
 
 namespace lanes512 {
 using Lanes = Lanes512;
-#define PELKO_LANES_TARGET __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma")))
+#define PELKO_LANES_TARGET __attribute__((target(PELKO_AVX512_FEATURES)))
 #include "engine/composite_lanes.inc"
 #undef PELKO_LANES_TARGET
 }  // namespace lanes512
 
-__attribute__((target("avx2,fma"))) void form_avx2(const Design& design, const float* deviates,
-                                                   int first, int last,
-                                                   selection::CompositeTable& table) {
+__attribute__((target(PELKO_AVX2_FEATURES))) void form_avx2(const Design& design,
+                                                            const float* deviates, int first,
+                                                            int last,
+                                                            selection::CompositeTable& table) {
   lanes256::form_range_in_lanes(design, deviates, first, last, table);
 }
 
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"))) void form_avx512(
-    const Design& design, const float* deviates, int first, int last,
-    selection::CompositeTable& table) {
+__attribute__((target(PELKO_AVX512_FEATURES))) void form_avx512(const Design& design,
+                                                                const float* deviates, int first,
+                                                                int last,
+                                                                selection::CompositeTable& table) {
   lanes512::form_range_in_lanes(design, deviates, first, last, table);
 }
 #endif
@@ -198,12 +230,10 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,fma"))) void form_avx5
 
 void form_composites(const Design& design, const float* deviates, int first, int last,
                      selection::CompositeTable& table, numeric::InstructionSet set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512)
-    return form_avx512(design, deviates, first, last, table);
-  if (set == numeric::InstructionSet::avx2) return form_avx2(design, deviates, first, last, table);
-#endif
-  form_plain(design, deviates, first, last, table);
+  constexpr numeric::Variants<void (*)(const Design&, const float*, int, int,
+                                       selection::CompositeTable&)>
+      kForm{form_plain, PELKO_X86_ONLY(form_avx2), PELKO_X86_ONLY(form_avx512)};
+  kForm[set](design, deviates, first, last, table);
 }
 
 }  // namespace pelko::engine

@@ -14,9 +14,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/composites.h"
 #include "engine/engine.h"
-#include "engine/stretch_chain.h"
+#include "engine/round_deviates.h"
 #include "engine/worker_pool.h"
 #include "random/normal_batch.h"
 #include "selection/selection.h"
@@ -38,51 +37,6 @@ struct Worker {
   std::vector<float> straddling = std::vector<float>(kMaxPredictors);
   std::int64_t sorted = 0;
 };
-
-// The stretches of one round and their deviates.
-struct Round {
-  Round(std::size_t stretches, std::size_t length) : chains(stretches), own(stretches * length) {}
-  std::vector<StretchChain> chains;
-  std::vector<float> own;
-  std::size_t stretches = 0;
-};
-
-// A run of consecutive deviates of the stream.
-struct Piece {
-  const float* data;
-  std::size_t length;
-};
-
-// Forms into the worker's table the replication whose deviates start at `first` among the
-// round's pieces (`offsets` holds where each piece starts).
-void form_replication(const Design& design, const std::vector<Piece>& pieces,
-                      const std::vector<std::size_t>& offsets, std::size_t first, Worker& worker,
-                      numeric::InstructionSet set) {
-  const int p = design.npred;
-  auto piece = static_cast<std::size_t>(std::upper_bound(offsets.begin(), offsets.end(), first) -
-                                        offsets.begin() - 1);
-  int applicant = 0;
-  while (applicant < design.nsub) {
-    const std::size_t at = first + static_cast<std::size_t>(applicant) * p;
-    while (at >= offsets[piece] + pieces[piece].length) ++piece;
-    const std::size_t inside = at - offsets[piece];
-    const auto whole = static_cast<int>((pieces[piece].length - inside) / p);
-    const int last = std::min(design.nsub, applicant + whole);
-    if (last > applicant) {
-      form_composites(design, pieces[piece].data + inside, applicant, last, *worker.table, set);
-      applicant = last;
-      continue;
-    }
-    // This applicant's deviates straddle two or more pieces.
-    for (int j = 0; j < p; ++j) {
-      const std::size_t d = at + j;
-      while (d >= offsets[piece] + pieces[piece].length) ++piece;
-      worker.straddling[j] = pieces[piece].data[d - offsets[piece]];
-    }
-    form_composites(design, worker.straddling.data(), applicant, applicant + 1, *worker.table, set);
-    ++applicant;
-  }
-}
 
 selection::SelectionResult select(const Design& design, Worker& worker,
                                   numeric::ErrorFacility& errors, numeric::InstructionSet set) {
@@ -140,12 +94,7 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
   const std::size_t max_stretches = std::max(2 * threads, round_uniforms / length + 1);
   // While one round's replications are formed the next round is drawn.
   Round rounds[2] = {Round(max_stretches, length), Round(max_stretches, length)};
-  std::vector<float> carry;
-  std::vector<float> next_carry;
-  carry.reserve(per_replication);
-  next_carry.reserve(per_replication);
-  std::vector<Piece> pieces;
-  std::vector<std::size_t> offsets;
+  RoundDeviates deviates(per_replication);
 
   // Enough stretches for the deviates still wanted, at most a round's worth.
   auto stretches_for = [&](int scheduled, std::size_t carried) -> std::size_t {
@@ -168,49 +117,24 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
   for (;;) {
     Round& round = rounds[current];
     Round& next = rounds[1 - current];
-    const std::size_t exit = join_chains(round.chains.data(), round.stretches, length);
-    const std::int64_t next_origin =
-        origin + static_cast<std::int64_t>((round.stretches - 1) * length + exit);
-
-    pieces.assign(1, Piece{carry.data(), carry.size()});
-    for (std::size_t s = 0; s < round.stretches; ++s) {
-      const StretchChain& c = round.chains[s];
-      pieces.push_back(Piece{c.prefix().data(), c.prefix().size()});
-      pieces.push_back(Piece{round.own.data() + s * length + c.dropped(), c.count() - c.dropped()});
-    }
-    offsets.assign(1, 0);
-    for (const Piece& piece : pieces) offsets.push_back(offsets.back() + piece.length);
-    const std::size_t available = offsets.back();
-    offsets.pop_back();
+    const std::int64_t next_origin = origin + deviates.assemble(round, length);
+    const std::size_t available = deviates.available();
     const auto complete = static_cast<int>(std::min<std::size_t>(
         available / per_replication, static_cast<std::size_t>(design.nrep - scheduled)));
-
     // What is left begins the next replication; it is copied out while the workers run.
     const std::size_t used = static_cast<std::size_t>(complete) * per_replication;
-    const auto keep_the_rest = [&] {
-      next_carry.clear();
-      for (std::size_t k = 0; k < pieces.size(); ++k) {
-        const std::size_t from = std::max(used, offsets[k]);
-        const std::size_t to = offsets[k] + pieces[k].length;
-        if (from < to) {
-          next_carry.insert(next_carry.end(), pieces[k].data + (from - offsets[k]),
-                            pieces[k].data + (to - offsets[k]));
-        }
-      }
-    };
 
     const int first = scheduled;
     scheduled += complete;
     next.stretches = stretches_for(scheduled, available - used);
     const auto replications = static_cast<std::size_t>(complete);
     pool.run(replications + next.stretches + 1, [&](int w, std::size_t item) {
-      if (item == replications + next.stretches) return keep_the_rest();
+      if (item == replications + next.stretches) return deviates.keep_from(used);
       if (item >= replications) return draw(next, next_origin, w, item - replications);
       Worker& worker = *workers[w];
-      form_replication(design, pieces, offsets, item * per_replication, worker, set);
+      deviates.form(design, item * per_replication, *worker.table, worker.straddling.data(), set);
       store.store(first + static_cast<int>(item), select(design, worker, errors, set));
     });
-    carry.swap(next_carry);
     if (progress) progress(scheduled);
     if (next.stretches == 0) break;
     origin = next_origin;

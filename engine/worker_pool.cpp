@@ -1,22 +1,38 @@
 #include "engine/worker_pool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
 namespace pelko::engine {
 namespace {
 
-// Waiting threads first spin this long: a job follows the last one within microseconds, and
-// waking a sleeping processor costs more than that.
-constexpr auto kSpin = std::chrono::microseconds(200);
+// Waiting threads first spin this many pauses (some microseconds): a job follows the last one
+// soon, and waking a sleeping thread costs more. The spin is counted, never timed: a clock that
+// is frozen or slow to read (under faketime, say) must not keep a core busy.
+constexpr int kSpins = 4000;
+
+// Tells the processor that this is a spin: it yields to the other hardware thread of the core.
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
 
 template <class Ready>
 bool spin_until(Ready ready) {
-  const auto until = std::chrono::steady_clock::now() + kSpin;
-  for (int n = 0;; ++n) {
+  for (int n = 0; n < kSpins; ++n) {
     if (ready()) return true;
-    if (n % 64 == 63 && std::chrono::steady_clock::now() > until) return false;
+    relax();
   }
+  return ready();
+}
+
+double seconds_between(std::chrono::steady_clock::time_point from,
+                       std::chrono::steady_clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
 }
 
 }  // namespace
@@ -57,13 +73,41 @@ void WorkerPool::run(std::size_t count, const Job& job) {
     for (std::size_t item = 0; item < count; ++item) job(0, item);
     return;
   }
-  run_on_every_worker(count, job);
-  std::exception_ptr failure;
-  {
-    const std::lock_guard lock(mutex_);
-    std::swap(failure, failure_);
+  const auto started = std::chrono::steady_clock::now();
+  if (alone_) {
+    for (std::size_t item = 0; item < count; ++item) job(0, item);
+  } else {
+    run_on_every_worker(count, job);
+    std::exception_ptr failure;
+    {
+      const std::lock_guard lock(mutex_);
+      std::swap(failure, failure_);
+    }
+    if (failure) std::rethrow_exception(failure);
   }
-  if (failure) std::rethrow_exception(failure);
+  weigh(seconds_between(started, std::chrono::steady_clock::now()), count);
+}
+
+void WorkerPool::weigh(double seconds, std::size_t items) {
+  window_seconds_ += seconds;
+  window_items_ += items;
+  if (!(window_seconds_ >= kWindowSeconds)) return;
+  rate_[alone_ ? 1 : 0] = static_cast<double>(window_items_) / window_seconds_;
+  window_seconds_ = 0.0;
+  window_items_ = 0;
+  if (!trying_) {
+    if (--windows_left_ > 0) return;
+    // One window the other way, to measure it.
+    alone_ = !alone_;
+    trying_ = true;
+    return;
+  }
+  // Both ways measured: keep the faster; a choice that stands is checked less often.
+  const bool was_alone = !alone_;
+  alone_ = rate_[1] > rate_[0];
+  windows_kept_ = alone_ == was_alone ? std::min(4 * windows_kept_, kMostWindows) : kFirstWindows;
+  windows_left_ = windows_kept_;
+  trying_ = false;
 }
 
 void WorkerPool::run_on_every_worker(std::size_t count, const Job& job) {

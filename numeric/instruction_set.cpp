@@ -2,6 +2,8 @@
 
 namespace pelko::numeric {
 
+// Each check covers every feature the variant is compiled for (vector_kernels.h).
+
 bool supported(InstructionSet set) {
   switch (set) {
     case InstructionSet::plain:
@@ -12,7 +14,7 @@ bool supported(InstructionSet set) {
     case InstructionSet::avx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
              __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw") &&
-             supported(InstructionSet::avx2);
+             __builtin_cpu_supports("bmi2") && supported(InstructionSet::avx2);
 #else
     default:
       return false;

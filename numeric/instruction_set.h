@@ -5,6 +5,10 @@ namespace pelko::numeric {
 
 enum class InstructionSet { plain, avx2, avx512 };
 
+// Every instruction set, narrowest first: the tests and the benchmarks go through this list.
+inline constexpr InstructionSet kInstructionSets[] = {InstructionSet::plain, InstructionSet::avx2,
+                                                      InstructionSet::avx512};
+
 // True when the processor (and the operating system's saved state) supports `set`.
 bool supported(InstructionSet set);
 // The widest supported set.

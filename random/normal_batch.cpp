@@ -1,15 +1,11 @@
 #include "random/normal_batch.h"
 
-// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
+#include "numeric/lane_permutations.h"
+#include "numeric/vector_kernels.h"
 #include "random/normal.h"
 #include "random/uniform_lanes.h"
 
@@ -33,7 +29,7 @@ void fast_deviates_plain(const float* u, std::size_t n, float* value, std::uint6
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if PELKO_X86_VARIANTS
 
 // The tables padded to 32 entries; index i - 1 for strip i.
 struct PaddedTables {
@@ -57,19 +53,43 @@ constexpr PaddedTables padded() {
 }
 constexpr PaddedTables kTables = padded();
 
+// A 32-entry table in four vectors of eight, looked up by permuting each and picking by bits 3
+// and 4 of the index (only its low five bits count): cheaper than gathering from memory.
+struct Table8x4 {
+  __m256 part[4];
+};
+PELKO_TARGET_AVX2 inline Table8x4 table8x4(const float* table) {
+  return Table8x4{{_mm256_load_ps(table), _mm256_load_ps(table + 8), _mm256_load_ps(table + 16),
+                   _mm256_load_ps(table + 24)}};
+}
+__attribute__((target(PELKO_AVX2_FEATURES), always_inline)) inline __m256 look_up8(
+    const Table8x4& table, __m256i index) {
+  const __m256 bit3 = _mm256_castsi256_ps(_mm256_slli_epi32(index, 28));
+  const __m256 bit4 = _mm256_castsi256_ps(_mm256_slli_epi32(index, 27));
+  const __m256 low = _mm256_blendv_ps(_mm256_permutevar8x32_ps(table.part[0], index),
+                                      _mm256_permutevar8x32_ps(table.part[1], index), bit3);
+  const __m256 high = _mm256_blendv_ps(_mm256_permutevar8x32_ps(table.part[2], index),
+                                       _mm256_permutevar8x32_ps(table.part[3], index), bit3);
+  return _mm256_blendv_ps(low, high, bit4);
+}
+
 // The steps of split_first are exact, so they are done in single precision here; the offset is
 // done in double precision as the scalar path does it. The sum aa + w of two floats rounded
 // to double and then to single equals their sum rounded once to single, since double has more
 // than twice single's digits plus two (sum_of_floats in the tests checks it), so it is a
 // single-precision addition here.
-__attribute__((target("avx2"))) void fast_deviates_avx2(const float* u, std::size_t n, float* value,
-                                                        std::uint64_t* slow) {
+__attribute__((target(PELKO_AVX2_FEATURES))) void fast_deviates_avx2(const float* u, std::size_t n,
+                                                                     float* value,
+                                                                     std::uint64_t* slow) {
   const __m256 half = _mm256_set1_ps(0.5f);
   const __m256 one = _mm256_set1_ps(1.0f);
   const __m256 thirty_two = _mm256_set1_ps(32.0f);
   const __m256i i31 = _mm256_set1_epi32(31);
   const __m256i i1 = _mm256_set1_epi32(1);
   const __m256 sign = _mm256_set1_ps(-0.0f);
+  const Table8x4 t_table = table8x4(kTables.t);
+  const Table8x4 h_table = table8x4(kTables.h);
+  const Table8x4 a_table = table8x4(kTables.a);
   for (std::size_t word = 0; word < n / 64; ++word) {
     std::uint64_t bits = 0;
     for (std::size_t b = 0; b < 64; b += 8) {
@@ -81,9 +101,9 @@ __attribute__((target("avx2"))) void fast_deviates_avx2(const float* u, std::siz
       const __m256i strip = _mm256_min_epi32(_mm256_cvttps_epi32(scaled), i31);
       const __m256 ustar = _mm256_sub_ps(scaled, _mm256_cvtepi32_ps(strip));
       const __m256i index = _mm256_sub_epi32(_mm256_max_epi32(strip, i1), i1);
-      const __m256 tt = _mm256_i32gather_ps(kTables.t, index, 4);
-      const __m256 hh = _mm256_i32gather_ps(kTables.h, index, 4);
-      const __m256 aa = _mm256_i32gather_ps(kTables.a, index, 4);
+      const __m256 tt = look_up8(t_table, index);
+      const __m256 hh = look_up8(h_table, index);
+      const __m256 aa = look_up8(a_table, index);
       const __m256 in_centre = _mm256_castsi256_ps(_mm256_xor_si256(
           _mm256_cmpeq_epi32(strip, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
       const __m256 fast = _mm256_and_ps(in_centre, _mm256_cmp_ps(ustar, tt, _CMP_GT_OQ));
@@ -107,7 +127,7 @@ __attribute__((target("avx2"))) void fast_deviates_avx2(const float* u, std::siz
   }
 }
 
-#define PELKO_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw")))
+#define PELKO_AVX512 __attribute__((target(PELKO_AVX512_FEATURES)))
 
 PELKO_AVX512 void fast_deviates_avx512(const float* u, std::size_t n, float* value,
                                        std::uint64_t* slow) {
@@ -169,8 +189,7 @@ enum SlowStep : int {
 };
 
 // (0.5 * w + aa) * w and aa + w for 16 lanes, in double as the scalar path evaluates them.
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 bound16(__m512 w,
-                                                                                    __m512 aa) {
+__attribute__((target(PELKO_AVX512_FEATURES))) inline __m512 bound16(__m512 w, __m512 aa) {
   const __m512d half = _mm512_set1_pd(0.5);
   const __m512d w_lo = _mm512_cvtps_pd(_mm512_castps512_ps256(w));
   const __m512d w_hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(w, 1));
@@ -186,9 +205,8 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 boun
 // (x - y) * z and x * z for 16 lanes, each in double and rounded once to single.
 enum class Form { difference_times, times };
 template <Form F>
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 in_double(__m512 x,
-                                                                                      __m512 y,
-                                                                                      __m512 z) {
+__attribute__((target(PELKO_AVX512_FEATURES))) inline __m512 in_double(__m512 x, __m512 y,
+                                                                       __m512 z) {
   __m256 halves[2];
   for (int part = 0; part < 2; ++part) {
     const __m512d xd =
@@ -206,13 +224,12 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __m512 in_d
 }
 
 // The active lanes at step s, and lanes m moved on to step s.
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline __mmask16 lanes_at(
-    __mmask16 active, __m512i step, SlowStep s) {
+__attribute__((target(PELKO_AVX512_FEATURES))) inline __mmask16 lanes_at(__mmask16 active,
+                                                                         __m512i step, SlowStep s) {
   return static_cast<__mmask16>(active & _mm512_cmpeq_epi32_mask(step, _mm512_set1_epi32(s)));
 }
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) inline void go(__m512i& step,
-                                                                             __mmask16 m,
-                                                                             SlowStep s) {
+__attribute__((target(PELKO_AVX512_FEATURES))) inline void go(__m512i& step, __mmask16 m,
+                                                              SlowStep s) {
   step = _mm512_mask_mov_epi32(step, m, _mm512_set1_epi32(s));
 }
 
@@ -246,11 +263,10 @@ inline void copy_run(const float* from, float* to, std::size_t n, std::size_t ro
 
 void fast_deviates(const float* u, std::size_t n, float* value, std::uint64_t* slow,
                    numeric::InstructionSet set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512) return fast_deviates_avx512(u, n, value, slow);
-  if (set == numeric::InstructionSet::avx2) return fast_deviates_avx2(u, n, value, slow);
-#endif
-  fast_deviates_plain(u, n, value, slow);
+  constexpr numeric::Variants<void (*)(const float*, std::size_t, float*, std::uint64_t*)>
+      kFastDeviates{fast_deviates_plain, PELKO_X86_ONLY(fast_deviates_avx2),
+                    PELKO_X86_ONLY(fast_deviates_avx512)};
+  kFastDeviates[set](u, n, value, slow);
 }
 
 UniformStretch::UniformStretch(std::size_t capacity) {
@@ -268,10 +284,22 @@ void UniformStretch::load(StreamState state, std::size_t length, numeric::Instru
   loaded_ = (length + kMargin + 63) / 64 * 64;
   fill_uniforms(state, uniforms_.data(), loaded_, set);
   fast_deviates(uniforms_.data(), loaded_, values_.data(), slow_.data(), set);
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512) return finish_slow_avx512();
-#endif
-  finish_slow_plain();
+  constexpr numeric::Variants<void (UniformStretch::*)()> kFinishSlow{
+      &UniformStretch::finish_slow_plain, PELKO_X86_ONLY(&UniformStretch::finish_slow_avx2),
+      PELKO_X86_ONLY(&UniformStretch::finish_slow_avx512)};
+  (this->*kFinishSlow[set])();
+}
+
+std::size_t UniformStretch::queue_slow_starts() {
+  std::size_t queued = 0;
+  for (std::size_t word = 0; word * 64 < length_; ++word) {
+    for (std::uint64_t bits = slow_[word]; bits != 0; bits &= bits - 1) {
+      const std::size_t q = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (q >= length_) break;
+      queue_[queued++] = static_cast<std::int32_t>(q);
+    }
+  }
+  return queued;
 }
 
 void UniformStretch::finish_slow_plain() {
@@ -286,9 +314,8 @@ void UniformStretch::finish_slow_plain() {
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define PELKO_SLOW_LANES \
-  __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"), always_inline)) inline
+#if PELKO_X86_VARIANTS
+#define PELKO_SLOW_LANES __attribute__((target(PELKO_AVX512_FEATURES), always_inline)) inline
 
 namespace {
 
@@ -417,17 +444,8 @@ PELKO_SLOW_LANES __mmask16 take_uniform(SlowGroup& g, const float* u, const Slow
 
 }  // namespace
 
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw,bmi2"))) void
-UniformStretch::finish_slow_avx512() {
-  // The queue of slow starts, in order, with room for a whole vector read past its end.
-  std::size_t queued = 0;
-  for (std::size_t word = 0; word * 64 < length_; ++word) {
-    for (std::uint64_t bits = slow_[word]; bits != 0; bits &= bits - 1) {
-      const std::size_t q = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-      if (q >= length_) break;
-      queue_[queued++] = static_cast<std::int32_t>(q);
-    }
-  }
+__attribute__((target(PELKO_AVX512_FEATURES))) void UniformStretch::finish_slow_avx512() {
+  const std::size_t queued = queue_slow_starts();
   const float* const u = uniforms_.data();
   const SlowTables tables{
       _mm512_load_ps(kTables.a),          _mm512_load_ps(kTables.a + 16),
@@ -481,6 +499,230 @@ UniformStretch::finish_slow_avx512() {
         steps_[q] = static_cast<std::uint32_t>(consumed);
       }
       g.active = static_cast<__mmask16>(g.active & ~(done[n] | past));
+    }
+  }
+}
+#define PELKO_SLOW_LANES8 __attribute__((target(PELKO_AVX2_FEATURES), always_inline)) inline
+
+namespace {
+
+// Eight slow deviates in flight, as SlowGroup; a mask is a vector whose true lanes are all ones.
+struct SlowGroup8 {
+  __m256i start, position, step, strip;
+  __m256 negative, aa, w, tt, ustar;
+  unsigned active;  // one bit per lane
+};
+
+// The tables the lanes read, as vectors.
+struct SlowTables8 {
+  Table8x4 a, t, h, d, tail_bases;
+};
+
+PELKO_SLOW_LANES8 __m256 mask_of(unsigned bits) {
+  const __m256i lane_bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+  const __m256i set = _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), lane_bits);
+  return _mm256_castsi256_ps(_mm256_cmpeq_epi32(set, lane_bits));
+}
+
+PELKO_SLOW_LANES8 unsigned bits_of(__m256 mask) {
+  return static_cast<unsigned>(_mm256_movemask_ps(mask));
+}
+
+PELKO_SLOW_LANES8 __m256 mask_and(__m256 a, __m256 b) { return _mm256_and_ps(a, b); }
+
+// (x - y) * z, x * z or (0.5 * x + y) * x for 8 lanes, in double as the scalar path evaluates
+// them, each rounded once to single.
+enum class Form8 { difference_times, times, bound };
+template <Form8 F>
+PELKO_SLOW_LANES8 __m256d form8(__m256d x, __m256d y, __m256d z) {
+  if constexpr (F == Form8::difference_times) return _mm256_mul_pd(_mm256_sub_pd(x, y), z);
+  if constexpr (F == Form8::times) return _mm256_mul_pd(x, z);
+  if constexpr (F == Form8::bound)
+    return _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), x), y), x);
+}
+template <Form8 F>
+PELKO_SLOW_LANES8 __m256 in_double8(__m256 x, __m256 y, __m256 z) {
+  const __m128 lo = _mm256_cvtpd_ps(form8<F>(_mm256_cvtps_pd(_mm256_castps256_ps128(x)),
+                                             _mm256_cvtps_pd(_mm256_castps256_ps128(y)),
+                                             _mm256_cvtps_pd(_mm256_castps256_ps128(z))));
+  const __m128 hi = _mm256_cvtpd_ps(form8<F>(_mm256_cvtps_pd(_mm256_extractf128_ps(x, 1)),
+                                             _mm256_cvtps_pd(_mm256_extractf128_ps(y, 1)),
+                                             _mm256_cvtps_pd(_mm256_extractf128_ps(z, 1))));
+  return _mm256_set_m128(hi, lo);
+}
+PELKO_SLOW_LANES8 __m256 difference_times8(__m256 x, __m256 y, __m256 z) {
+  return in_double8<Form8::difference_times>(x, y, z);
+}
+PELKO_SLOW_LANES8 __m256 times8(__m256 x, __m256 z) { return in_double8<Form8::times>(x, x, z); }
+PELKO_SLOW_LANES8 __m256 bound8(__m256 w, __m256 aa) { return in_double8<Form8::bound>(w, aa, w); }
+
+PELKO_SLOW_LANES8 __m256 at_step(__m256 active, __m256i step, SlowStep s) {
+  return mask_and(active, _mm256_castsi256_ps(_mm256_cmpeq_epi32(step, _mm256_set1_epi32(s))));
+}
+PELKO_SLOW_LANES8 void go8(__m256i& step, __m256 m, SlowStep s) {
+  step = _mm256_blendv_epi8(step, _mm256_set1_epi32(s), _mm256_castps_si256(m));
+}
+PELKO_SLOW_LANES8 __m256i blend_int(__m256i a, __m256i b, __m256 m) {
+  return _mm256_blendv_epi8(a, b, _mm256_castps_si256(m));
+}
+
+// As take_starts, for eight lanes.
+PELKO_SLOW_LANES8 void take_starts8(SlowGroup8& g, const std::int32_t* queue, std::size_t& head,
+                                    std::size_t queued, const float* u, const SlowTables8& k) {
+  const unsigned free = ~g.active & 0xffu;
+  const auto take = static_cast<int>(
+      std::min<std::size_t>(static_cast<std::size_t>(std::popcount(free)), queued - head));
+  if (take == 0) return;
+  unsigned fresh_bits = 0;
+  for (unsigned f = free, n = 0; n < static_cast<unsigned>(take); ++n, f &= f - 1)
+    fresh_bits |= f & (0u - f);
+  const __m256i expand = _mm256_load_si256(
+      reinterpret_cast<const __m256i*>(numeric::kLanePermutations.expand[fresh_bits].data()));
+  const __m256i q = _mm256_permutevar8x32_epi32(
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(queue + head)), expand);
+  head += static_cast<std::size_t>(take);
+  const __m256 fresh = mask_of(fresh_bits);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256 fone = _mm256_set1_ps(1.0f);
+  const __m256 x = _mm256_mask_i32gather_ps(fone, u, q, fresh, 4);
+  const __m256 neg = _mm256_cmp_ps(x, _mm256_set1_ps(0.5f), _CMP_GT_OQ);
+  const __m256 doubled = _mm256_add_ps(x, x);
+  const __m256 scaled =
+      _mm256_mul_ps(_mm256_sub_ps(doubled, _mm256_and_ps(neg, fone)), _mm256_set1_ps(32.0f));
+  const __m256i i = _mm256_min_epi32(_mm256_cvttps_epi32(scaled), _mm256_set1_epi32(31));
+  const __m256 in_tail = _mm256_castsi256_ps(_mm256_cmpeq_epi32(i, _mm256_setzero_si256()));
+  const __m256 centre = _mm256_andnot_ps(in_tail, fresh);
+  const __m256 tail = mask_and(in_tail, fresh);
+  g.aa = _mm256_blendv_ps(g.aa, look_up8(k.a, _mm256_sub_epi32(i, one)), centre);
+  g.ustar = _mm256_blendv_ps(g.ustar, _mm256_sub_ps(scaled, _mm256_cvtepi32_ps(i)), centre);
+  g.strip = blend_int(g.strip, i, centre);
+  g.step = blend_int(g.step, _mm256_set1_epi32(kCentreStep6), centre);
+  if (bits_of(tail) != 0) {
+    const __m256 twice = _mm256_add_ps(scaled, scaled);
+    const __m256i e =
+        _mm256_sub_epi32(_mm256_srli_epi32(_mm256_castps_si256(twice), 23), _mm256_set1_epi32(127));
+    const __m256i doublings =
+        _mm256_max_epi32(_mm256_sub_epi32(_mm256_setzero_si256(), e), _mm256_setzero_si256());
+    const __m256 power = _mm256_castsi256_ps(
+        _mm256_slli_epi32(_mm256_add_epi32(doublings, _mm256_set1_epi32(127)), 23));
+    const __m256 rest = _mm256_sub_ps(_mm256_mul_ps(twice, power), fone);
+    const __m256i tail_strip = _mm256_add_epi32(doublings, _mm256_set1_epi32(6));
+    const __m256 base = look_up8(k.tail_bases, doublings);
+    const __m256 offset = times8(rest, look_up8(k.d, _mm256_sub_epi32(tail_strip, one)));
+    g.aa = _mm256_blendv_ps(g.aa, base, tail);
+    g.w = _mm256_blendv_ps(g.w, offset, tail);
+    g.tt = _mm256_blendv_ps(g.tt, bound8(offset, base), tail);
+    g.strip = blend_int(g.strip, tail_strip, tail);
+    g.step = blend_int(g.step, _mm256_set1_epi32(kTailStep9e), tail);
+  }
+  g.negative = _mm256_blendv_ps(g.negative, _mm256_and_ps(neg, fone), fresh);
+  g.start = blend_int(g.start, q, fresh);
+  g.position = blend_int(g.position, _mm256_add_epi32(q, one), fresh);
+  g.active |= fresh_bits;
+}
+
+// As take_uniform, for eight lanes.
+PELKO_SLOW_LANES8 unsigned take_uniform8(SlowGroup8& g, const float* u, const SlowTables8& k) {
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256 active = mask_of(g.active);
+  const __m256 x = _mm256_mask_i32gather_ps(_mm256_set1_ps(1.0f), u, g.position, active, 4);
+  g.position = _mm256_add_epi32(g.position, one);
+  const __m256 s6 = at_step(active, g.step, kCentreStep6);
+  const __m256 s7c = at_step(active, g.step, kCentreStep7c);
+  const __m256 s7a = at_step(active, g.step, kCentreStep7a);
+  const __m256 s7e = at_step(active, g.step, kCentreStep7e);
+  const __m256 s9e = at_step(active, g.step, kTailStep9e);
+  const __m256 s9f = at_step(active, g.step, kTailStep9f);
+  const __m256 s9g = at_step(active, g.step, kTailStep9g);
+  const __m256i strip_index = _mm256_sub_epi32(g.strip, one);
+
+  // The offsets share one form, (p - q) * r in double, as in take_uniform.
+  const __m256 ti = look_up8(k.t, strip_index);
+  const __m256 p = _mm256_blendv_ps(x, look_up8(k.a, g.strip), s6);
+  const __m256 q = _mm256_blendv_ps(_mm256_and_ps(s7e, ti), g.aa, s6);
+  const __m256 r = _mm256_blendv_ps(
+      _mm256_blendv_ps(look_up8(k.d, strip_index), look_up8(k.h, strip_index), s7e), x, s6);
+  const __m256 offset = difference_times8(p, q, r);
+  const __m256 bound = bound8(offset, g.aa);
+
+  const __m256 done6 = mask_and(s6, _mm256_cmp_ps(g.ustar, bound, _CMP_GT_OQ));
+  const __m256 ge7d = mask_and(s7c, _mm256_cmp_ps(g.ustar, x, _CMP_GE_OQ));
+  const __m256 done7b = mask_and(s7a, _mm256_cmp_ps(x, g.tt, _CMP_GT_OQ));
+  const __m256 done5 = mask_and(s7e, _mm256_cmp_ps(x, ti, _CMP_GT_OQ));
+  const __m256 done9e = mask_and(s9e, _mm256_cmp_ps(x, g.tt, _CMP_GT_OQ));
+  const __m256 ge9f = mask_and(s9f, _mm256_cmp_ps(g.ustar, x, _CMP_GE_OQ));
+
+  g.w = _mm256_blendv_ps(g.w, offset, _mm256_or_ps(_mm256_or_ps(s6, s9g), done5));
+  g.tt = _mm256_blendv_ps(g.tt, bound, _mm256_or_ps(s6, s9g));
+  g.tt = _mm256_blendv_ps(g.tt, x, _mm256_or_ps(ge7d, ge9f));
+  g.ustar = _mm256_blendv_ps(g.ustar, x, _mm256_or_ps(_mm256_or_ps(s7a, s7e), s9e));
+
+  go8(g.step, _mm256_andnot_ps(done6, s6), kCentreStep7c);
+  go8(g.step, ge7d, kCentreStep7a);
+  go8(g.step, _mm256_andnot_ps(ge7d, s7c), kCentreStep7e);
+  go8(g.step, _mm256_andnot_ps(done7b, s7a), kCentreStep7c);
+  go8(g.step, _mm256_andnot_ps(done5, s7e), kCentreStep6);
+  go8(g.step, _mm256_andnot_ps(done9e, s9e), kTailStep9f);
+  go8(g.step, ge9f, kTailStep9e);
+  go8(g.step, _mm256_andnot_ps(ge9f, s9f), kTailStep9g);
+  go8(g.step, s9g, kTailStep9e);
+  return bits_of(_mm256_or_ps(_mm256_or_ps(done6, done7b), _mm256_or_ps(done5, done9e)));
+}
+
+}  // namespace
+
+PELKO_TARGET_AVX2 void UniformStretch::finish_slow_avx2() {
+  const std::size_t queued = queue_slow_starts();
+  const float* const u = uniforms_.data();
+  const SlowTables8 tables{table8x4(kTables.a), table8x4(kTables.t), table8x4(kTables.h),
+                           table8x4(kTables.d), table8x4(kTables.tail_bases)};
+  const __m256i last_loaded = _mm256_set1_epi32(static_cast<std::int32_t>(loaded_) - 1);
+  const __m256 fone = _mm256_set1_ps(1.0f);
+  // Several groups: a round's steps wait on each other, so the other groups fill the wait.
+  constexpr int kGroups = 4;
+  SlowGroup8 groups[kGroups];
+  for (SlowGroup8& g : groups) {
+    g.start = g.position = g.step = g.strip = _mm256_setzero_si256();
+    g.negative = g.aa = g.w = g.tt = g.ustar = _mm256_setzero_ps();
+    g.active = 0;
+  }
+  std::size_t head = 0;
+  alignas(32) std::int32_t starts[8];
+  alignas(32) std::int32_t positions[8];
+  alignas(32) float results[8];
+  for (;;) {
+    for (SlowGroup8& g : groups) take_starts8(g, queue_.data(), head, queued, u, tables);
+    unsigned any_active = 0;
+    for (const SlowGroup8& g : groups) any_active |= g.active;
+    if (any_active == 0) break;
+    unsigned done[kGroups];
+    for (int n = 0; n < kGroups; ++n) done[n] = take_uniform8(groups[n], u, tables);
+    for (int n = 0; n < kGroups; ++n) {
+      SlowGroup8& g = groups[n];
+      // A lane about to read past the loaded uniforms finishes its deviate on its own.
+      const unsigned past =
+          g.active & ~done[n] &
+          bits_of(_mm256_castsi256_ps(_mm256_cmpgt_epi32(g.position, last_loaded)));
+      if ((done[n] | past) == 0) continue;
+      const __m256 y = _mm256_add_ps(g.aa, g.w);  // see sum_of_floats
+      // y * (1 - 2s), as signed_result forms it
+      _mm256_store_ps(results,
+                      _mm256_mul_ps(y, _mm256_sub_ps(fone, _mm256_add_ps(g.negative, g.negative))));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(starts), g.start);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(positions), g.position);
+      for (unsigned m = done[n]; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(m);
+        const auto q = static_cast<std::size_t>(starts[lane]);
+        values_[q] = results[lane];
+        steps_[q] = static_cast<std::uint32_t>(positions[lane] - starts[lane]);
+      }
+      for (unsigned m = past; m != 0; m &= m - 1) {
+        const auto q = static_cast<std::size_t>(starts[std::countr_zero(m)]);
+        std::size_t consumed = 0;
+        values_[q] = deviate_at(q, consumed);
+        steps_[q] = static_cast<std::uint32_t>(consumed);
+      }
+      g.active &= ~(done[n] | past);
     }
   }
 }

@@ -38,7 +38,10 @@ class UniformStretch {
  private:
   // Every slow deviate starting before `length_`, into values_ and steps_.
   void finish_slow_plain();
+  void finish_slow_avx2();
   void finish_slow_avx512();
+  // The slow starts before length_ into queue_, in order; returns how many.
+  std::size_t queue_slow_starts();
 
   // Uniforms past the loaded ones: a deviate near the end may need them.
   static constexpr std::size_t kMargin = 64;
@@ -50,7 +53,8 @@ class UniformStretch {
   std::vector<float> values_;
   std::vector<std::uint64_t> slow_;
   std::vector<std::uint32_t> steps_;  // uniforms taken by the slow deviate starting here
-  std::vector<std::int32_t> queue_;   // slow starts, in order
+  std::vector<std::int32_t> queue_;   // slow starts, in order, with room to read a vector past
+                                      // the last
 };
 
 }  // namespace pelko::random

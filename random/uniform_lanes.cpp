@@ -1,15 +1,10 @@
 #include "random/uniform_lanes.h"
 
-// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
-#include <immintrin.h>
-
 #include <array>
 #include <cstdint>
 #include <cstring>
+
+#include "numeric/vector_kernels.h"
 
 namespace pelko::random {
 namespace {
@@ -68,16 +63,18 @@ void rounds_plain(Lanes& lanes, float* out, std::size_t rounds) {
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if PELKO_X86_VARIANTS
 
-__attribute__((target("avx2"))) inline __m256i times_avx2(__m256i x, __m256i p, __m256i shoup,
-                                                          __m256i m, __m256i m_minus_1) {
+__attribute__((target(PELKO_AVX2_FEATURES))) inline __m256i times_avx2(__m256i x, __m256i p,
+                                                                       __m256i shoup, __m256i m,
+                                                                       __m256i m_minus_1) {
   const __m256i q = _mm256_srli_epi64(_mm256_mul_epu32(x, shoup), 32);
   const __m256i r = _mm256_sub_epi64(_mm256_mul_epu32(x, p), _mm256_mul_epu32(q, m));
   return _mm256_sub_epi64(r, _mm256_and_si256(_mm256_cmpgt_epi64(r, m_minus_1), m));
 }
 
-__attribute__((target("avx2"))) void rounds_avx2(Lanes& lanes, float* out, std::size_t rounds) {
+__attribute__((target(PELKO_AVX2_FEATURES))) void rounds_avx2(Lanes& lanes, float* out,
+                                                              std::size_t rounds) {
   const __m256i p1 = _mm256_set1_epi64x(static_cast<long long>(kStep1.p));
   const __m256i q1 = _mm256_set1_epi64x(static_cast<long long>(kStep1.shoup));
   const __m256i m1 = _mm256_set1_epi64x(static_cast<long long>(kStep1.m));
@@ -108,7 +105,7 @@ __attribute__((target("avx2"))) void rounds_avx2(Lanes& lanes, float* out, std::
   }
 }
 
-#define PELKO_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw")))
+#define PELKO_AVX512 __attribute__((target(PELKO_AVX512_FEATURES)))
 
 // x * P modulo m in sixteen 32-bit lanes: the high half of x * P' from the even and the odd
 // lanes' 64-bit products, the low halves of x * P and q * m wrap modulo 2^32 alike, and the
@@ -176,12 +173,11 @@ PELKO_AVX512 void rounds_avx512(Lanes& lanes, float* out, std::size_t rounds) {
 
 #endif
 
+constexpr numeric::Variants<void (*)(Lanes&, float*, std::size_t)> kRounds{
+    rounds_plain, PELKO_X86_ONLY(rounds_avx2), PELKO_X86_ONLY(rounds_avx512)};
+
 void rounds(Lanes& lanes, float* out, std::size_t count, numeric::InstructionSet set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512) return rounds_avx512(lanes, out, count);
-  if (set == numeric::InstructionSet::avx2) return rounds_avx2(lanes, out, count);
-#endif
-  rounds_plain(lanes, out, count);
+  kRounds[set](lanes, out, count);
 }
 
 }  // namespace

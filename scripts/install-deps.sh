@@ -8,8 +8,8 @@ set -euo pipefail
 packages=(
   # the program and its C++ tests
   cmake make g++ libgtest-dev
-  # the fuzz targets and their sanitizers
-  clang libclang-rt-14-dev
+  # the fuzz targets and their sanitizers; the syntax check of the plain path for aarch64
+  clang libclang-rt-14-dev libstdc++-12-dev-arm64-cross
   # pelko-report and its tests
   python3 python3-matplotlib
   # repeating a run, the man pages

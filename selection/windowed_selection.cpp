@@ -1,16 +1,12 @@
 #include "selection/windowed_selection.h"
 
-// GCC 12's own vector headers leave a placeholder operand undefined on purpose and then warn.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <functional>
 
+#include "numeric/lane_permutations.h"
+#include "numeric/vector_kernels.h"
 #include "selection/ordered_keys.h"
 
 namespace pelko::selection {
@@ -43,8 +39,69 @@ Partition partition_plain(const float* key, const std::int32_t* ids, std::int32_
   return p;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) Partition partition_avx512(
+#if PELKO_X86_VARIANTS
+// The candidates of [from, n) that the vector loops left over, appended to p.
+[[gnu::always_inline]] inline Partition partition_rest(const float* key, const std::int32_t* ids,
+                                                       std::int32_t from, std::int32_t n, float lo,
+                                                       float hi, std::int32_t* above,
+                                                       std::int32_t* inside, Partition p) {
+  const Partition rest =
+      partition_plain(key + (ids == nullptr ? from : 0), ids == nullptr ? nullptr : ids + from,
+                      n - from, lo, hi, above + p.above, inside + p.inside);
+  if (ids == nullptr) {
+    for (std::int32_t k = 0; k < rest.above; ++k) above[p.above + k] += from;
+    for (std::int32_t k = 0; k < rest.inside; ++k) inside[p.inside + k] += from;
+  }
+  p.above += rest.above;
+  p.inside += rest.inside;
+  p.nan = p.nan || rest.nan;
+  return p;
+}
+
+// Eight candidates at a time; the ids of each list are packed by a permutation of the lanes.
+PELKO_TARGET_AVX2 Partition partition_avx2(const float* key, const std::int32_t* ids,
+                                           std::int32_t n, float lo, float hi, std::int32_t* above,
+                                           std::int32_t* inside) {
+  Partition p;
+  const __m256 vlo = _mm256_set1_ps(lo);
+  const __m256 vhi = _mm256_set1_ps(hi);
+  const __m256i step = _mm256_set1_epi32(8);
+  __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  __m256 nan = _mm256_setzero_ps();
+  const auto& packed = numeric::kLanePermutations.compress;
+  std::int32_t c = 0;
+  for (; c + 8 <= n; c += 8) {
+    __m256i id;
+    __m256 x;
+    if (ids == nullptr) {
+      id = iota;
+      iota = _mm256_add_epi32(iota, step);
+      x = _mm256_loadu_ps(key + c);
+    } else {
+      id = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ids + c));
+      x = _mm256_i32gather_ps(key, id, 4);
+    }
+    const __m256 is_above = _mm256_cmp_ps(x, vhi, _CMP_GT_OQ);
+    const __m256 is_inside = _mm256_andnot_ps(is_above, _mm256_cmp_ps(x, vlo, _CMP_GE_OQ));
+    nan = _mm256_or_ps(nan, _mm256_cmp_ps(x, x, _CMP_UNORD_Q));
+    const auto above_lanes = static_cast<unsigned>(_mm256_movemask_ps(is_above));
+    const auto inside_lanes = static_cast<unsigned>(_mm256_movemask_ps(is_inside));
+    _mm256_storeu_si256(
+        reinterpret_cast<__m256i*>(above + p.above),
+        _mm256_permutevar8x32_epi32(
+            id, _mm256_load_si256(reinterpret_cast<const __m256i*>(packed[above_lanes].data()))));
+    p.above += std::popcount(above_lanes);
+    _mm256_storeu_si256(
+        reinterpret_cast<__m256i*>(inside + p.inside),
+        _mm256_permutevar8x32_epi32(
+            id, _mm256_load_si256(reinterpret_cast<const __m256i*>(packed[inside_lanes].data()))));
+    p.inside += std::popcount(inside_lanes);
+  }
+  p.nan = _mm256_movemask_ps(nan) != 0;
+  return partition_rest(key, ids, c, n, lo, hi, above, inside, p);
+}
+
+__attribute__((target(PELKO_AVX512_FEATURES))) Partition partition_avx512(
     const float* key, const std::int32_t* ids, std::int32_t n, float lo, float hi,
     std::int32_t* above, std::int32_t* inside) {
   Partition p;
@@ -76,28 +133,17 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) Partition partitio
     _mm512_storeu_si512(inside + p.inside, _mm512_maskz_compress_epi32(is_inside, id));
     p.inside += std::popcount(static_cast<unsigned>(is_inside));
   }
-  const Partition rest =
-      partition_plain(key + (ids == nullptr ? c : 0), ids == nullptr ? nullptr : ids + c, n - c, lo,
-                      hi, above + p.above, inside + p.inside);
-  if (ids == nullptr) {
-    for (std::int32_t k = 0; k < rest.above; ++k) above[p.above + k] += c;
-    for (std::int32_t k = 0; k < rest.inside; ++k) inside[p.inside + k] += c;
-  }
-  p.above += rest.above;
-  p.inside += rest.inside;
-  p.nan = nan != 0 || rest.nan;
-  return p;
+  p.nan = nan != 0;
+  return partition_rest(key, ids, c, n, lo, hi, above, inside, p);
 }
 #endif
 
 Partition partition(const float* key, const std::int32_t* ids, std::int32_t n, float lo, float hi,
                     std::int32_t* above, std::int32_t* inside, numeric::InstructionSet set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  if (set == numeric::InstructionSet::avx512)
-    return partition_avx512(key, ids, n, lo, hi, above, inside);
-#endif
-  (void)set;
-  return partition_plain(key, ids, n, lo, hi, above, inside);
+  constexpr numeric::Variants<Partition (*)(const float*, const std::int32_t*, std::int32_t, float,
+                                            float, std::int32_t*, std::int32_t*)>
+      kPartition{partition_plain, PELKO_X86_ONLY(partition_avx2), PELKO_X86_ONLY(partition_avx512)};
+  return kPartition[set](key, ids, n, lo, hi, above, inside);
 }
 
 }  // namespace

@@ -45,8 +45,7 @@ RunOptions fast_options(numeric::InstructionSet set, int threads, std::size_t st
 // Every variant this processor runs, on one and on several threads, with short stretches too.
 std::vector<RunOptions> fast_variants() {
   std::vector<RunOptions> variants;
-  for (auto set : {numeric::InstructionSet::plain, numeric::InstructionSet::avx2,
-                   numeric::InstructionSet::avx512}) {
+  for (auto set : numeric::kInstructionSets) {
     if (!numeric::supported(set)) continue;
     variants.push_back(fast_options(set, 1));
     variants.push_back(fast_options(set, 3, 509));

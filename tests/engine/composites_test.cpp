@@ -43,6 +43,28 @@ TEST(Composites, FusedMultiplyAddRoundsAsTheSeparateSteps) {
   }
 }
 
+// Composites of applicants [first, last) from deviates z in every variant against the scalar
+// arithmetic.
+void expect_every_variant_equals_scalar(const Design& d, const std::vector<float>& z, int first,
+                                        int last, selection::CompositeTable& table) {
+  for (InstructionSet set : numeric::kInstructionSets) {
+    if (!numeric::supported(set)) continue;
+    form_composites(d, z.data(), first, last, table, set);
+    for (int i = first; i < last; ++i) {
+      float xscore[kMaxPredictors];
+      const ParamBlock& param = i < d.nsub1 ? d.majority : d.minority;
+      random::genmn_scores(param.data(), z.data() + static_cast<std::size_t>(i - first) * d.npred,
+                           xscore);
+      for (int k = 0; k < d.nf; ++k) {
+        ASSERT_EQ(bits(table.xspp[k][i]), bits(stage_composite(d, k, xscore)))
+            << numeric::name_of(set) << " nf " << d.nf << " npred " << d.npred << " stage " << k
+            << " applicant " << i;
+      }
+      ASSERT_EQ(bits(table.xspc[i]), bits(table.xspp[d.nf - 1][i]));
+    }
+  }
+}
+
 TEST(Composites, EveryVariantEqualsTheScalarApplicant) {
   std::mt19937 source(20261208);
   std::normal_distribution<float> normal;
@@ -68,24 +90,31 @@ TEST(Composites, EveryVariantEqualsTheScalarApplicant) {
       z[i] = normal(source) * (i % 3 == 0 ? 1e4f : i % 3 == 1 ? 1e-4f : 1.0f);
       if (i % 17 == 0) z[i] = i % 2 == 0 ? 0.0f : -0.0f;
     }
-    for (InstructionSet set :
-         {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
-      if (!numeric::supported(set)) continue;
-      form_composites(d, z.data(), c.first, c.last, *table, set);
-      for (int i = c.first; i < c.last; ++i) {
-        float xscore[kMaxPredictors];
-        const ParamBlock& param = i < d.nsub1 ? d.majority : d.minority;
-        random::genmn_scores(param.data(),
-                             z.data() + static_cast<std::size_t>(i - c.first) * c.npred, xscore);
-        for (int k = 0; k < c.nf; ++k) {
-          ASSERT_EQ(bits(table->xspp[k][i]), bits(stage_composite(d, k, xscore)))
-              << numeric::name_of(set) << " nf " << c.nf << " npred " << c.npred << " stage " << k
-              << " applicant " << i;
-        }
-        ASSERT_EQ(bits(table->xspc[i]), bits(table->xspp[c.nf - 1][i]));
-      }
-    }
+    expect_every_variant_equals_scalar(d, z, c.first, c.last, *table);
   }
+}
+
+// A zero weight on a score that is infinite, or that overflows on the way, gives NaN as the
+// scalar sum does: the zero-weight terms are left out only when every score is finite.
+TEST(Composites, AZeroWeightOnAnInfiniteScoreStaysNaN) {
+  std::mt19937 source(7);
+  std::normal_distribution<float> normal;
+  auto table = std::make_unique<selection::CompositeTable>();
+  Design d = testing_support::random_design(source, 0, 2);
+  d.nf = 2;
+  d.npred = 3;
+  d.nsub = 200;
+  d.nsub1 = 100;
+  testing_support::set_up_blocks(d, 0.2f, 0.5f);
+  d.wgt[0] = {0.0f, 1.0f, 0.5f};
+  d.wgt[1] = {2.0f, 0.0f, -0.0f};
+  d.minority[1] = std::numeric_limits<float>::infinity();  // the mean of the first predictor
+  d.minority[3] = 3.0e38f;                                 // the third overflows for z > 0.4
+  std::vector<float> z(static_cast<std::size_t>(d.nsub) * d.npred);
+  for (float& x : z) x = normal(source);
+  expect_every_variant_equals_scalar(d, z, 0, d.nsub, *table);
+  EXPECT_TRUE(std::isnan(table->xspp[0][150]));
+  EXPECT_FALSE(std::isnan(table->xspp[0][50]));
 }
 
 }  // namespace

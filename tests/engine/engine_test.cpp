@@ -89,7 +89,7 @@ TEST(FastEngine, EveryVariantAndThreadCountGivesTheSameStore) {
   for (int k = 0; k < d.nf; ++k) d.wgt[k].fill(1.0f);
   testing_support::set_up_blocks(d, 0.3f, -0.1f);
   const random::StreamState start = h.run_reference_from(d, 24680, 13579);
-  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet set : numeric::kInstructionSets) {
     if (!numeric::supported(set)) continue;
     for (const int threads : {1, 2, 3, 7}) {
       // Stretches of 61 uniforms put boundaries inside every kind of deviate.

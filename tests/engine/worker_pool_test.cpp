@@ -1,8 +1,10 @@
-// The worker threads: every item once, on more than one thread, many jobs in a row, and a
-// job's exception brought to the calling thread.
+// The worker threads: every item once, on more than one thread, many jobs in a row, a job's
+// exception brought to the calling thread, helpers that sleep when there is no job and helpers
+// left out while they hold up every job.
 #include "engine/worker_pool.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -35,7 +37,14 @@ TEST(WorkerPool, EveryItemOnceOverManyJobs) {
     }
   }
   EXPECT_GE(threads.size(), 1u);
+}
 
+// A new pool runs a job on all its threads. (Later jobs may run on the caller alone, while the
+// helpers hold it up: see HelpersThatHoldUpEveryJobAreLeftOut.)
+TEST(WorkerPool, ANewPoolRunsAJobOnEveryThread) {
+  WorkerPool pool(3);
+  std::set<std::thread::id> threads;
+  std::mutex mutex;
   // Each of three items waits until every worker holds one: three threads, or a timeout.
   std::set<int> workers;
   std::condition_variable all_arrived;
@@ -81,6 +90,46 @@ TEST(WorkerPool, AJobsExceptionReachesTheCaller) {
     pool.run(10, [&](int, std::size_t) { ++after; });
     EXPECT_EQ(after.load(), 10);
   }
+}
+
+double process_cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Between jobs the helpers spin briefly and then sleep: an idle pool must not keep cores busy
+// (a spin bounded by a clock that stands still, under faketime say, never ends).
+TEST(WorkerPool, IdleHelpersSleep) {
+  WorkerPool pool(3);
+  std::atomic<int> ran{0};
+  pool.run(100, [&](int, std::size_t) { ++ran; });
+  const double before = process_cpu_seconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_LT(process_cpu_seconds() - before, 0.1);
+  pool.run(100, [&](int, std::size_t) { ++ran; });
+  EXPECT_EQ(ran.load(), 200);
+}
+
+// A helper that holds up the end of every job (as one sharing its core with a busy process
+// does) costs more than it gives: the caller runs the following jobs alone, every item once.
+TEST(WorkerPool, HelpersThatHoldUpEveryJobAreLeftOut) {
+  WorkerPool pool(2);
+  int alone = 0;
+  for (int job = 0; job < 200; ++job) {
+    std::atomic<int> on_helpers{0};
+    std::vector<std::atomic<int>> runs(20);
+    pool.run(20, [&](int worker, std::size_t item) {
+      ++runs[item];
+      if (worker != 0) {
+        ++on_helpers;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
+    for (std::size_t item = 0; item < runs.size(); ++item) ASSERT_EQ(runs[item].load(), 1);
+    alone += on_helpers.load() == 0 ? 1 : 0;
+  }
+  EXPECT_GE(alone, 64);
 }
 
 TEST(WorkerPool, OneThreadRunsOnTheCaller) {

@@ -24,7 +24,7 @@ using numeric::InstructionSet;
 
 std::vector<InstructionSet> runnable_sets() {
   std::vector<InstructionSet> sets;
-  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet set : numeric::kInstructionSets) {
     if (numeric::supported(set)) sets.push_back(set);
   }
   return sets;
@@ -217,6 +217,35 @@ TEST(NormalBatch, FastPathAtEveryPositionInEveryVariant) {
     EXPECT_EQ(half_slow, 0u);
     EXPECT_EQ(bits(at_half[0]),
               bits(normal_detail::fast_path_value(normal_detail::split_first(half))));
+  }
+}
+
+// The deviate starting at every position of a stretch, slow ones (centre and tail) included,
+// with the uniforms it takes: the vector lanes work out every slow start, not only the chain's.
+TEST(NormalBatch, DeviateAtEveryStartInEveryVariant) {
+  const StreamState start{271828, 182845};
+  constexpr std::size_t kLength = 12000;
+  std::vector<float> expected(kLength);
+  std::vector<int> taken(kLength);
+  int tails = 0;
+  for (std::size_t q = 0; q < kLength; ++q) {
+    expected[q] = scalar_deviate(start, q, taken[q]);
+    const float u = uniform_of(advanced(start, static_cast<std::int64_t>(q) + 1));
+    tails += normal_detail::split_first(u).i == 0 ? 1 : 0;
+  }
+  ASSERT_GT(tails, 100);  // the tail's lanes are exercised too
+  for (InstructionSet set : runnable_sets()) {
+    SCOPED_TRACE(numeric::name_of(set));
+    UniformStretch stretch(kLength);
+    stretch.load(start, kLength, set);
+    for (std::size_t q = 0; q < kLength; ++q) {
+      float value = 0.0f;
+      std::size_t written = 0;
+      const std::size_t next = stretch.walk(q, q + 1, &value, 1, written);
+      ASSERT_EQ(written, 1u) << q;
+      ASSERT_EQ(bits(value), bits(expected[q])) << q;
+      ASSERT_EQ(next - q, static_cast<std::size_t>(taken[q])) << q;
+    }
   }
 }
 

@@ -46,7 +46,7 @@ void fill(CompositeTable& t, std::mt19937& source, int nsub, int nf, int kind, i
 
 TEST(WindowedSelection, AgreesWithTheSortingSelection) {
   std::mt19937 source(31415);
-  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet set : numeric::kInstructionSets) {
     if (!numeric::supported(set)) continue;
     SCOPED_TRACE(numeric::name_of(set));
     for (int kind = 0; kind < 5; ++kind) {
@@ -108,7 +108,7 @@ TEST(WindowedSelection, CountsEveryStageIncludingOnesThatRemoveNobody) {
       {"nobody removed until the last stage", {6, 6, 1}, {3, 3, 1}},
       {"four, then four again, then two", {4, 4, 2}, {3, 3, 2}},
   };
-  for (InstructionSet set : {InstructionSet::plain, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet set : numeric::kInstructionSets) {
     if (!numeric::supported(set)) continue;
     SCOPED_TRACE(numeric::name_of(set));
     Pools p;
