@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <new>
+#include <utility>
 
 #include "core/engine_tuning.h"
 #include "core/statistics.h"
@@ -45,16 +46,17 @@ std::int64_t clock_second() {
       .count();
 }
 
-void fill_outcomes(const engine::ReplicationStore& store, SimulationResult& result) {
-  result.ai = store.exai;
-  result.sra = store.exs1;
-  result.sri = store.exs2;
+// The store's tables become the result's, moved rather than copied: a large run holds them once.
+void fill_outcomes(engine::ReplicationStore& store, SimulationResult& result) {
+  result.ai = std::move(store.exai);
+  result.sra = std::move(store.exs1);
+  result.sri = std::move(store.exs2);
   result.ai_defined.assign(store.laa.begin(), store.laa.end());
-  result.majority_retained = store.majority_retained;
-  for (std::size_t k = 0; k < store.majority_retained.size(); ++k) {
-    std::vector<std::int32_t> minority(store.majority_retained[k].size());
+  result.majority_retained = std::move(store.majority_retained);
+  for (std::size_t k = 0; k < result.majority_retained.size(); ++k) {
+    std::vector<std::int32_t> minority(result.majority_retained[k].size());
     for (std::size_t r = 0; r < minority.size(); ++r) {
-      minority[r] = result.problem.retained[k] - store.majority_retained[k][r];
+      minority[r] = result.problem.retained[k] - result.majority_retained[k][r];
     }
     result.minority_retained.push_back(std::move(minority));
   }

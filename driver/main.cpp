@@ -53,7 +53,7 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
       const int error = errno;
       std::cerr << "pelko: cannot open " << line.problem_file << ": " << std::strerror(error)
                 << "\n";
-      return pelko::recordio::kStatusFatal;
+      return error == ENOMEM ? pelko::recordio::kStatusSystem : pelko::recordio::kStatusFatal;
     }
   }
   // The streams get buffers of their own: no flush per record, one flush at the end, except

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/engine.h"
@@ -81,20 +82,45 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
       numeric::supported(settings.set) ? settings.set : numeric::InstructionSet::plain;
   // Positions inside a stretch are 32-bit vector lanes.
   const std::size_t length = std::clamp<std::size_t>(settings.stretch, 1, std::size_t{1} << 24);
-  WorkerPool pool(settings.threads > 0 ? settings.threads : available_cpus());
+  // Memory first, threads after: the state of as many workers as memory allows (at least
+  // one), the rounds, and only then as many threads as can start, so that a run never fails
+  // for memory where a run with less memory would have gone on with fewer threads.
+  const int wanted = settings.threads > 0 ? settings.threads : available_cpus();
   std::vector<std::unique_ptr<Worker>> workers;
-  for (int w = 0; w < pool.size(); ++w) workers.push_back(std::make_unique<Worker>(length));
+  workers.push_back(std::make_unique<Worker>(length));
+  for (int w = 1; w < wanted; ++w) {
+    try {
+      workers.push_back(std::make_unique<Worker>(length));
+    } catch (const std::bad_alloc&) {
+      break;
+    }
+  }
 
   const auto per_replication = static_cast<std::size_t>(design.deviates_per_replication());
   // A round holds about two replications per thread (a deviate takes 1.23 uniforms on
   // average), so every thread has replications to form, and stays small enough for the caches.
-  const auto threads = static_cast<std::size_t>(pool.size());
-  const std::size_t round_uniforms =
-      std::min(kRoundUniforms, threads * (2 * per_replication + per_replication / 2));
-  const std::size_t max_stretches = std::max(2 * threads, round_uniforms / length + 1);
+  auto stretches_of_a_round = [&](std::size_t threads) {
+    const std::size_t round_uniforms =
+        std::min(kRoundUniforms, threads * (2 * per_replication + per_replication / 2));
+    return std::max(2 * threads, round_uniforms / length + 1);
+  };
+  std::size_t max_stretches = stretches_of_a_round(workers.size());
   // While one round's replications are formed the next round is drawn.
-  Round rounds[2] = {Round(max_stretches, length), Round(max_stretches, length)};
+  std::vector<Round> rounds;
+  for (;;) {
+    try {
+      rounds.clear();
+      rounds.emplace_back(max_stretches, length);
+      rounds.emplace_back(max_stretches, length);
+      break;
+    } catch (const std::bad_alloc&) {
+      if (workers.size() == 1) throw;
+      workers.resize(1);  // one thread's rounds are smaller
+      max_stretches = stretches_of_a_round(1);
+    }
+  }
   RoundDeviates deviates(per_replication);
+  WorkerPool pool(static_cast<int>(workers.size()));
 
   // Enough stretches for the deviates still wanted, at most a round's worth.
   auto stretches_for = [&](int scheduled, std::size_t carried) -> std::size_t {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <system_error>
 
 namespace pelko::engine {
@@ -38,10 +39,15 @@ double seconds_between(std::chrono::steady_clock::time_point from,
 }  // namespace
 
 WorkerPool::WorkerPool(int threads) {
+  // A helper that cannot start, for want of a thread or of memory, leaves the work to fewer:
+  // an exception leaving here would destroy the helpers already running, which ends the
+  // process.
   for (int w = 1; w < threads; ++w) {
     try {
       helpers_.emplace_back([this, w] { serve(w); });
     } catch (const std::system_error&) {
+      break;
+    } catch (const std::bad_alloc&) {
       break;
     }
   }

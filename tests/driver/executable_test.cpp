@@ -126,6 +126,35 @@ TEST(ExecutableEndings, MemoryThatCannotBeHadEndsWithStatusThreeAndOneLine) {
   EXPECT_EQ(child.out.find("CPU TIME"), std::string::npos);
 }
 
+TEST(ExecutableEndings, MoreMemoryNeverFailsWhereLessSucceeded) {
+  if (kSanitized) GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit";
+  // From too little to plenty: every run ends with the report or with status 3, and once one
+  // succeeds every larger limit does too (the workers' memory comes before their threads).
+  const TempFile problem("3000 2000 1500 2 10\n400 100\n" +
+                         std::string("-1 -0.5 0 0 0 0 0 0 0 0\n") +
+                         [] {
+                           std::string rows;
+                           for (int i = 0; i < 10; ++i) {
+                             for (int j = 0; j < 10; ++j) rows += i == j ? "1 " : "0.2 ";
+                             rows += "\n";
+                           }
+                           return rows;
+                         }() +
+                         "1 1 1 1 1 0 0 0 0 0\n1 1 1 1 1 1 1 1 1 1\n");
+  bool succeeded = false;
+  for (long kb = 8000; kb <= 72000; kb += 4000) {
+    const Finished child = run_executable({"--seed", "1796630709"}, problem.path(), kb);
+    if (succeeded) {
+      EXPECT_EQ(child.status, kStatusComplete) << kb << " KiB: " << child.err;
+    } else {
+      EXPECT_TRUE(child.status == kStatusComplete || child.status == kStatusSystem)
+          << kb << " KiB: " << child.status << " " << child.err;
+    }
+    succeeded = succeeded || child.status == kStatusComplete;
+  }
+  EXPECT_TRUE(succeeded);
+}
+
 TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
   const Finished help = run_executable({"--help"}, "");
   EXPECT_EQ(help.status, kStatusComplete);
