@@ -189,10 +189,33 @@ struct Lanes256 {
   PELKO_AVX2 static Wide add(Wide a, Wide b) { return _mm256_add_pd(a, b); }
   struct Layout {};
   static Layout layout(int) { return Layout{}; }
-  // Deviates 0..p-1 of applicants 0..3 of `deviates`.
+  // Deviates 0..p-1 of applicants 0..3 of `deviates`: eight deviates of each applicant are
+  // loaded at a time and transposed in registers, which is cheaper than gathering them. The
+  // last load is masked so that it reads nothing past the fourth applicant.
   PELKO_AVX2 static void deviates_of(const float* deviates, int p, const Layout&, Wide* z) {
-    const __m128i index = _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(p));
-    for (int j = 0; j < p; ++j) z[j] = _mm256_cvtps_pd(_mm_i32gather_ps(deviates + j, index, 4));
+    for (int j = 0; j < p; j += 8) {
+      const int left = p - j;
+      __m256 row[4];
+      if (left >= 8) {
+        for (int b = 0; b < 4; ++b) row[b] = _mm256_loadu_ps(deviates + b * p + j);
+      } else {
+        const __m256i mask =
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        for (int b = 0; b < 4; ++b) row[b] = _mm256_maskload_ps(deviates + b * p + j, mask);
+      }
+      // Deviates j + q (q < 4) and j + q + 4 of the four applicants, in the low and high halves.
+      const __m256 low01 = _mm256_unpacklo_ps(row[0], row[1]);
+      const __m256 high01 = _mm256_unpackhi_ps(row[0], row[1]);
+      const __m256 low23 = _mm256_unpacklo_ps(row[2], row[3]);
+      const __m256 high23 = _mm256_unpackhi_ps(row[2], row[3]);
+      const __m256 by_q[4] = {
+          _mm256_shuffle_ps(low01, low23, 0x44), _mm256_shuffle_ps(low01, low23, 0xee),
+          _mm256_shuffle_ps(high01, high23, 0x44), _mm256_shuffle_ps(high01, high23, 0xee)};
+      for (int q = 0; q < 4 && q < left; ++q)
+        z[j + q] = _mm256_cvtps_pd(_mm256_castps256_ps128(by_q[q]));
+      for (int q = 0; q < 4 && q + 4 < left; ++q)
+        z[j + q + 4] = _mm256_cvtps_pd(_mm256_extractf128_ps(by_q[q], 1));
+    }
   }
   PELKO_AVX2 static void store(float* out, Wide x) { _mm_storeu_ps(out, _mm256_cvtpd_ps(x)); }
 };

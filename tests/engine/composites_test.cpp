@@ -72,8 +72,16 @@ TEST(Composites, EveryVariantEqualsTheScalarApplicant) {
   struct Case {
     int nf, npred, nsub1, first, last;
   };
-  const Case cases[] = {{1, 1, 1, 0, 2},           {4, 10, 8000, 0, 10000}, {2, 3, 40, 31, 130},
-                        {3, 7, 5000, 9999, 10000}, {4, 5, 33, 1, 65},       {2, 2, 70, 64, 96}};
+  const Case cases[] = {{1, 1, 1, 0, 2},
+                        {4, 10, 8000, 0, 10000},
+                        {2, 3, 40, 31, 130},
+                        {3, 7, 5000, 9999, 10000},
+                        {4, 5, 33, 1, 65},
+                        {2, 2, 70, 64, 96},
+                        // Whole and cut loads of eight deviates per applicant.
+                        {3, 8, 64, 0, 128},
+                        {2, 9, 37, 0, 101},
+                        {4, 4, 96, 32, 160}};
   for (const Case& c : cases) {
     Design d = testing_support::random_design(source, 0, 2);
     d.nf = c.nf;
