@@ -2,6 +2,7 @@
 // What the program and the tests may tune beyond the public options: the stretch of the fast
 // engine and a record of what ran. None of it changes a result.
 #include <cstddef>
+#include <optional>
 
 #include "engine/design.h"
 #include "engine/engine.h"
@@ -11,6 +12,8 @@ namespace pelko::core {
 
 struct EngineTuning {
   std::size_t stretch = engine::FastSettings{}.stretch;
+  // The kernels' variant in the engine's own terms; none: the options' choice.
+  std::optional<numeric::InstructionSet> set;
   engine::EngineTrace* trace = nullptr;  // when set, receives what ran
 };
 

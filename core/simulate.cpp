@@ -95,7 +95,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
     tuning.trace->kind = fast ? engine::EngineKind::fast : engine::EngineKind::reference;
   }
   engine::FastSettings settings;
-  settings.set = instruction_set_of(options.instruction_set);
+  settings.set = tuning.set ? *tuning.set : instruction_set_of(options.instruction_set);
   settings.threads = options.threads;
   settings.stretch = tuning.stretch;
   const engine::EngineTrace trace =

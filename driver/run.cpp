@@ -63,13 +63,13 @@ struct RunContext {
   simulation.threads = run.options.fast.threads;
   simulation.engine = run.options.engine == engine::EngineKind::reference ? EngineChoice::reference
                                                                           : EngineChoice::automatic;
-  simulation.instruction_set = public_instruction_set(run.options.fast.set);
   simulation.progress = [&run](int done, int) {
     if (run.progress) run.progress->done(done);
   };
   core::EngineTuning tuning;
   tuning.stretch = run.options.fast.stretch;
   tuning.trace = run.options.trace;
+  tuning.set = run.options.fast.set;
 
   std::optional<SimulationResult> result;
   try {
@@ -90,18 +90,6 @@ struct RunContext {
 }
 
 }  // namespace
-
-InstructionSet public_instruction_set(numeric::InstructionSet set) {
-  switch (set) {
-    case numeric::InstructionSet::plain:
-      return InstructionSet::plain;
-    case numeric::InstructionSet::avx2:
-      return InstructionSet::avx2;
-    case numeric::InstructionSet::avx512:
-      return InstructionSet::avx512;
-  }
-  return InstructionSet::best;
-}
 
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock) {
   return run(in, out, err, clock, RunOptions{});

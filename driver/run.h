@@ -5,17 +5,12 @@
 
 #include "driver/run_options.h"
 #include "driver/terminal.h"
-#include "numeric/instruction_set.h"
-#include "pelko/simulation.h"
 #include "recordio/clock.h"
 
 namespace pelko::driver {
 
 // The one line on standard error when memory cannot be had.
 inline constexpr const char kNoMemoryMessage[] = "pelko: not enough memory for this run\n";
-
-// The library's name of an instruction set.
-InstructionSet public_instruction_set(numeric::InstructionSet set);
 
 // Reads a problem from `in`, writes the report to `out` and diagnostics to `err`.
 // Returns the exit status (recordio/stop.h); nothing is flushed here. Memory that cannot be
