@@ -7,7 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 build=${1:-build}
 shift || true
-# Every test: the Python module's too (a later -DPELKO_PYTHON=OFF leaves it out).
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPELKO_PYTHON=ON "$@"
+# Every test: the Python module's and the R package's too (a later -DPELKO_PYTHON=OFF or
+# -DPELKO_R=OFF leaves them out).
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPELKO_PYTHON=ON -DPELKO_R=ON "$@"
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure -j2
