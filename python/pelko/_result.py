@@ -50,7 +50,8 @@ class Result:
         self.no_defined_ai_lines = list(outcome.no_defined_ai_lines)
 
     def share_below(self, ratio=0.8):
-        """Replications whose AI is below `ratio` among those with a defined AI."""
+        """Replications whose AI is below `ratio` among those with a defined AI, judged on the
+        exact ratio of the hiring rates (a replication exactly at 4/5 is not below 0.8)."""
         return Proportion(*self._outcome.share_below(ratio))
 
     def share_below_or_undefined(self, ratio=0.8):
