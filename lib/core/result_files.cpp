@@ -1,0 +1,121 @@
+#include "pelko/result_files.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "pelko/pelko.h"
+
+namespace pelko {
+namespace {
+
+// The shortest decimal that reads back to the same float.
+std::string number(float value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+std::string number(double value) {
+  char text[40];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// JSON has no NaN or infinity.
+template <typename Real>
+std::string json_number(Real value) {
+  return std::isfinite(value) ? number(value) : "null";
+}
+
+template <typename Items, typename Each>
+std::string json_list(const Items& items, Each each) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i != 0) text += ", ";
+    text += each(items[i]);
+  }
+  return text + "]";
+}
+
+std::string json_reals(const std::vector<float>& values) {
+  return json_list(values, [](float v) { return json_number(v); });
+}
+
+std::string json_distribution(const Distribution& d) {
+  const Percentiles& p = d.percentiles;
+  return "{\"mean\": " + json_number(d.mean) + ", \"p50\": " + json_number(p.p50) +
+         ", \"p25\": " + json_number(p.p25) + ", \"p75\": " + json_number(p.p75) + "}";
+}
+
+std::string json_proportion(const Proportion& p) {
+  return "{\"count\": " + std::to_string(p.count) + ", \"total\": " + std::to_string(p.total) +
+         ", \"share\": " + json_number(p.share) + ", \"lower\": " + json_number(p.lower) +
+         ", \"upper\": " + json_number(p.upper) + "}";
+}
+
+}  // namespace
+
+void write_replications_csv(const SimulationResult& result, std::ostream& out) {
+  out << "replication,sra,sri,ai";
+  for (int k = 1; k <= result.problem.stages(); ++k) {
+    out << ",stage" << k << "_majority,stage" << k << "_minority";
+  }
+  out << '\n';
+  for (std::size_t r = 0; r < result.ai.size(); ++r) {
+    out << r + 1 << ',' << number(result.sra[r]) << ',' << number(result.sri[r]) << ',';
+    if (result.ai_defined[r] != 0) out << number(result.ai[r]);
+    for (std::size_t k = 0; k < result.majority_retained.size(); ++k) {
+      out << ',' << result.majority_retained[k][r] << ',' << result.minority_retained[k][r];
+    }
+    out << '\n';
+  }
+}
+
+void write_result_json(const SimulationResult& result, std::ostream& out) {
+  const Problem& p = result.problem;
+  const Summary& s = result.summary;
+  out << "{\n  \"program\": \"pelko\",\n  \"version\": \"" << version() << "\",\n";
+  out << "  \"problem\": {\"replications\": " << p.replications
+      << ", \"applicants\": " << p.applicants
+      << ", \"majority_applicants\": " << p.majority_applicants
+      << ",\n    \"retained\": " << json_list(p.retained, [](int v) { return std::to_string(v); })
+      << ",\n    \"effect_sizes\": " << json_reals(p.effect_sizes)
+      << ",\n    \"correlations\": " << json_list(p.correlations, json_reals)
+      << ",\n    \"weights\": " << json_list(p.weights, json_reals) << "},\n";
+  out << "  \"seed_second\": " << result.seed_second << ",\n  \"seeds\": [" << result.seed1 << ", "
+      << result.seed2 << "],\n";
+  out << "  \"composite_effect_sizes\": " << json_reals(result.composite_effect_sizes) << ",\n";
+  out << "  \"summary\": {\"sr\": " << json_number(s.sr)
+      << ", \"expected_ai\": " << json_number(s.expected_ai)
+      << ", \"expected_sra\": " << json_number(s.expected_sra)
+      << ", \"expected_sri\": " << json_number(s.expected_sri) << ", \"defined\": " << s.defined
+      << ", \"undefined\": " << s.undefined
+      << ", \"undefined_freq\": " << json_number(s.undefined_freq);
+  if (s.detailed) {
+    const DetailedSummary& d = *s.detailed;
+    out << ",\n    \"ai\": " << json_distribution(d.ai)
+        << ",\n    \"sra\": " << json_distribution(d.sra)
+        << ",\n    \"sri\": " << json_distribution(d.sri)
+        << ",\n    \"frequency\": " << json_list(d.rows, [](const FrequencyRow& row) {
+             return "{\"value\": " + json_number(row.value) +
+                    ", \"count\": " + std::to_string(row.count) +
+                    ", \"freq\": " + json_number(row.freq) +
+                    ", \"cfreq\": " + json_number(row.cfreq) + "}";
+           });
+  } else {
+    out << ",\n    \"ai\": null, \"sra\": null, \"sri\": null, \"frequency\": []";
+  }
+  out << "},\n  \"stages\": [";
+  for (std::size_t k = 0; k < result.stages.size(); ++k) {
+    const StageSummary& stage = result.stages[k];
+    out << (k == 0 ? "\n" : ",\n") << "    {\"stage\": " << k + 1
+        << ", \"retained\": " << p.retained[k]
+        << ", \"majority_rate\": " << json_number(stage.majority_rate)
+        << ", \"minority_rate\": " << json_number(stage.minority_rate)
+        << ", \"ai\": " << json_number(stage.ai) << ", \"ai_defined\": " << stage.ai_defined << "}";
+  }
+  out << "],\n  \"ai_below_0_8\": " << json_proportion(result.share_below(0.8))
+      << ",\n  \"ai_below_0_8_or_undefined\": "
+      << json_proportion(result.share_below_or_undefined(0.8)) << "\n}\n";
+}
+
+}  // namespace pelko
