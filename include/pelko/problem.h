@@ -25,6 +25,14 @@ struct Problem {
   std::vector<std::vector<float>> correlations;
   std::vector<std::vector<float>> weights;  // weights[stage][predictor]
 
+  // The criterion (job performance, standardised in the majority group), optional: the
+  // correlation of each predictor with it, one a predictor, or empty for no criterion.
+  std::vector<float> validities;
+  // Minority mean minus majority mean of the criterion; absent: beta'd with beta = R^-1 r, the
+  // value under a regression line common to both groups.
+  std::optional<float> criterion_effect_size;
+
+  bool has_criterion() const { return !validities.empty(); }
   int stages() const { return static_cast<int>(retained.size()); }
   int predictors() const { return static_cast<int>(effect_sizes.size()); }
   bool operator==(const Problem&) const = default;
@@ -37,7 +45,8 @@ struct Diagnostic {
   Severity severity = Severity::error;
   ErrorKind kind = ErrorKind::invalid_problem;  // of an error: invalid or unreadable problem
   // The Problem member it concerns ("replications", "applicants", "majority_applicants",
-  // "retained", "effect_sizes", "correlations", "weights"); empty for unreadable text.
+  // "retained", "effect_sizes", "correlations", "weights", "validities",
+  // "criterion_effect_size"); empty for unreadable text.
   std::string field;
   int index = 0;         // 1-based stage or predictor (row of a correlation); 0: none
   int second_index = 0;  // 1-based column of a correlation; 0: none
@@ -66,10 +75,20 @@ ParsedProblem parse_problem(std::istream& in,
                             const std::function<void(const Diagnostic&)>& found = {});
 ParsedProblem parse_problem(std::string_view text);
 
-// The problem file that parse_problem reads back to the same problem, bit for bit.
+// The problem file that parse_problem reads back to the same problem, bit for bit. A criterion
+// is written as a block after the last weights line, which readers without it never read:
+//   criterion
+//   validities V1 V2 ... (one a predictor)
+//   effect_size D        (only when given)
 std::string format_problem(const Problem& problem);
 
 // The analytic standardized group difference of each stage's weighted composite.
 std::vector<float> composite_effect_sizes(const Problem& problem);
+
+// Of a problem with a valid criterion: the criterion effect size the simulation uses (the given
+// one, else beta'd), and each stage's composite validity w'r / sqrt(w'Rw) (0 for a stage whose
+// composite has no variance).
+float criterion_effect_size(const Problem& problem);
+std::vector<double> composite_validities(const Problem& problem);
 
 }  // namespace pelko

@@ -7,11 +7,13 @@
 namespace pelko {
 
 // One row a replication: replication, sra, sri, ai (empty where undefined), then the majority
-// and minority applicants left after each stage. Numbers read back to the same floats.
+// and minority applicants left after each stage; with a criterion, then quality,
+// quality_majority, quality_minority and stageK_quality, stageK_quality_majority,
+// stageK_quality_minority of each stage K (empty where NaN). Numbers read back to the same floats.
 void write_replications_csv(const SimulationResult& result, std::ostream& out);
 
 // The problem, the seed, the summary, each stage's mean hiring rates and AI, and P(AI < 0.8)
-// with its 95 % Wilson interval.
+// with its 95 % Wilson interval; with a criterion, a "quality" object.
 void write_result_json(const SimulationResult& result, std::ostream& out);
 
 }  // namespace pelko

@@ -91,6 +91,21 @@ struct Proportion {
 };
 Proportion wilson_interval(std::int64_t count, std::int64_t total);
 
+// The mean criterion score of the hired over the replications (those where the group was hired).
+struct QualityDistribution {
+  double mean = 0.0;
+  double sd = 0.0;              // over the replications (divisor count - 1)
+  double standard_error = 0.0;  // Monte-Carlo standard error of the mean: sd / sqrt(count)
+  Percentiles percentiles;      // 50th, 25th, 75th, chosen as the report chooses AI's
+  std::int64_t count = 0;       // replications with a value (not NaN)
+};
+
+struct QualitySummary {
+  float criterion_effect_size = 0.0f;        // the one used: given, or beta'd
+  std::vector<double> composite_validities;  // one a stage: w'r / sqrt(w'Rw)
+  QualityDistribution overall, majority, minority;  // final selection
+};
+
 struct SimulationResult {
   Problem problem;
   std::int64_t seed_second = 0;
@@ -107,8 +122,19 @@ struct SimulationResult {
   std::vector<std::vector<std::int32_t>> majority_retained;
   std::vector<std::vector<std::int32_t>> minority_retained;
 
+  // With a criterion (else empty): the mean expected criterion score E[Y | x, group] of those
+  // hired, one entry a replication; NaN for a group nobody of which was hired.
+  std::vector<float> quality;
+  std::vector<float> quality_majority;
+  std::vector<float> quality_minority;
+  // [stage][replication]: the same over those retained after each stage.
+  std::vector<std::vector<float>> stage_quality;
+  std::vector<std::vector<float>> stage_quality_majority;
+  std::vector<std::vector<float>> stage_quality_minority;
+
   Summary summary;
   std::vector<StageSummary> stages;
+  std::optional<QualitySummary> quality_summary;  // with a criterion
 
   // The summary's detailed part; throws the no_defined_ai Error, with the lines the program
   // prints, when no AI is defined.
