@@ -5,7 +5,9 @@
 #include <new>
 #include <utility>
 
+#include "core/criterion.h"
 #include "core/engine_tuning.h"
+#include "core/quality.h"
 #include "core/statistics.h"
 #include "engine/design.h"
 #include "random/generator.h"
@@ -60,6 +62,13 @@ void fill_outcomes(engine::ReplicationStore& store, SimulationResult& result) {
     }
     result.minority_retained.push_back(std::move(minority));
   }
+  if (store.quality_all.empty()) return;
+  result.quality = store.quality_all.back();
+  result.quality_majority = store.quality_majority.back();
+  result.quality_minority = store.quality_minority.back();
+  result.stage_quality = std::move(store.quality_all);
+  result.stage_quality_majority = std::move(store.quality_majority);
+  result.stage_quality_minority = std::move(store.quality_minority);
 }
 
 SimulationResult run(const Problem& problem, const SimulationOptions& options,
@@ -77,7 +86,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
   generator.setall(seeds.seed1, seeds.seed2);
   const engine::Design design = core::design_of(problem);
 
-  engine::ReplicationStore store(design.nrep, design.nf);
+  engine::ReplicationStore store(design.nrep, design.nf, design.criterion);
   numeric::ErrorFacility errors(ErrorKind::nobody_retained);
   const int total = design.nrep;
   const engine::ProgressReport progress = [&options, total](int done) {
@@ -113,6 +122,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
   }
   result.stages = core::stage_summaries(problem, store);
   fill_outcomes(store, result);
+  if (design.criterion) result.quality_summary = core::quality_summary(result);
   return result;
 }
 
@@ -144,6 +154,18 @@ engine::Design design_of(const Problem& problem) {
   for (int j = 0; j < design.npred; ++j) effect_sizes[j] = problem.effect_sizes[j];
   set_up_group(problem, zero_mean.data(), design.majority);
   set_up_group(problem, effect_sizes.data(), design.minority);
+  if (problem.has_criterion()) {
+    const CriterionModel model = criterion_model(problem);
+    design.criterion = true;
+    // beta'x in single precision as every composite is; the minority's shift
+    // d_Y - beta'd uses the same rounded beta.
+    double shift = model.effect_size;
+    for (int j = 0; j < design.npred; ++j) {
+      design.criterion_weights[j] = static_cast<float>(model.weights[j]);
+      shift -= static_cast<double>(design.criterion_weights[j]) * problem.effect_sizes[j];
+    }
+    design.minority_criterion_shift = shift;
+  }
   return design;
 }
 

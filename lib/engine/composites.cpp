@@ -17,9 +17,11 @@ constexpr int kTile = 32;
 // nonzero sum that cancels is +0). That takes a finite score, and the scores are finite when
 // no entry of either group's block is anywhere near overflow, since the deviates are far below
 // 10^6 in magnitude (normal deviates are below 10): then the zero-weight terms are left out.
+// Entry kCriterion is the criterion score's.
+constexpr int kCriterion = kMaxStages;
 struct StageTerms {
-  int count[kMaxStages];
-  int predictor[kMaxStages][kMaxPredictors];
+  int count[kMaxStages + 1];
+  int predictor[kMaxStages + 1][kMaxPredictors];
 };
 
 bool scores_are_finite(const Design& design) {
@@ -35,12 +37,14 @@ bool scores_are_finite(const Design& design) {
 StageTerms stage_terms(const Design& design) {
   const bool skip_zeros = scores_are_finite(design);
   StageTerms terms{};
-  for (int k = 0; k < design.nf; ++k) {
+  auto keep = [&](int k, const float* weights) {
     for (int j = 0; j < design.npred; ++j) {
-      if (skip_zeros && design.wgt[k][j] == 0.0f) continue;
+      if (skip_zeros && weights[j] == 0.0f) continue;
       terms.predictor[k][terms.count[k]++] = j;
     }
-  }
+  };
+  for (int k = 0; k < design.nf; ++k) keep(k, design.wgt[k].data());
+  if (design.criterion) keep(kCriterion, design.criterion_weights.data());
   return terms;
 }
 
@@ -80,16 +84,19 @@ template <bool Fused>
     for (int b = 0; b < kTile; ++b) dev[i - 1][b] = random::plus_mean_wide(sum[b], mean);
   }
   alignas(64) float composite[kTile];
-  for (int k = 0; k < design.nf; ++k) {
+  auto form = [&](int k, const float* weights, float* out) {
     for (int b = 0; b < kTile; ++b) sum[b] = 0.0;
     for (int t = 0; t < terms.count[k]; ++t) {
       const int j = terms.predictor[k][t];
-      const double w = design.wgt[k][j];
+      const double w = weights[j];
       for (int b = 0; b < kTile; ++b) sum[b] = add<Fused>(sum[b], w, dev[j][b]);
     }
     for (int b = 0; b < kTile; ++b) composite[b] = static_cast<float>(sum[b]);
-    std::memcpy(table.xspp[k].data() + start, composite,
-                static_cast<std::size_t>(n) * sizeof(float));
+    std::memcpy(out + start, composite, static_cast<std::size_t>(n) * sizeof(float));
+  };
+  for (int k = 0; k < design.nf; ++k) form(k, design.wgt[k].data(), table.xspp[k].data());
+  if (design.criterion) {
+    form(kCriterion, design.criterion_weights.data(), table.criterion.data());
   }
 }
 

@@ -21,6 +21,11 @@ struct Design {
   std::array<std::array<float, kMaxPredictors>, kMaxStages> wgt{};  // wgt[k][j]
   ParamBlock majority{};                                            // mean 0
   ParamBlock minority{};                                            // mean difp
+  // With a criterion: each applicant's score beta'x is formed as a composite of these weights,
+  // and a minority applicant's expected criterion score is its score plus this shift.
+  bool criterion = false;
+  std::array<float, kMaxPredictors> criterion_weights{};
+  double minority_criterion_shift = 0.0;
 
   // Within the tables every engine sizes for the largest problem, and matching its store.
   bool fits(std::int32_t stored_replications, std::int32_t stored_stages) const {

@@ -30,21 +30,24 @@ constexpr std::size_t kRoundUniforms = std::size_t{2} << 20;
 
 // What one thread keeps from round to round.
 struct Worker {
-  explicit Worker(std::size_t stretch) : uniforms(stretch) {}
+  Worker(std::size_t stretch, bool criterion)
+      : uniforms(stretch), survived(criterion ? kMaxApplicants : 0) {}
   random::UniformStretch uniforms;
   std::unique_ptr<selection::CompositeTable> table = std::make_unique<selection::CompositeTable>();
   selection::WindowedSelector windowed;
   std::unique_ptr<selection::Selector> sorter;  // made when a tie first needs it
   std::vector<float> straddling = std::vector<float>(kMaxPredictors);
+  std::vector<std::uint8_t> survived;  // with a criterion: the stages each applicant came through
   std::int64_t sorted = 0;
 };
 
 selection::SelectionResult select(const Design& design, Worker& worker,
                                   numeric::ErrorFacility& errors, numeric::InstructionSet set) {
   std::array<std::int32_t, kMaxStages> majority_retained{};
+  std::uint8_t* const survived = design.criterion ? worker.survived.data() : nullptr;
   const std::int32_t nmaj =
       worker.windowed.majority_count(design.nsub, design.nsub1, design.nf, design.nma.data(),
-                                     *worker.table, set, majority_retained.data());
+                                     *worker.table, set, majority_retained.data(), survived);
   if (nmaj >= 0) {
     selection::SelectionResult result =
         selection::majority_rates(design.nsub, design.nsub1, nmaj, design.nma[design.nf - 1]);
@@ -54,7 +57,7 @@ selection::SelectionResult select(const Design& design, Worker& worker,
   if (!worker.sorter) worker.sorter = std::make_unique<selection::Selector>();
   ++worker.sorted;
   return worker.sorter->value(design.nsub, design.nsub1, design.nf, design.nma.data(),
-                              *worker.table, errors);
+                              *worker.table, errors, survived);
 }
 
 }  // namespace
@@ -87,10 +90,10 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
   // for memory where a run with less memory would have gone on with fewer threads.
   const int wanted = settings.threads > 0 ? settings.threads : available_cpus();
   std::vector<std::unique_ptr<Worker>> workers;
-  workers.push_back(std::make_unique<Worker>(length));
+  workers.push_back(std::make_unique<Worker>(length, design.criterion));
   for (int w = 1; w < wanted; ++w) {
     try {
-      workers.push_back(std::make_unique<Worker>(length));
+      workers.push_back(std::make_unique<Worker>(length, design.criterion));
     } catch (const std::bad_alloc&) {
       break;
     }
@@ -159,7 +162,11 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
       if (item >= replications) return draw(next, next_origin, w, item - replications);
       Worker& worker = *workers[w];
       deviates.form(design, item * per_replication, *worker.table, worker.straddling.data(), set);
-      store.store(first + static_cast<int>(item), select(design, worker, errors, set));
+      const int r = first + static_cast<int>(item);
+      store.store(r, select(design, worker, errors, set));
+      if (design.criterion) {
+        store.store_quality(r, retained_quality(design, worker.survived.data(), *worker.table));
+      }
     });
     if (progress) progress(scheduled);
     if (next.stretches == 0) break;

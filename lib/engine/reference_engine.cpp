@@ -1,6 +1,7 @@
 // The literal replication loop, kept as the executable definition of the arithmetic.
 #include <array>
 #include <memory>
+#include <vector>
 
 #include "engine/composites.h"
 #include "engine/engine.h"
@@ -37,12 +38,14 @@ EngineTrace run_reference(const Design& design, random::Generator& generator,
   require_fits(design, store);
   const auto table = std::make_unique<selection::CompositeTable>();
   const auto selector = std::make_unique<selection::Selector>();
+  std::vector<std::uint8_t> survived(design.criterion ? kMaxApplicants : 0);
   store.sumai = store.sumdef = store.sumsra = store.sumsri = 0.0f;
   for (int r = 0; r < design.nrep; ++r) {
     draw_group(design, design.majority, 0, design.nsub1, generator, *table);
     draw_group(design, design.minority, design.nsub1, design.nsub, generator, *table);
     store.record(r, selector->value(design.nsub, design.nsub1, design.nf, design.nma.data(), *table,
-                                    errors));
+                                    errors, design.criterion ? survived.data() : nullptr));
+    if (design.criterion) store.store_quality(r, retained_quality(design, survived.data(), *table));
     if (progress) progress(r + 1);
   }
   EngineTrace trace;

@@ -3,20 +3,28 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/retained_quality.h"
 #include "numeric/capacities.h"
 #include "selection/selection.h"
 
 namespace pelko::engine {
 
 struct ReplicationStore {
-  // Entries 0..nrep-1 are filled by the engine, for stages 0..nf-1.
-  ReplicationStore(std::int32_t nrep, std::int32_t nf)
+  // Entries 0..nrep-1 are filled by the engine, for stages 0..nf-1; the quality of the
+  // retained only with a criterion.
+  ReplicationStore(std::int32_t nrep, std::int32_t nf, bool criterion = false)
       : exai(static_cast<std::size_t>(nrep)),
         laa(static_cast<std::size_t>(nrep)),
         exs1(static_cast<std::size_t>(nrep)),
         exs2(static_cast<std::size_t>(nrep)),
         majority_retained(static_cast<std::size_t>(nf),
-                          std::vector<std::int32_t>(static_cast<std::size_t>(nrep))) {}
+                          std::vector<std::int32_t>(static_cast<std::size_t>(nrep))) {
+    if (!criterion) return;
+    for (auto* quality : {&quality_all, &quality_majority, &quality_minority}) {
+      quality->assign(static_cast<std::size_t>(nf),
+                      std::vector<float>(static_cast<std::size_t>(nrep)));
+    }
+  }
 
   std::vector<float> exai;        // AI (0.0 when undefined)
   std::vector<std::int32_t> laa;  // 1 when AI is defined
@@ -24,6 +32,11 @@ struct ReplicationStore {
   std::vector<float> exs2;        // SRI
   // [stage][replication]: majority applicants left after the stage.
   std::vector<std::vector<std::int32_t>> majority_retained;
+  // [stage][replication]: the mean expected criterion score of those retained after the stage,
+  // of everybody and of each group (NaN for nobody); empty without a criterion.
+  std::vector<std::vector<float>> quality_all;
+  std::vector<std::vector<float>> quality_majority;
+  std::vector<std::vector<float>> quality_minority;
   float sumai = 0.0f;
   float sumdef = 0.0f;  // number of replications with a defined AI, as a real
   float sumsra = 0.0f;
@@ -42,6 +55,13 @@ struct ReplicationStore {
     exs2[r] = result.SRI;
     for (std::size_t k = 0; k < majority_retained.size(); ++k) {
       majority_retained[k][r] = result.majority_retained[k];
+    }
+  }
+  void store_quality(int r, const RetainedQuality& q) {
+    for (std::size_t k = 0; k < quality_all.size(); ++k) {
+      quality_all[k][r] = q.all[k];
+      quality_majority[k][r] = q.majority[k];
+      quality_minority[k][r] = q.minority[k];
     }
   }
   // Adds stored entry r to the running sums; aidef is 1.0 exactly when laa is 1.

@@ -12,11 +12,13 @@ Selector::Selector()
       iden_(kMaxApplicants),
       idens_(kMaxApplicants),
       ranked_(kMaxApplicants),
-      candidates_(kMaxApplicants) {}
+      candidates_(kMaxApplicants),
+      applicant_(kMaxApplicants),
+      applicant_snapshot_(kMaxApplicants) {}
 
 SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                                 const std::int32_t* nma, const CompositeTable& composites,
-                                numeric::ErrorFacility& errors) {
+                                numeric::ErrorFacility& errors, std::uint8_t* survived) {
   std::int32_t* const iperm = iperm_.data();
   std::int32_t* const iden = iden_.data();
   std::int32_t* const idens = idens_.data();
@@ -25,6 +27,12 @@ SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int3
   for (int i = 0; i < nsub; ++i) {
     iden[i] = i < nsub1 ? 1 : 0;
     idens[i] = iden[i];
+  }
+  if (survived != nullptr) {
+    for (int i = 0; i < nsub; ++i) {
+      survived[i] = 0;
+      applicant_snapshot_[i] = i;
+    }
   }
   for (int j = 0; j < nf; ++j) {
     const float* source = composites.xspp[j].data();
@@ -55,6 +63,13 @@ SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int3
     const std::int32_t m = nma[k];
     for (int i = 0; i < m; ++i) iden[i] = idens[iperm[i] - 1];
     for (int i = 0; i < m; ++i) idens[i] = iden[i];
+    if (survived != nullptr) {
+      for (int i = 0; i < m; ++i) applicant_[i] = applicant_snapshot_[iperm[i] - 1];
+      for (int i = 0; i < m; ++i) {
+        applicant_snapshot_[i] = applicant_[i];
+        survived[applicant_[i]] = static_cast<std::uint8_t>(k + 1);
+      }
+    }
     std::int32_t nmaj = 0;
     for (int i = 0; i < m; ++i) nmaj += iden[i];
     majority_retained[k] = nmaj;

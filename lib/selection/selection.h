@@ -13,6 +13,9 @@ namespace pelko::selection {
 struct CompositeTable {
   std::array<std::array<float, kMaxApplicants>, kMaxStages> xspp;
   std::array<float, kMaxApplicants> xspc;  // final composite, equal to the last stage's
+  // With a criterion: beta'x, the expected criterion score of each applicant less its group's
+  // shift; ranks nobody.
+  std::array<float, kMaxApplicants> criterion;
 };
 
 struct SelectionResult {
@@ -28,10 +31,11 @@ class Selector {
  public:
   Selector();
   // nma[0..nf-1] are the retained counts. Applicants 1..nsub1 are the majority group.
-  // The result tells the majority applicants left after every stage.
+  // The result tells the majority applicants left after every stage; `survived`, when given,
+  // receives for each applicant the stages it came through (0..nf).
   SelectionResult value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                         const std::int32_t* nma, const CompositeTable& composites,
-                        numeric::ErrorFacility& errors);
+                        numeric::ErrorFacility& errors, std::uint8_t* survived = nullptr);
   // The same result as value, found without full sorts when no tie can matter.
   SelectionResult value_fast(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
                              const std::int32_t* nma, const CompositeTable& composites,
@@ -64,6 +68,9 @@ class Selector {
   // index (0-based) in the low 32 bits; and the candidates still in the pool.
   std::vector<std::uint64_t> ranked_;
   std::vector<std::int32_t> candidates_;
+  // value with `survived`: the applicant at each position, and its snapshot.
+  std::vector<std::int32_t> applicant_;
+  std::vector<std::int32_t> applicant_snapshot_;
 };
 
 // The rates of a final selection of m applicants of whom nmaj are majority applicants.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "numeric/lane_permutations.h"
@@ -158,7 +159,8 @@ std::int32_t WindowedSelector::majority_count(std::int32_t nsub, std::int32_t ns
                                               std::int32_t nf, const std::int32_t* nma,
                                               const CompositeTable& composites,
                                               numeric::InstructionSet set,
-                                              std::int32_t* majority_by_stage) {
+                                              std::int32_t* majority_by_stage,
+                                              std::uint8_t* survived) {
   if (nf < 1 || nf > kMaxStages || nsub < 1 || nsub > kMaxApplicants) return -1;
   std::int32_t n = nsub;
   bool listed = false;  // until a stage removes somebody the candidates are 0..nsub-1
@@ -170,12 +172,18 @@ std::int32_t WindowedSelector::majority_count(std::int32_t nsub, std::int32_t ns
       if (!listed) {
         for (std::int32_t i = 0; i < n; ++i) candidates_[i] = i;
         listed = true;
+        // Everybody came through the stages before this one.
+        if (survived != nullptr) std::memset(survived, k, static_cast<std::size_t>(nsub));
       }
       if (!select_stage(k, composites.xspp[k].data(), n, m, set, missed)) return -1;
       n = m;
     }
     majority_by_stage[k] = listed ? count_majority(candidates_.data(), n, nsub1) : nsub1;
+    if (survived != nullptr && listed) {
+      for (std::int32_t c = 0; c < n; ++c) survived[candidates_[c]] = static_cast<std::uint8_t>(k + 1);
+    }
   }
+  if (survived != nullptr && !listed) std::memset(survived, nf, static_cast<std::size_t>(nsub));
   ++(missed ? misses_ : hits_);
   return majority_by_stage[nf - 1];
 }
