@@ -25,7 +25,7 @@ struct StageTerms {
 };
 
 bool scores_are_finite(const Design& design) {
-  const int size = random::param_size(design.npred);
+  const int size = random::param_size(design.predictors);
   for (const ParamBlock* block : {&design.majority, &design.minority}) {
     for (int e = 1; e < size; ++e) {
       if (!(std::fabs((*block)[e]) <= 1e25f)) return false;
@@ -38,12 +38,12 @@ StageTerms stage_terms(const Design& design) {
   const bool skip_zeros = scores_are_finite(design);
   StageTerms terms{};
   auto keep = [&](int k, const float* weights) {
-    for (int j = 0; j < design.npred; ++j) {
+    for (int j = 0; j < design.predictors; ++j) {
       if (skip_zeros && weights[j] == 0.0f) continue;
       terms.predictor[k][terms.count[k]++] = j;
     }
   };
-  for (int k = 0; k < design.nf; ++k) keep(k, design.wgt[k].data());
+  for (int k = 0; k < design.stages; ++k) keep(k, design.weights[k].data());
   if (design.criterion) keep(kCriterion, design.criterion_weights.data());
   return terms;
 }
@@ -65,7 +65,7 @@ template <bool Fused>
 [[gnu::always_inline]] inline void form_tile(const Design& design, const StageTerms& terms,
                                              const float* param, const float* deviates, int start,
                                              int n, selection::CompositeTable& table) {
-  const int p = design.npred;
+  const int p = design.predictors;
   alignas(64) double z[kMaxPredictors][kTile];
   alignas(64) double dev[kMaxPredictors][kTile];
   alignas(64) double sum[kTile];
@@ -94,29 +94,31 @@ template <bool Fused>
     for (int b = 0; b < kTile; ++b) composite[b] = static_cast<float>(sum[b]);
     std::memcpy(out + start, composite, static_cast<std::size_t>(n) * sizeof(float));
   };
-  for (int k = 0; k < design.nf; ++k) form(k, design.wgt[k].data(), table.xspp[k].data());
-  if (design.criterion) {
-    form(kCriterion, design.criterion_weights.data(), table.criterion.data());
+  for (int k = 0; k < design.stages; ++k) {
+    form(k, design.weights[k].data(), table.by_stage[k].data());
   }
+  if (design.criterion) form(kCriterion, design.criterion_weights.data(), table.criterion.data());
 }
 
 template <bool Fused>
 [[gnu::always_inline]] inline void form_range(const Design& design, const float* deviates,
                                               int first, int last,
                                               selection::CompositeTable& table) {
-  const int p = design.npred;
+  const int p = design.predictors;
   const StageTerms terms = stage_terms(design);
   for (int start = first; start < last;) {
     // A tile never mixes the groups: they have different blocks.
-    const int group_end = start < design.nsub1 ? std::min(last, design.nsub1) : last;
+    const int group_end =
+        start < design.majority_applicants ? std::min(last, design.majority_applicants) : last;
     const int n = std::min(kTile, group_end - start);
-    const float* param = start < design.nsub1 ? design.majority.data() : design.minority.data();
+    const float* param =
+        start < design.majority_applicants ? design.majority.data() : design.minority.data();
     form_tile<Fused>(design, terms, param,
                      deviates + static_cast<std::ptrdiff_t>(start - first) * p, start, n, table);
     start += n;
   }
-  const float* last_stage = table.xspp[design.nf - 1].data();
-  std::copy(last_stage + first, last_stage + last, table.xspc.data() + first);
+  const float* last_stage = table.by_stage[design.stages - 1].data();
+  std::copy(last_stage + first, last_stage + last, table.final_composite.data() + first);
 }
 
 void form_plain(const Design& design, const float* deviates, int first, int last,

@@ -27,8 +27,8 @@ RetainedQuality retained_quality(std::int32_t applicants, std::int32_t majority_
 // The same of a replication of `design` whose criterion scores are in `table`.
 inline RetainedQuality retained_quality(const Design& design, const std::uint8_t* survived,
                                         const selection::CompositeTable& table) {
-  return retained_quality(design.nsub, design.nsub1, design.nf, survived, table.criterion.data(),
-                          design.minority_criterion_shift);
+  return retained_quality(design.applicants, design.majority_applicants, design.stages, survived,
+                          table.criterion.data(), design.minority_criterion_shift);
 }
 
 }  // namespace pelko::engine

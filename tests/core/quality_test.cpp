@@ -122,31 +122,31 @@ TEST(Quality, EqualsADirectComputation) {
   random::Generator generator;
   generator.setall(seeds.seed1, seeds.seed2);
   auto table = std::make_unique<selection::CompositeTable>();
-  std::vector<double> expected(static_cast<std::size_t>(d.nsub));
+  std::vector<double> expected(static_cast<std::size_t>(d.applicants));
   std::array<float, kMaxPredictors> score{};
   std::array<float, kMaxPredictors> work{};
-  for (int r = 0; r < d.nrep; ++r) {
-    for (int i = 0; i < d.nsub; ++i) {
-      const bool minority = i >= d.nsub1;
+  for (int r = 0; r < d.replications; ++r) {
+    for (int i = 0; i < d.applicants; ++i) {
+      const bool minority = i >= d.majority_applicants;
       random::genmn((minority ? d.minority : d.majority).data(), score.data(), work.data(),
                     generator);
       engine::store_composites(d, i, score.data(), *table);
       expected[i] = minority ? 0.25 : 0.0;
-      for (int j = 0; j < d.npred; ++j) {
+      for (int j = 0; j < d.predictors; ++j) {
         expected[i] += model.weights[j] * (score[j] - (minority ? p.effect_sizes[j] : 0.0));
       }
     }
-    std::vector<int> pool(static_cast<std::size_t>(d.nsub));
+    std::vector<int> pool(static_cast<std::size_t>(d.applicants));
     std::iota(pool.begin(), pool.end(), 0);
-    for (int k = 0; k < d.nf; ++k) {
-      const auto& key = table->xspp[k];
+    for (int k = 0; k < d.stages; ++k) {
+      const auto& key = table->by_stage[k];
       std::sort(pool.begin(), pool.end(), [&](int a, int b) { return key[a] > key[b]; });
-      pool.resize(static_cast<std::size_t>(d.nma[k]));
+      pool.resize(static_cast<std::size_t>(d.retained[k]));
       double sums[2] = {0, 0};
       int counts[2] = {0, 0};
       for (const int i : pool) {
-        sums[i >= d.nsub1] += expected[i];
-        ++counts[i >= d.nsub1];
+        sums[i >= d.majority_applicants] += expected[i];
+        ++counts[i >= d.majority_applicants];
       }
       EXPECT_NEAR(result.stage_quality[k][r], (sums[0] + sums[1]) / pool.size(), 2e-6);
       EXPECT_NEAR(result.stage_quality_majority[k][r], sums[0] / counts[0], 2e-6);
