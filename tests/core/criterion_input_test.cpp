@@ -116,9 +116,9 @@ TEST(Criterion, BlockFollowsTheWeightsAndWhatFollowsItStaysUnread) {
   const std::string unread(std::istreambuf_iterator<char>(in), {});
   EXPECT_EQ(unread, "A note on the design, as the examples carry.\nvalidities 9 9 9 9\n");
   // A block after other lines is not one: nothing after the weights is read, as always.
-  for (const char* after : {"note\ncriterion\nvalidities .3 .3 .18 .28\n",
-                            "\ncriterion\nvalidities .3 .3 .18 .28\n",
-                            "criteria\nvalidities .3 .3 .18 .28\n"}) {
+  for (const char* after :
+       {"note\ncriterion\nvalidities .3 .3 .18 .28\n", "\ncriterion\nvalidities .3 .3 .18 .28\n",
+        "criteria\nvalidities .3 .3 .18 .28\n"}) {
     const ParsedProblem plain = parse_problem(std::string(kBobko) + after);
     ASSERT_TRUE(plain.ok()) << after;
     EXPECT_FALSE(plain.problem->has_criterion()) << after;

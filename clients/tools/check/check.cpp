@@ -587,7 +587,8 @@ class Checker {
     // The criterion block after the weights: the diagnostic tells its own place.
     if (rejection.line > 0 &&
         (rejection.field == "validities" || rejection.field == "criterion_effect_size")) {
-      const std::string what = rejection.field == "criterion_effect_size" ? "the criterion effect size"
+      const std::string what = rejection.field == "criterion_effect_size"
+                                   ? "the criterion effect size"
                                : rejection.index > 0 ? "validity " + std::to_string(rejection.index)
                                                      : "the validities";
       add(Severity::error, map_.line_start(rejection.line) + rejection.column - 1,
