@@ -15,8 +15,8 @@ void write_replications_csv(const SimulationResult& result, std::ostream& out);
 // with its 95 % Wilson interval.
 void write_result_json(const SimulationResult& result, std::ostream& out);
 
-// Writes the CSV and the JSON file the options name (an empty name: none); an empty text on
-// success, else the line that tells what could not be written.
+// Writes the CSV and the JSON file the options name (an empty name: none), each whole or not
+// at all; an empty text on success, else the lines that tell what could not be written.
 std::string write_result_files(const SimulationResult& result, const std::string& replications,
                                const std::string& json);
 
