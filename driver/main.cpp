@@ -88,6 +88,7 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   aids.progress = err_terminal;
   aids.repeat_line = err_terminal;
   aids.check_hint = err_terminal;
+  aids.weight_warnings = err_terminal;
   aids.program = program;
   aids.line_shown = &progress_line_shown;
   winsize size{};
