@@ -22,7 +22,8 @@ enum class InstructionSet { best, plain, avx2, avx512 };
 
 struct SimulationOptions {
   // The seeds of a run started at this epoch second; none: the clock's current second. Any
-  // value is taken; a second that is a multiple of 10000 gives a seed the generator refuses.
+  // value is taken, as the program takes it; a negative second or a multiple of 10000 gives
+  // seeds the generator refuses (the generator_refused Error).
   std::optional<std::int64_t> seed_second;
   // 0: as many as the CPUs the process may run on; more than the CPUs or the replications run
   // on that many, since further threads cannot help.
