@@ -24,7 +24,7 @@ for example in "$source"/examples/*.txt; do
   cmp -s "$example" "$docs/examples/${example##*/}" || fail "example ${example##*/} not installed"
 done
 # Every picture the README links is installed next to it.
-for picture in $(grep -o 'docs/[A-Za-z0-9_.-]*\.png' "$source/README.md"); do
+for picture in $(grep -o 'doc/[A-Za-z0-9_.-]*\.png' "$source/README.md"); do
   [ -f "$docs/$picture" ] || fail "README's $picture not installed"
 done
 sh "$source/tests/install/check_man_page.sh" "$prefix/share/man/man1/pelko.1" "$version"

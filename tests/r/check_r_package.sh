@@ -9,7 +9,7 @@ export PELKO=$3
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
-R CMD build "$source/r" >build.log 2>&1 || { cat build.log; exit 1; }
+R CMD build "$source/clients/r" >build.log 2>&1 || { cat build.log; exit 1; }
 MAKEFLAGS=-j2 R CMD check --no-manual pelko_*.tar.gz >check.log 2>&1 || true
 grep -E '^\[ FAIL' pelko.Rcheck/tests/testthat.Rout* 2>/dev/null || true
 status=$(grep '^Status:' pelko.Rcheck/00check.log 2>/dev/null || echo "no check log")

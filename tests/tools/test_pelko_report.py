@@ -17,7 +17,7 @@ import unittest
 
 SOURCE = os.environ["PELKO_SOURCE_DIR"]
 PELKO = os.environ["PELKO"]
-SCRIPT = os.path.join(SOURCE, "tools", "report", "pelko-report.py")
+SCRIPT = os.path.join(SOURCE, "clients", "tools", "report", "pelko-report.py")
 REPORT = [sys.executable, SCRIPT]
 
 # The tool is a script with a dash in its name: loaded as a module from its source.

@@ -1,13 +1,13 @@
-#include "driver/result_files.h"
+#include "pelko/result_files.h"
 
 #include <charconv>
 #include <cmath>
-#include <string_view>
+#include <string>
+#include <vector>
 
-#include "driver/output_files.h"
 #include "pelko/pelko.h"
 
-namespace pelko::driver {
+namespace pelko {
 namespace {
 
 // The shortest decimal that reads back to the same float.
@@ -118,17 +118,4 @@ void write_result_json(const SimulationResult& result, std::ostream& out) {
       << json_proportion(result.share_below_or_undefined(0.8)) << "\n}\n";
 }
 
-std::string write_result_files(const SimulationResult& result, const std::string& replications,
-                               const std::string& json) {
-  std::string failure;
-  if (!replications.empty()) {
-    failure += write_whole_file(replications,
-                                [&](std::ostream& out) { write_replications_csv(result, out); });
-  }
-  if (!json.empty()) {
-    failure += write_whole_file(json, [&](std::ostream& out) { write_result_json(result, out); });
-  }
-  return failure;
-}
-
-}  // namespace pelko::driver
+}  // namespace pelko
