@@ -66,7 +66,6 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       }
       continue;
     }
-    // "-" alone is standard input, as for most programs.
     if (argument.size() > 1 && argument[0] == '-') {
       return refuse("unknown argument '" + std::string(argument) + "'");
     }
@@ -75,7 +74,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       return refuse("one problem file at a time, not also '" + std::string(argument) + "'");
     }
     have_operand = true;
-    if (argument != "-") line.problem_file = argument;
+    if (argument != "-") line.problem_file = argument;  // "-": standard input, as is usual
   }
   return line;
 }
