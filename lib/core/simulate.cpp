@@ -98,7 +98,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
   }
   engine::FastSettings settings;
   settings.set = tuning.set ? *tuning.set : instruction_set_of(options.instruction_set);
-  settings.threads = engine::useful_threads(options.threads, design.nrep);
+  settings.threads = engine::useful_threads(options.threads, design.replications);
   settings.stretch = tuning.stretch;
   const engine::EngineTrace trace =
       fast ? engine::run_fast(design, generator.position(), settings, errors, store, progress)
