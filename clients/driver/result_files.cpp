@@ -9,7 +9,8 @@
 namespace pelko::driver {
 
 std::string write_result_files(const SimulationResult& result, const std::string& replications,
-                               const std::string& json) {
+                               const std::string& json, const SelectionFlags* flags,
+                               double significance) {
   auto write = [](const std::string& path, auto contents) -> std::string {
     if (path.empty()) return {};
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -21,9 +22,14 @@ std::string write_result_files(const SimulationResult& result, const std::string
     const int error = errno;
     return "pelko: cannot write " + path + ": " + std::strerror(error != 0 ? error : EIO) + "\n";
   };
-  std::string failure =
-      write(replications, [&](std::ostream& out) { write_replications_csv(result, out); });
-  failure += write(json, [&](std::ostream& out) { write_result_json(result, out); });
+  std::string failure = write(replications, [&](std::ostream& out) {
+    if (flags != nullptr) {
+      write_replications_csv(result, out, *flags);
+    } else {
+      write_replications_csv(result, out);
+    }
+  });
+  failure += write(json, [&](std::ostream& out) { write_result_json(result, out, significance); });
   return failure;
 }
 

@@ -18,6 +18,7 @@ enum class ErrorKind {
   no_defined_ai,          // no replication hired a majority applicant
   out_of_memory,
   cancelled,
+  invalid_argument,  // an argument outside its range, such as a significance level outside (0, 1)
 };
 
 // Exit statuses of the program.
