@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "driver/run.h"
-#include "pelko/pelko.h"
 #include "driver/run_options.h"
+#include "pelko/pelko.h"
 #include "recordio/clock.h"
 
 namespace {
@@ -50,7 +50,9 @@ std::string design(int nrep, int nsub, int nf) {
 }
 
 // The report before the processor-time line, which differs from run to run.
-std::string results(const std::string& report) { return report.substr(0, report.rfind("CPU TIME")); }
+std::string results(const std::string& report) {
+  return report.substr(0, report.rfind("CPU TIME"));
+}
 
 bool measure(const std::string& name, const std::string& problem) {
   RunOptions plain;
@@ -79,11 +81,11 @@ bool measure(const std::string& name, const std::string& problem) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     flagging.push_back(elapsed.count() + 0.0 * flags.significance);
   }
-  std::printf("%-28s without %8.4f s  with tests %8.4f s  ratio %6.3f  flag_selection %8.5f s "
-              "(%.2f %% of the run)  %s\n",
-              name.c_str(), median(without), median(with), median(ratios), median(flagging),
-              100 * median(flagging) / median(without),
-              same ? "report unchanged" : "REPORTS DIFFER");
+  std::printf(
+      "%-28s without %8.4f s  with tests %8.4f s  ratio %6.3f  flag_selection %8.5f s "
+      "(%.2f %% of the run)  %s\n",
+      name.c_str(), median(without), median(with), median(ratios), median(flagging),
+      100 * median(flagging) / median(without), same ? "report unchanged" : "REPORTS DIFFER");
   return same;
 }
 

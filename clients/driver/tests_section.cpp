@@ -10,8 +10,8 @@ void write_tests_section(const SimulationResult& result, const SelectionFlags& f
   recordio::ReportWriter& writer = console.writer;
   std::ostream& out = console.out;
   char level[40];
-  const std::string significance(level,
-                                 std::to_chars(level, level + sizeof level, flags.significance).ptr);
+  const std::string significance(
+      level, std::to_chars(level, level + sizeof level, flags.significance).ptr);
   writer.write(out,
                "(/,'Tests that judge the selection, at the significance level ',A,/,"
                "2X,'Flagged: share of the replications the rule flags, with its 95 % Wilson',/,"
@@ -23,8 +23,7 @@ void write_tests_section(const SimulationResult& result, const SelectionFlags& f
     const std::string heading = "Stage " + std::to_string(k + 1) + ", " +
                                 std::to_string(result.problem.retained[k]) + " retained" +
                                 (k + 1 == stages ? ": the final selection" : "");
-    writer.write(out,
-                 "(/,2X,A,/,4X,'Rule',20X,'Flagged',3X,'95 % interval',3X,'No difference')",
+    writer.write(out, "(/,2X,A,/,4X,'Rule',20X,'Flagged',3X,'95 % interval',3X,'No difference')",
                  heading);
     for (const RuleShare& share : flags.stages[k].rules) {
       std::string name = to_string(share.rule);

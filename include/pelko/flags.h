@@ -54,18 +54,19 @@ struct SelectionCounts {
   std::int32_t majority_hired = 0;
 };
 struct SelectionStatistics {
-  double z = 0.0;            // two-sample Z of the hiring rates; NaN when nobody or everybody is hired
-  double z_ir = 0.0;         // Z of ln(SR_min / SR_maj); NaN unless both groups have hires, -inf
-                             // when no minority applicant is hired
-  double fisher_p = 1.0;     // Fisher's exact test, two-sided
-  double mid_p = 1.0;        // one-sided Lancaster mid-p, small when the minority is hired less
-  std::uint8_t flags = 0;    // the rules that flag it, as a bitmask
+  double z = 0.0;         // two-sample Z of the hiring rates; NaN when nobody or everybody is hired
+  double z_ir = 0.0;      // Z of ln(SR_min / SR_maj); NaN when no majority applicant or
+                          // everybody is hired, -inf when no minority applicant is hired
+  double fisher_p = 1.0;  // Fisher's exact test, two-sided
+  double mid_p = 1.0;     // one-sided Lancaster mid-p, small when the minority is hired less
+  std::uint8_t flags = 0;  // the rules that flag it, as a bitmask
 };
-// Throws an invalid_argument Error for counts that make no selection or a significance outside (0, 1).
+// Throws an invalid_argument Error for counts that make no selection or a significance outside (0,
+// 1).
 SelectionStatistics judge_selection(const SelectionCounts& counts, double significance = 0.05);
 
 // Every stage's and the final selection's flags of a simulated run. Throws an invalid_argument
-// Error for a significance outside (0, 1).
+// Error for a significance outside (0, 1), or for per-stage counts that do not fit the problem.
 SelectionFlags flag_selection(const SimulationResult& result, double significance = 0.05);
 
 // The standard normal quantile of p in (0, 1) (Wichura's algorithm AS 241, about 16 digits).

@@ -51,12 +51,25 @@ SelectionFlags flag_selection(const SimulationResult& result, double significanc
   const std::int32_t majority = problem.majority_applicants;
   const std::int32_t minority = problem.applicants - majority;
   const std::size_t replications = result.ai.size();
+  // A result put together by hand must still fit its problem before its counts index tables.
+  auto refuse = [] {
+    throw Error(ErrorKind::invalid_argument, kExitFatal, {},
+                {"pelko: the result's retained applicants do not fit its problem"});
+  };
+  if (result.minority_retained.size() != problem.retained.size()) refuse();
+  for (const auto& stage : result.minority_retained) {
+    if (stage.size() != replications) refuse();
+  }
   for (std::size_t k = 0; k < result.minority_retained.size(); ++k) {
     const core::VerdictTable table =
         core::verdict_table({minority, majority, problem.retained[k]}, significance);
     // How many replications left each possible number of minority applicants.
     std::vector<std::int64_t> count(table.statistics.size(), 0);
-    for (const std::int32_t h : result.minority_retained[k]) ++count[h - table.lowest];
+    for (const std::int32_t h : result.minority_retained[k]) {
+      const std::int64_t at = static_cast<std::int64_t>(h) - table.lowest;
+      if (at < 0 || at >= static_cast<std::int64_t>(count.size())) refuse();
+      ++count[static_cast<std::size_t>(at)];
+    }
 
     StageFlags stage;
     for (int i = 0; i < kRuleCount; ++i) {
@@ -70,9 +83,9 @@ SelectionFlags flag_selection(const SimulationResult& result, double significanc
         expected += flags_it ? table.no_difference[h] : 0.0;
         total += table.no_difference[h];
       }
-      stage.rules.push_back(
-          {static_cast<Rule>(i),
-           wilson_interval(flagged, static_cast<std::int64_t>(replications)), expected / total});
+      stage.rules.push_back({static_cast<Rule>(i),
+                             wilson_interval(flagged, static_cast<std::int64_t>(replications)),
+                             expected / total});
     }
     flags.stages.push_back(std::move(stage));
 

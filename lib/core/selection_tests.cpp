@@ -35,7 +35,9 @@ std::vector<double> log_factorials(std::int32_t count) {
   return values;
 }
 
-constexpr std::uint8_t bit(Rule rule) { return static_cast<std::uint8_t>(1u << static_cast<int>(rule)); }
+constexpr std::uint8_t bit(Rule rule) {
+  return static_cast<std::uint8_t>(1u << static_cast<int>(rule));
+}
 
 // The four-fifths rule on the exact ratio: h_min/n_min < 4/5 * h_maj/n_maj, in integers.
 bool below_four_fifths(const Margins& m, std::int64_t h) {
@@ -113,8 +115,8 @@ VerdictTable verdict_table(const Margins& m, double significance) {
 
     s.z = std::numeric_limits<double>::quiet_NaN();
     if (share_hired > 0.0 && share_hired < 1.0) {
-      s.z = (sr_min - sr_maj) /
-            std::sqrt(share_hired * (1 - share_hired) * (1 / n_min + 1 / n_maj));
+      s.z =
+          (sr_min - sr_maj) / std::sqrt(share_hired * (1 - share_hired) * (1 / n_min + 1 / n_maj));
     }
     s.z_ir = std::numeric_limits<double>::quiet_NaN();
     if (majority_hired > 0 && share_hired < 1.0) {
@@ -123,14 +125,14 @@ VerdictTable verdict_table(const Margins& m, double significance) {
                             std::sqrt((1 - share_hired) /
                                       (share_hired * n * minority_share * (1 - minority_share)));
     }
-    const auto last = std::upper_bound(sorted_log_p.begin(), sorted_log_p.end(),
-                                       log_p[i] + tolerance);
+    const auto last =
+        std::upper_bound(sorted_log_p.begin(), sorted_log_p.end(), log_p[i] + tolerance);
     s.fisher_p = std::min(1.0, running[static_cast<std::size_t>(last - sorted_log_p.begin()) - 1]);
     s.mid_p = below + 0.5 * p[i];
     below += p[i];
 
-    const bool minority_lower =
-        static_cast<std::int64_t>(h) * m.majority < static_cast<std::int64_t>(majority_hired) * m.minority;
+    const bool minority_lower = static_cast<std::int64_t>(h) * m.majority <
+                                static_cast<std::int64_t>(majority_hired) * m.minority;
     const bool four_fifths = below_four_fifths(m, h);
     const bool z_test = s.z < -z_critical;
     const bool fisher = minority_lower && s.fisher_p < significance;

@@ -70,7 +70,8 @@ TEST(JudgeSelection, FisherAndMidPEqualSumsOfExactTables) {
             if (x < h) below += p;
           }
           const SelectionStatistics s = judge_selection({minority, majority, h, hired - h});
-          SCOPED_TRACE(testing::Message() << minority << ' ' << majority << ' ' << hired << ' ' << h);
+          SCOPED_TRACE(testing::Message()
+                       << minority << ' ' << majority << ' ' << hired << ' ' << h);
           EXPECT_NEAR(s.fisher_p, std::min(1.0, two_sided), 1e-12);
           EXPECT_NEAR(s.mid_p, below + observed / 2, 1e-12);
         }
@@ -116,8 +117,8 @@ TEST(JudgeSelection, RefusesLevelsOutsideTheUnitIntervalAndImpossibleCounts) {
       EXPECT_EQ(e.kind(), ErrorKind::invalid_argument);
     }
   }
-  for (const SelectionCounts counts : {SelectionCounts{0, 5, 0, 1}, SelectionCounts{5, 5, 6, 1},
-                                       SelectionCounts{5, 5, 1, -1}}) {
+  for (const SelectionCounts counts :
+       {SelectionCounts{0, 5, 0, 1}, SelectionCounts{5, 5, 6, 1}, SelectionCounts{5, 5, 1, -1}}) {
     EXPECT_THROW(judge_selection(counts), Error);
   }
 }
@@ -183,9 +184,12 @@ TEST(FlagSelection, NoDifferenceSharesEqualTheChainOfDrawsAtEveryStage) {
         double expected = 0.0;
         for (int h = 0; h < static_cast<int>(chain[k].size()); ++h) {
           const int majority_hired = p.retained[k] - h;
-          if (chain[k][h] == 0.0 || majority_hired < 0 || majority_hired > p.majority_applicants) continue;
-          expected += (judge_selection({minority, p.majority_applicants, h, majority_hired}).flags >> i & 1) *
-                      chain[k][h];
+          if (chain[k][h] == 0.0 || majority_hired < 0 || majority_hired > p.majority_applicants)
+            continue;
+          expected +=
+              (judge_selection({minority, p.majority_applicants, h, majority_hired}).flags >> i &
+               1) *
+              chain[k][h];
         }
         EXPECT_NEAR(flags.stages[k].rules[i].expected_under_no_difference, expected, 1e-12)
             << "stage " << k + 1 << ' ' << to_string(static_cast<Rule>(i));
@@ -197,10 +201,12 @@ TEST(FlagSelection, NoDifferenceSharesEqualTheChainOfDrawsAtEveryStage) {
 TEST(FlagSelection, SimulatedSharesAgreeWithTheExactSharesWithNoDifference) {
   // Small and large pools, one to four stages, every stage and rule: the count flagged within
   // five standard errors of the exact share (fixed seeds, so the outcome never varies).
-  const std::vector<Problem> designs = {
-      no_difference(6000, 20, 14, {6}),           no_difference(6000, 35, 25, {17}),
-      no_difference(4000, 60, 48, {30, 10}),      no_difference(3000, 200, 150, {80, 40, 20}),
-      no_difference(3000, 120, 60, {90, 50, 30, 12}), no_difference(600, 2000, 1700, {600, 150})};
+  const std::vector<Problem> designs = {no_difference(6000, 20, 14, {6}),
+                                        no_difference(6000, 35, 25, {17}),
+                                        no_difference(4000, 60, 48, {30, 10}),
+                                        no_difference(3000, 200, 150, {80, 40, 20}),
+                                        no_difference(3000, 120, 60, {90, 50, 30, 12}),
+                                        no_difference(600, 2000, 1700, {600, 150})};
   int second = 0;
   for (const Problem& p : designs) {
     const SimulationResult result = simulate(p, seeded(kSecond + ++second));
@@ -238,6 +244,12 @@ TEST(FlagSelection, FinalFlagsJudgeEachReplicationAndAgreeWithShareBelow) {
   }
   EXPECT_EQ(flags.stages.back().rules[0].flagged.count, result.share_below(0.8).count);
   EXPECT_THROW(flag_selection(result, 0.0), Error);
+  // A result whose counts do not fit its problem is refused, not read out of bounds.
+  SimulationResult altered = result;
+  altered.minority_retained.back()[7] = 13;  // more than the 12 retained
+  EXPECT_THROW(flag_selection(altered), Error);
+  altered.minority_retained.pop_back();
+  EXPECT_THROW(flag_selection(altered), Error);
 }
 
 TEST(FlagSelection, IdenticalOnEveryEngineInstructionSetAndThreadCount) {
@@ -256,7 +268,8 @@ TEST(FlagSelection, IdenticalOnEveryEngineInstructionSetAndThreadCount) {
       EXPECT_EQ(flags.final_flags, expected.final_flags);
       for (std::size_t k = 0; k < expected.stages.size(); ++k) {
         for (int i = 0; i < kRuleCount; ++i) {
-          EXPECT_EQ(flags.stages[k].rules[i].flagged.count, expected.stages[k].rules[i].flagged.count);
+          EXPECT_EQ(flags.stages[k].rules[i].flagged.count,
+                    expected.stages[k].rules[i].flagged.count);
         }
       }
     }
