@@ -59,9 +59,8 @@ std::string json_tests(const StageFlags& stage) {
     std::string proportion = json_proportion(share.flagged);
     proportion.pop_back();
     text += std::string(text.size() > 1 ? ",\n      \"" : "\n      \"") + to_string(share.rule) +
-            "\": " + proportion +
-            ", \"expected_under_no_difference\": " + json_number(share.expected_under_no_difference) +
-            "}";
+            "\": " + proportion + ", \"expected_under_no_difference\": " +
+            json_number(share.expected_under_no_difference) + "}";
   }
   return text + "}";
 }
@@ -75,7 +74,9 @@ static void replications_csv(const SimulationResult& result, std::ostream& out,
   for (int k = 1; k <= result.problem.stages(); ++k) {
     out << ",stage" << k << "_majority,stage" << k << "_minority";
   }
-  for (int i = 0; flags != nullptr && i < kRuleCount; ++i) out << ',' << to_string(static_cast<Rule>(i));
+  for (int i = 0; flags != nullptr && i < kRuleCount; ++i) {
+    out << ',' << to_string(static_cast<Rule>(i));
+  }
   out << '\n';
   for (std::size_t r = 0; r < result.ai.size(); ++r) {
     out << r + 1 << ',' << number(result.sra[r]) << ',' << number(result.sri[r]) << ',';

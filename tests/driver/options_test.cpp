@@ -139,7 +139,8 @@ TEST(TestsOption, AppendsASectionAfterTheReportAndColumnsToTheReplications) {
   ASSERT_EQ(tested.status, 0) << tested.err;
   ASSERT_EQ(tested.out.compare(0, plain.out.size(), plain.out), 0);
   const std::string section = tested.out.substr(plain.out.size());
-  EXPECT_EQ(section.rfind("\nTests that judge the selection, at the significance level 0.1\n", 0), 0u)
+  EXPECT_EQ(section.rfind("\nTests that judge the selection, at the significance level 0.1\n", 0),
+            0u)
       << section;
   EXPECT_NE(section.find("  Stage 1, 50 retained\n"), std::string::npos);
   EXPECT_NE(section.find("  Stage 2, 20 retained: the final selection\n"), std::string::npos);

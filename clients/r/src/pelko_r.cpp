@@ -230,13 +230,13 @@ List tests_to(const pelko::SimulationResult& r, double significance) {
       expected.push_back(s.expected_under_no_difference);
     }
   }
-  const List shares = List::create(
-      Named("stage") = stage, Named("rule") = rule, Named("count") = count,
-      Named("total") = total, Named("share") = share, Named("lower") = lower,
-      Named("upper") = upper, Named("expected_under_no_difference") = expected);
-  return List::create(
-      Named("significance") = flags.significance, Named("shares") = shares,
-      Named("final_flags") = Rcpp::IntegerVector(flags.final_flags.begin(), flags.final_flags.end()));
+  const List shares =
+      List::create(Named("stage") = stage, Named("rule") = rule, Named("count") = count,
+                   Named("total") = total, Named("share") = share, Named("lower") = lower,
+                   Named("upper") = upper, Named("expected_under_no_difference") = expected);
+  return List::create(Named("significance") = flags.significance, Named("shares") = shares,
+                      Named("final_flags") =
+                          Rcpp::IntegerVector(flags.final_flags.begin(), flags.final_flags.end()));
 }
 
 List result_to(const pelko::SimulationResult& r, double significance) {
@@ -308,8 +308,7 @@ List simulate(List problem, double seed, int threads, bool progress, std::string
     const pelko::SimulationResult result = pelko::simulate(p, options);
     reports.erase();
     return List::create(Named("result") = result_to(result, significance),
-                        Named("error") = R_NilValue,
-                        Named("progress_reports") = reports.calls());
+                        Named("error") = R_NilValue, Named("progress_reports") = reports.calls());
   } catch (const pelko::Error& e) {
     reports.erase();
     if (reports.interrupted()) throw Rcpp::internal::InterruptedException();
