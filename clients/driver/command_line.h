@@ -18,7 +18,7 @@ struct CommandLine {
   std::string json_file;                    // --json FILE
   bool tests = false;                       // --tests
   double significance = 0.05;               // --significance A, in (0, 1)
-  std::string problem_file;                 // the one operand; empty: standard input
+  std::string problem_file;                 // the one operand; empty: standard input ("-")
   std::string error;                        // what was not understood, for usage_text
 };
 

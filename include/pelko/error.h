@@ -18,7 +18,9 @@ enum class ErrorKind {
   no_defined_ai,          // no replication hired a majority applicant
   out_of_memory,
   cancelled,
-  invalid_argument,  // an argument outside its range, such as a significance level outside (0, 1)
+  invalid_argument,  // a call outside its domain: a replication beyond the result, a share
+                     // of a count above its total, a ratio that is not a number,
+                     // a significance level outside (0, 1)
 };
 
 // Exit statuses of the program.
