@@ -14,6 +14,7 @@
 namespace pelko::random {
 namespace {
 
+// x * P modulo m in four 64-bit lanes, as the plain times() with Shoup's quotient.
 PELKO_TARGET_AVX2 inline __m256i times(__m256i x, __m256i p, __m256i shoup, __m256i m,
                                        __m256i m_minus_1) {
   const __m256i q = _mm256_srli_epi64(_mm256_mul_epu32(x, shoup), 32);
