@@ -11,8 +11,6 @@ Selector::Selector()
       order_(kMaxApplicants),
       is_majority_(kMaxApplicants),
       is_majority_snapshot_(kMaxApplicants),
-      ranked_(kMaxApplicants),
-      candidates_(kMaxApplicants),
       applicant_(kMaxApplicants),
       applicant_snapshot_(kMaxApplicants) {}
 
