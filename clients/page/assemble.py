@@ -5,6 +5,7 @@ import pathlib
 import re
 import sys
 
+ENGINE_END = "/* end of the engine module */"
 
 def problem_lines(text):
     """How many lines the problem takes: 3 + predictors + stages, from its first line."""
@@ -35,7 +36,8 @@ def main():
     presets = example_presets(examples)
     presets.sort(key=lambda p: p["title"] != "Example: two stage")
     presets += json.loads((page_dir / "published_presets.json").read_text())
-    engine = module.read_text() + "\n" + (page_dir / "worker.js").read_text()
+    # The module alone comes first, up to the marker (the tests run it under node).
+    engine = module.read_text() + "\n" + ENGINE_END + "\n" + (page_dir / "worker.js").read_text()
     if re.search(r"</script", engine, re.IGNORECASE):
         sys.exit("assemble: the engine's source holds '</script'")
     html = (page_dir / "pelko.html").read_text()
