@@ -285,8 +285,8 @@ async function check() {
 }
 
 // ---- Runs ----
-let running = false;
-let lastRun = null;  // {json, text, seed}
+let running = false;  // 'run', 'frontier' or false
+let lastRun = null;  // {json, text, seed, result}
 
 function updateRun() {
   const seedOk = INTEGER.test($('seed').value);
@@ -309,7 +309,7 @@ async function run() {
   if (!checked.ok) return;
   const text = checked.text;
   const seed = Number($('seed').value);
-  running = true;
+  running = 'run';
   updateRun();
   setState('running');
   $('status').textContent = 'Running…';
@@ -338,8 +338,9 @@ async function run() {
 function cancel() {
   if (!running) return;
   runner.restart();
+  if (running === 'run') setState('cancelled');
+  else $('frontier').dataset.state = 'cancelled';
   running = false;
-  setState('cancelled');
   $('status').textContent = 'Cancelled';
   $('progress').value = 0;
   updateRun();
@@ -379,8 +380,11 @@ function showResults(r, extraLines) {
     `replications with a defined AI fall below four fifths, ${s.undefined} hired no majority ` +
     `applicant (seed second ${r.seed_second}).</p>`;
   $('picture').innerHTML = pictureSvg(r);
-  table($('stage-results'), ['Stage', 'Retained', 'Majority hiring rate', 'Minority hiring rate', 'AI (mean)', 'Replications with AI'],
-        r.stages.map((st) => [String(st.stage), st.retained, fixed(st.majority_rate), fixed(st.minority_rate), fixed(st.ai), st.ai_defined]));
+  const stageQuality = r.quality && Array.isArray(r.quality.stages) ? r.quality.stages : null;
+  table($('stage-results'), ['Stage', 'Retained', 'Majority hiring rate', 'Minority hiring rate', 'AI (mean)',
+                             'Replications with AI', ...(stageQuality ? ['Quality of those retained'] : [])],
+        r.stages.map((st, k) => [String(st.stage), st.retained, fixed(st.majority_rate), fixed(st.minority_rate),
+                                 fixed(st.ai), st.ai_defined, ...(stageQuality ? [fixed(stageQuality[k].mean)] : [])]));
   const rows = [['Expected value', fixed(s.expected_ai), fixed(s.expected_sra), fixed(s.expected_sri)]];
   for (const [label, key] of [['Median', 'p50'], ['25th percentile', 'p25'], ['75th percentile', 'p75']]) {
     if (s.ai) rows.push([label, fixed(s.ai[key]), fixed(s.sra[key]), fixed(s.sri[key])]);
@@ -483,7 +487,8 @@ function pictureSvg(r) {
 async function searchFrontier() {
   if (!checked.ok || running) return;
   const step = Number($('frontier-step').value);
-  running = true;
+  running = 'frontier';
+  $('frontier').dataset.state = 'running';
   updateRun();
   $('frontier-error').textContent = '';
   $('status').textContent = 'Searching…';
@@ -492,12 +497,17 @@ async function searchFrontier() {
                                      Number($('frontier-stage').value), step);
     if (!answer.ok) {
       $('frontier-error').textContent = (answer.lines || answer.diagnostics.flatMap((d) => d.lines)).join('\n');
+      $('frontier').dataset.state = 'error';
     } else {
       drawFrontier(answer.points);
       $('status').textContent = `${answer.points.length} weightings tried`;
+      $('frontier').dataset.state = 'done';
     }
   } catch (error) {
-    if (error.message !== 'cancelled') $('frontier-error').textContent = error.message;
+    if (error.message !== 'cancelled') {
+      $('frontier-error').textContent = error.message;
+      $('frontier').dataset.state = 'error';
+    }
   } finally {
     running = false;
     updateRun();
@@ -531,6 +541,7 @@ function drawFrontier(points) {
   }
   points.forEach((p, i) => {
     parts.push(`<g class="point" tabindex="0" data-index="${i}" role="img" aria-label="${escapeXml(describe(p))}">` +
+      `<title>${escapeXml(describe(p))}</title>` +
       `<circle cx="${x(p.below)}" cy="${y(p.quality)}" r="${p.on_front ? 5 : 3.5}" ` +
       `fill="${p.on_front ? '#c0392b' : '#fff'}" stroke="${p.on_front ? '#c0392b' : '#2e86c1'}"/></g>`);
   });

@@ -12,6 +12,8 @@ import sys
 import tempfile
 import unittest
 
+from selenium.webdriver.common.keys import Keys
+
 HERE = pathlib.Path(__file__).resolve().parent
 PAGE = pathlib.Path(os.environ.get("PELKO_PAGE", "build/page/pelko.html")).resolve()
 PELKO = os.environ.get("PELKO", "build/pelko")
@@ -197,6 +199,31 @@ class PageInBrowser(unittest.TestCase):
         self.type_into("retained-2", "20")
         self.run_and_wait()
         self.assertEqual(self.state(), "done")
+
+    def test_frontier_marks_the_front_and_tells_a_points_weights(self):
+        if not self.js("return !document.getElementById('frontier').hidden"):
+            self.skipTest("this library has no frontier search")
+        bobko = self.js("return [...document.getElementById('preset').options]"
+                        ".findIndex((o) => o.text.startsWith('Bobko'))")
+        self.js(f"document.getElementById('preset').value = '{bobko}';"
+                "document.getElementById('apply-preset').click()")
+        self.wait(lambda: self.by_id("validity-1").get_attribute("value") == "0.3", "the preset")
+        self.type_into("replications", "100")
+        self.type_into("frontier-step", "0.5")
+        self.wait(lambda: self.by_id("frontier-run").is_enabled(), "the search to be enabled")
+        self.by_id("frontier-run").click()
+        self.wait(lambda: self.by_id("frontier").get_attribute("data-state") in ("done", "error"),
+                  "the search to end")
+        self.assertEqual(self.by_id("frontier").get_attribute("data-state"), "done",
+                         self.by_id("frontier-error").text)
+        points = self.driver.find_elements("css selector", "#frontier-plot .point")
+        self.assertEqual(len(points), 10)  # weights in halves over four predictors
+        self.assertTrue(any("on the front" in p.get_attribute("aria-label") for p in points))
+        # The keyboard reaches the points: Tab from the Search button focuses the first.
+        self.by_id("frontier-run").send_keys(Keys.TAB)
+        self.wait(lambda: "Cognitive ability 1" in self.by_id("frontier-point").text,
+                  "the focused point's weights")
+        self.screenshot("page-frontier.png")
 
     def test_phone_width(self):
         self.driver.set_window_size(390, 2400)
