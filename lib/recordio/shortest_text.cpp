@@ -39,7 +39,7 @@ Decimal decimal_of(const char* text) {
 std::string exponent_form(const Decimal& d) {
   std::string text(1, d.digits[0]);
   if (d.digits.size() > 1) text += '.' + d.digits.substr(1);
-  char exponent[8];
+  char exponent[16];
   std::snprintf(exponent, sizeof exponent, "e%c%02d", d.exponent < 0 ? '-' : '+',
                 d.exponent < 0 ? -d.exponent : d.exponent);
   return text + exponent;
