@@ -25,6 +25,7 @@ if [ -z "$work" ]; then
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
 fi
+mkdir -p "$work"
 # No threads: the page runs the engine in one worker, on the calling thread.
 emcmake cmake -S "$root" -B "$work" -DCMAKE_BUILD_TYPE=Release -DPELKO_THREADS=OFF \
   -DPELKO_TESTS=OFF -DPELKO_BENCH=OFF -DPELKO_PAGE=OFF >"$work/configure.log" 2>&1 ||
