@@ -9,7 +9,7 @@
 #include "core/problem_reading.h"
 #include "core/problem_rules.h"
 #include "numeric/error_facility.h"
-#include "recordio/shortest_text.h"
+#include "recordio/number_text.h"
 #include "recordio/stop.h"
 
 namespace pelko {

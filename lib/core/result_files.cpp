@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "pelko/pelko.h"
-#include "recordio/shortest_text.h"
+#include "recordio/number_text.h"
 
 namespace pelko {
 namespace {

@@ -1,10 +1,11 @@
-#include "recordio/shortest_text.h"
+#include "recordio/number_text.h"
 
 #include <gtest/gtest.h>
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -73,6 +74,35 @@ TEST(ShortestText, EdgesAndWholeNumbersPrintedInFull) {
     expect_same(-d);
   }
   EXPECT_EQ(shortest_text_by_printf(std::numeric_limits<float>::quiet_NaN()), "nan");
+}
+
+// from_chars and the strtof fallback agree on what is a number and on its float.
+void expect_same_reading(const std::string& text) {
+  float by_from_chars = -7.0f;
+  float by_strtof = -7.0f;
+  const bool read = read_number(text, by_from_chars);
+  ASSERT_EQ(read_number_by_strtof(text, by_strtof), read) << '"' << text << '"';
+  if (read && !std::isnan(by_from_chars)) {
+    EXPECT_EQ(from_bits<std::uint32_t>(by_strtof), from_bits<std::uint32_t>(by_from_chars)) << text;
+  }
+}
+
+TEST(ReadNumber, StrtofFallbackReadsAsFromChars) {
+  for (const char* text : {"0", "-0", "0.3", ".5", "5.", "-.25", "1e3", "1E-3", "2.5e+2", "1e", "1e+",
+                           "1.5e", "+1", " 1", "1 ", "", "-", ".", "e5", "0x1p3", "inf", "-inf",
+                           "Infinity", "nan", "NaN", "nan(x1)", "1,5", "1..2", "3.4028235e38",
+                           "3.5e38", "1e-46", "1e-40", "0.300000011920928955078125", "00012",
+                           "1d3", "--1", "1e5x"}) {
+    expect_same_reading(text);
+  }
+  std::mt19937_64 source(11);
+  for (int n = 0; n < 5000; ++n) {
+    const float f = from_bits<float>(static_cast<std::uint32_t>(source()));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*g", static_cast<int>(source() % 12) + 1,
+                  static_cast<double>(f));
+    expect_same_reading(text);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-#include "recordio/shortest_text.h"
+#include "recordio/number_text.h"
 
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -128,7 +130,70 @@ std::string shortest(Real value) {
 #endif
 }
 
+// The length of the number at the start of `text` in from_chars' general format, 0 if none.
+std::size_t number_length(std::string_view text) {
+  std::size_t i = 0;
+  if (i < text.size() && text[i] == '-') ++i;
+  auto word = [&](std::string_view w) {
+    if (text.size() - i < w.size()) return false;
+    for (std::size_t k = 0; k < w.size(); ++k) {
+      if (std::tolower(static_cast<unsigned char>(text[i + k])) != w[k]) return false;
+    }
+    return true;
+  };
+  if (word("infinity")) return i + 8;
+  if (word("inf")) return i + 3;
+  if (word("nan")) {
+    i += 3;
+    // nan(chars): letters, digits and underscores in parentheses
+    if (i < text.size() && text[i] == '(') {
+      std::size_t k = i + 1;
+      while (k < text.size() && (std::isalnum(static_cast<unsigned char>(text[k])) || text[k] == '_')) ++k;
+      if (k < text.size() && text[k] == ')') return k + 1;
+    }
+    return i;
+  }
+  auto digits = [&] {
+    const std::size_t from = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    return i - from;
+  };
+  std::size_t mantissa = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    const std::size_t mark = i++;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (digits() == 0) i = mark;  // an exponent without digits is not part of the number
+  }
+  return i;
+}
+
 }  // namespace
+
+bool read_number_by_strtof(std::string_view text, float& value) {
+  if (text.empty() || number_length(text) != text.size()) return false;
+  const std::string copy(text);
+  errno = 0;
+  const float read = std::strtof(copy.c_str(), nullptr);
+  // Beyond the largest float, or so small it rounds to zero: out of range, as from_chars says.
+  if (errno == ERANGE && (std::isinf(read) || read == 0.0f)) return false;
+  value = read;
+  return true;
+}
+
+bool read_number(std::string_view text, float& value) {
+#if defined(__cpp_lib_to_chars)
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  return !text.empty() && result.ec == std::errc() && result.ptr == end;
+#else
+  return read_number_by_strtof(text, value);
+#endif
+}
 
 std::string shortest_text(float value) { return shortest(value); }
 std::string shortest_text(double value) { return shortest(value); }
