@@ -381,8 +381,8 @@ function showResults(r, extraLines) {
     `applicant (seed second ${r.seed_second}).</p>`;
   $('picture').innerHTML = pictureSvg(r);
   const stageQuality = r.quality && Array.isArray(r.quality.stages) ? r.quality.stages : null;
-  table($('stage-results'), ['Stage', 'Retained', 'Majority hiring rate', 'Minority hiring rate', 'AI (mean)',
-                             'Replications with AI', ...(stageQuality ? ['Quality of those retained'] : [])],
+  table($('stage-results'), ['Stage', 'Retained', 'Majority rate', 'Minority rate', 'AI (mean)',
+                             'With AI', ...(stageQuality ? ['Quality'] : [])],
         r.stages.map((st, k) => [String(st.stage), st.retained, fixed(st.majority_rate), fixed(st.minority_rate),
                                  fixed(st.ai), st.ai_defined, ...(stageQuality ? [fixed(stageQuality[k].mean)] : [])]));
   const rows = [['Expected value', fixed(s.expected_ai), fixed(s.expected_sra), fixed(s.expected_sri)]];
@@ -517,7 +517,7 @@ async function searchFrontier() {
 function drawFrontier(points) {
   const W = 640, H = 340, left = 70, right = 20, top = 20, bottom = 50;
   const xs = points.map((p) => p.below), ys = points.map((p) => p.quality);
-  const x0 = 0, x1 = Math.max(...xs, 0.01) * 1.05;
+  const x0 = 0, x1 = Math.min(1, Math.ceil(Math.max(...xs, 0.01) * 4) / 4);  // a share: 0 to at most 1
   const y0 = Math.min(...ys), y1 = Math.max(...ys);
   const pad = (y1 - y0) * 0.05 || 0.05;
   const x = (v) => left + (v - x0) / (x1 - x0) * (W - left - right);
