@@ -138,10 +138,15 @@ class PageInBrowser(unittest.TestCase):
         self.assertEqual(done.returncode, 0)
         self.assertEqual(page_json, json_text)
         self.assertEqual(page_csv, csv_text)
-        # The picture: a bar for every row of the frequency table, and the four-fifths line.
-        svg = self.by_id("picture").get_attribute("innerHTML")
+        # The picture, downloaded as a file of its own: the four-fifths line, the expected AI.
+        self.by_id("download-svg").click()
+        svg = self.browser.downloaded(self.downloads, "pelko-1796630709.svg")
+        self.assertTrue(svg.startswith('<svg xmlns="http://www.w3.org/2000/svg"'), svg[:80])
         self.assertIn("0.8</text>", svg)
         self.assertIn("expected AI", svg)
+        # Nothing was fetched from anywhere: the engine and the downloads are blobs of the page.
+        fetched = self.js("return performance.getEntriesByType('resource').map((e) => e.name)")
+        self.assertEqual([name for name in fetched if not name.startswith(("blob:", "data:"))], [])
         errors = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         self.assertEqual(errors, [])
 
