@@ -409,6 +409,10 @@ function showTests(r) {
         entries.map(([name, v]) => [name.replace(/_/g, ' '), percent(v.share),
           `${percent(v.lower)} to ${percent(v.upper)}`,
           v.expected_under_no_difference === undefined ? '–' : percent(v.expected_under_no_difference)]));
+  const caption = $('tests-table').createCaption();
+  caption.textContent = 'The final selection of each replication judged by each rule' +
+    (r.significance !== undefined ? `, the tests at significance level ${r.significance}` : '') +
+    '; the last column is the share the rule flags when both groups score alike.';
 }
 
 function showQuality(r) {

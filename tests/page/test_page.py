@@ -4,6 +4,7 @@ program's message, and Cancel stops a run.
 
 Environment: PELKO_PAGE (the built pelko.html), PELKO (the program), PELKO_SOURCE_DIR; with
 PELKO_SCREENSHOTS=DIR the browser tests leave screenshots there."""
+import json
 import os
 import pathlib
 import shutil
@@ -138,6 +139,10 @@ class PageInBrowser(unittest.TestCase):
         self.assertEqual(done.returncode, 0)
         self.assertEqual(page_json, json_text)
         self.assertEqual(page_csv, csv_text)
+        # Every rule that judges the selection in the JSON has its row.
+        rules = json.loads(page_json).get("tests", {})
+        rows = self.driver.find_elements("css selector", "#tests-table tbody tr")
+        self.assertEqual(len(rows), len(rules))
         # The picture, downloaded as a file of its own: the four-fifths line, the expected AI.
         self.by_id("download-svg").click()
         svg = self.browser.downloaded(self.downloads, "pelko-1796630709.svg")
