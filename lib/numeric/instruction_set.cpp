@@ -2,7 +2,7 @@
 
 namespace pelko::numeric {
 
-// Each check covers every feature the variant is compiled for (vector_kernels.h).
+// Each check covers every feature the variant is compiled for (vector_target.h).
 
 bool supported(InstructionSet set) {
   switch (set) {

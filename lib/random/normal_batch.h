@@ -36,13 +36,6 @@ class UniformStretch {
   float deviate_at(std::size_t at, std::size_t& consumed) const;
 
  private:
-  // Every slow deviate starting before `length_`, into values_ and steps_.
-  void finish_slow_plain();
-  void finish_slow_avx2();
-  void finish_slow_avx512();
-  // The slow starts before length_ into queue_, in order; returns how many.
-  std::size_t queue_slow_starts();
-
   // Uniforms past the loaded ones: a deviate near the end may need them.
   static constexpr std::size_t kMargin = 64;
 

@@ -10,9 +10,7 @@ Selector::Selector()
       keys_(kMaxApplicants),
       order_(kMaxApplicants),
       is_majority_(kMaxApplicants),
-      is_majority_snapshot_(kMaxApplicants),
-      ranked_(kMaxApplicants),
-      candidates_(kMaxApplicants) {}
+      is_majority_snapshot_(kMaxApplicants) {}
 
 SelectionResult Selector::value(std::int32_t applicants, std::int32_t majority_applicants,
                                 std::int32_t stages, const std::int32_t* retained,

@@ -32,28 +32,14 @@ class Selector {
   SelectionResult value(std::int32_t applicants, std::int32_t majority_applicants,
                         std::int32_t stages, const std::int32_t* retained,
                         const CompositeTable& composites, numeric::ErrorFacility& errors);
-  // The same result as value, found without full sorts when no tie can matter.
-  SelectionResult value_fast(std::int32_t applicants, std::int32_t majority_applicants,
-                             std::int32_t stages, const std::int32_t* retained,
-                             const CompositeTable& composites, numeric::ErrorFacility& errors);
 
  private:
-  friend struct FastSelectionProbe;  // tests tell the cut-finding path from the fallback
-
   static constexpr int kColumns = kMaxStages + 1;  // one per stage plus the final composite
 
   float* column(int j) { return columns_.data() + static_cast<std::size_t>(j) * kMaxApplicants; }
   float* snapshot_column(int j) {
     return snapshot_.data() + static_cast<std::size_t>(j) * kMaxApplicants;
   }
-
-  // The majority applicants finally hired when every stage's cut falls between distinct
-  // composites; -1 when a tie or a NaN at some stage leaves it to the sort's order.
-  // majority_by_stage[k] receives the majority applicants left after stage k+1.
-  std::int32_t clean_majority_count(std::int32_t applicants, std::int32_t majority_applicants,
-                                    std::int32_t stages, const std::int32_t* retained,
-                                    const CompositeTable& composites,
-                                    std::int32_t* majority_by_stage);
 
   // Reserved once at the largest pool; their contents between calls mean nothing.
   std::vector<float> columns_;             // candidate composites, column-major
@@ -62,11 +48,6 @@ class Selector {
   std::vector<std::int32_t> order_;        // the sort's permutation (1-based)
   std::vector<std::int32_t> is_majority_;  // 1 = majority, 0 = minority
   std::vector<std::int32_t> is_majority_snapshot_;
-
-  // value_fast: one entry per candidate, its stage key in ordered form above its applicant
-  // index (0-based) in the low 32 bits; and the candidates still in the pool.
-  std::vector<std::uint64_t> ranked_;
-  std::vector<std::int32_t> candidates_;
 };
 
 // The rates of a final selection of m applicants of whom majority_hired are majority
