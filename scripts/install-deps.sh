@@ -20,6 +20,8 @@ packages=(
   r-base-dev r-cran-rcpp r-cran-testthat r-cran-future.apply
   # the Python module
   pybind11-dev python3-pybind11 python3-dev python3-pytest python3-numpy
+  # the page: its WebAssembly build, its engine under node, the page in headless Chromium
+  emscripten nodejs chromium chromium-driver python3-selenium
 )
 
 if [ "${1:-}" = "--list" ]; then

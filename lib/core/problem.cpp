@@ -1,5 +1,4 @@
 // Problems: reading, writing and validating the problem file format.
-#include <charconv>
 #include <cmath>
 #include <new>
 #include <sstream>
@@ -11,6 +10,7 @@
 #include "core/problem_reading.h"
 #include "core/problem_rules.h"
 #include "numeric/error_facility.h"
+#include "recordio/number_text.h"
 #include "recordio/stop.h"
 
 namespace pelko {
@@ -128,10 +128,8 @@ std::optional<Diagnostic> check_shape(const std::vector<std::vector<float>>& row
 }
 
 void append_number(std::string& text, float value) {
-  char digits[32];
   // The shortest text that reads back to the same float.
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  text.append(digits, end);
+  text += recordio::shortest_text(value);
 }
 
 // A word of a line of the criterion block and the offset of its first byte in the input.

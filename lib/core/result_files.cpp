@@ -1,24 +1,18 @@
 #include "pelko/result_files.h"
 
-#include <charconv>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "pelko/pelko.h"
+#include "recordio/number_text.h"
 
 namespace pelko {
 namespace {
 
-// The shortest decimal that reads back to the same float.
-std::string number(float value) {
-  char text[32];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-std::string number(double value) {
-  char text[40];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
+// The shortest decimal that reads back to the same number.
+std::string number(float value) { return recordio::shortest_text(value); }
+std::string number(double value) { return recordio::shortest_text(value); }
 
 // JSON has no NaN or infinity.
 template <typename Real>

@@ -1,19 +1,17 @@
 #include "core/selection_tests.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <numeric>
 #include <string>
 
+#include "recordio/number_text.h"
+
 namespace pelko::core {
 namespace {
 
-std::string shortest(double value) {
-  char text[40];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
+std::string shortest(double value) { return recordio::shortest_text(value); }
 
 [[noreturn]] void refuse(const std::string& message) {
   throw Error(ErrorKind::invalid_argument, kExitFatal, {}, {"pelko: " + message});

@@ -6,13 +6,16 @@
 // the stretch's deviates before that point are replaced by the ones the true chain gives.
 // The deviates of a round, in order, are the run's deviates, so every replication that is
 // complete is formed and selected, on any thread, into its own entry of the store.
+#if defined(__linux__)
 #include <sched.h>
+#endif
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "engine/engine.h"
@@ -73,9 +76,14 @@ bool fast_engine_applies(const Design& design) {
 }
 
 int available_cpus() {
+  if (!kThreadsBuilt) return 1;
+#if defined(__linux__)
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   return std::max(1, CPU_COUNT(&set));
+#else
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+#endif
 }
 
 int useful_threads(int requested, int replications) {

@@ -39,6 +39,9 @@ double seconds_between(std::chrono::steady_clock::time_point from,
 }  // namespace
 
 WorkerPool::WorkerPool(int threads) {
+  // A build without threads (PELKO_THREADS=OFF, for WebAssembly say) runs every job on the
+  // calling thread.
+  if (!kThreadsBuilt) return;
   // A helper that cannot start, for want of a thread or of memory, leaves the work to fewer:
   // an exception leaving here would destroy the helpers already running, which ends the
   // process.

@@ -9,7 +9,14 @@
 #include <thread>
 #include <vector>
 
+#ifndef PELKO_THREADS
+#define PELKO_THREADS 1
+#endif
+
 namespace pelko::engine {
+
+// Whether this build starts threads; without them the pool is the calling thread alone.
+inline constexpr bool kThreadsBuilt = PELKO_THREADS != 0;
 
 class WorkerPool {
  public:

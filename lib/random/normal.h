@@ -1,8 +1,8 @@
 #pragma once
 // Standard normal deviates by the Ahrens-Dieter FL method.
-#include <bit>
 #include <cstdint>
 
+#include "numeric/bit_cast.h"
 #include "random/generator.h"
 
 namespace pelko::random {
@@ -111,9 +111,9 @@ inline TailStart tail_start(float u) {
   // place it lies below 1: the count is read off its exponent.
   const float doubled = to_f(static_cast<double>(u) + static_cast<double>(u));
   // doubled = 1.f * 2^e with e >= -24 (it is at least 2^-24)
-  const int e = static_cast<int>((std::bit_cast<std::uint32_t>(doubled) >> 23) & 0xff) - 127;
+  const int e = static_cast<int>((numeric::bit_cast<std::uint32_t>(doubled) >> 23) & 0xff) - 127;
   const int k = e >= 0 ? 0 : -e;
-  const float scaled = doubled * std::bit_cast<float>(static_cast<std::uint32_t>(127 + k) << 23);
+  const float scaled = doubled * numeric::bit_cast<float>(static_cast<std::uint32_t>(127 + k) << 23);
   return TailStart{kTailBases.aa[k], 6 + k, to_f(static_cast<double>(scaled) - 1.0)};
 }
 

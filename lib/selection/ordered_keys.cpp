@@ -1,8 +1,9 @@
 #include "selection/ordered_keys.h"
 
 #include <algorithm>
-#include <bit>
 #include <functional>
+
+#include "numeric/bit_cast.h"
 
 namespace pelko::selection {
 namespace {
@@ -10,13 +11,13 @@ namespace {
 // The composite's bits mapped so that unsigned order is the order of the values. -0.0 maps
 // just below +0.0, so the two are told apart here and equal again when the cut is checked.
 inline std::uint64_t ordered_key(float composite) {
-  const std::uint32_t bits = std::bit_cast<std::uint32_t>(composite);
+  const std::uint32_t bits = numeric::bit_cast<std::uint32_t>(composite);
   const std::uint32_t key = (bits & 0x80000000u) != 0 ? ~bits : (bits | 0x80000000u);
   return static_cast<std::uint64_t>(key) << 32;
 }
 
 inline bool is_nan_bits(float composite) {
-  return (std::bit_cast<std::uint32_t>(composite) & 0x7fffffffu) > 0x7f800000u;
+  return (numeric::bit_cast<std::uint32_t>(composite) & 0x7fffffffu) > 0x7f800000u;
 }
 
 inline std::int32_t applicant(std::uint64_t entry) {
