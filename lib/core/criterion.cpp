@@ -2,10 +2,11 @@
 // validity, from the validities and the predictor correlations.
 #include "core/criterion.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+
+#include "recordio/number_text.h"
 
 namespace pelko {
 namespace core {
@@ -64,11 +65,6 @@ CriterionModel criterion_model(const Problem& problem) {
 
 namespace {
 
-std::string shortest(float value) {
-  char text[32];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
 Diagnostic criterion_error(std::string field, int index, std::string line) {
   Diagnostic d;
   d.field = std::move(field);
@@ -80,9 +76,7 @@ Diagnostic criterion_error(std::string field, int index, std::string line) {
 }  // namespace
 
 bool read_criterion_number(std::string_view text, float& value) {
-  const char* end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value);
-  return !text.empty() && result.ec == std::errc() && result.ptr == end;
+  return recordio::read_number(text, value);
 }
 
 Diagnostic criterion_not_a_number(const std::string& field, int index, const std::string& what,
@@ -111,15 +105,15 @@ std::optional<Diagnostic> check_criterion(const Problem& p) {
                              "validity " + std::to_string(index) + " is not a number");
     }
     if (v < -1.0f || v > 1.0f) {
-      return criterion_error(
-          "validities", index,
-          "validity " + std::to_string(index) + " must be between -1 and 1, not " + shortest(v));
+      return criterion_error("validities", index,
+                             "validity " + std::to_string(index) +
+                                 " must be between -1 and 1, not " + recordio::shortest_text(v));
     }
   }
   if (p.criterion_effect_size && !std::isfinite(*p.criterion_effect_size)) {
     return criterion_error("criterion_effect_size", 0,
                            "the criterion effect size must be a finite number, not " +
-                               shortest(*p.criterion_effect_size));
+                               recordio::shortest_text(*p.criterion_effect_size));
   }
   const CriterionModel model = criterion_model(p);
   if (!model.factored) {
@@ -133,7 +127,7 @@ std::optional<Diagnostic> check_criterion(const Problem& p) {
     std::snprintf(explained, sizeof explained, "%.3f", model.leading_explained[j - 1]);
     return criterion_error(
         "validities", j,
-        "validity " + std::to_string(j) + " (" + shortest(p.validities[j - 1]) +
+        "validity " + std::to_string(j) + " (" + recordio::shortest_text(p.validities[j - 1]) +
             ") is more than the predictors can carry: " +
             (j == 1 ? std::string("predictor 1") : "predictors 1 to " + std::to_string(j)) +
             " would explain " + explained +
