@@ -67,7 +67,7 @@ void time_fast(const std::string& name, const std::string& problem) {
 
 bool compare(const std::string& name, const std::string& problem) {
   RunOptions reference_options;
-  reference_options.engine = pelko::engine::EngineKind::reference;
+  reference_options.simulation.engine = pelko::EngineChoice::reference;
   const Timed reference = run_once(problem, reference_options);
   const Timed fast = run_once(problem, RunOptions{});
   const bool same = reference.report == fast.report;

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "recordio/stop.h"
-
 namespace pelko::driver {
 
 float open_run(recordio::Console& console, const recordio::Clock& clock) {
@@ -18,13 +16,10 @@ float open_run(recordio::Console& console, const recordio::Clock& clock) {
   return cpustart;
 }
 
-void close_run(recordio::Console& console, const recordio::Clock& clock, float cpustart,
-               Closing closing) {
+void close_run(recordio::Console& console, const recordio::Clock& clock, float cpustart) {
   const float cpuend = recordio::second(clock);
   const float used = cpuend - cpustart;
   console.writer.write(console.out, "(/,'CPU TIME IN SECONDS ',F12.2)", used);
-  if (closing == Closing::complete_report) recordio::stop_complete();
-  recordio::stop_run(console.err, "");
 }
 
 }  // namespace pelko::driver

@@ -8,12 +8,8 @@ namespace pelko::driver {
 // Prints the start line with the local date and time; returns cpustart.
 float open_run(recordio::Console& console, const recordio::Clock& clock);
 
-// What the closing follows: the last result line, or an input-error message.
-enum class Closing { complete_report, input_error };
-
-// Prints the processor time used since the opening and stops the run: with kStatusComplete
-// after a complete report, with kStatusStopped after an input error.
-[[noreturn]] void close_run(recordio::Console& console, const recordio::Clock& clock,
-                            float cpustart, Closing closing);
+// Prints the processor time used since the opening: the last line of a complete report, and
+// of a report that ends with an input-error message.
+void close_run(recordio::Console& console, const recordio::Clock& clock, float cpustart);
 
 }  // namespace pelko::driver

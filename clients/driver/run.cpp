@@ -1,18 +1,18 @@
 #include "driver/run.h"
 
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/engine_tuning.h"
 #include "driver/echo.h"
+#include "driver/exit_status.h"
 #include "driver/opening.h"
 #include "driver/result_files.h"
 #include "driver/summary.h"
 #include "pelko/pelko.h"
 #include "recordio/console.h"
-#include "recordio/stop.h"
 
 namespace pelko::driver {
 namespace {
@@ -22,10 +22,10 @@ void write_lines(std::ostream& stream, const std::vector<std::string>& lines) {
 }
 
 // The program's ending for a library error: its lines where the program prints them.
-[[noreturn]] void stop_with(const Error& error, recordio::Console& console) {
-  write_lines(console.out, error.report_lines());
-  write_lines(console.err, error.diagnostic_lines());
-  recordio::stop_fatal(error.exit_status());
+int stop_with(const Error& error, recordio::Console& console) {
+  write_lines(console.out, error.message_lines());
+  write_lines(console.err, error.halt_lines());
+  return exit_status_of(error.kind());
 }
 
 struct RunContext {
@@ -39,54 +39,53 @@ struct RunContext {
   bool input_refused = false;               // the problem could not be read or was refused
 };
 
-[[noreturn]] void run_to_end(std::istream& in, RunContext& run) {
+int run_to_end(std::istream& in, RunContext& run) {
   recordio::Console& console = run.console;
   const float cpustart = open_run(console, run.clock);
   const ParsedProblem parsed = parse_problem(in, [&console](const Diagnostic& found) {
-    write_lines(found.on_report ? console.out : console.err, found.lines);
+    // An unreadable problem's lines are the reader's runtime error, not the report's.
+    const bool runtime_error = found.kind == ErrorKind::unreadable_problem;
+    write_lines(runtime_error ? console.err : console.out, found.lines);
   });
   if (!parsed.ok()) {
     run.input_refused = true;
-    if (parsed.diagnostics.back().kind == ErrorKind::unreadable_problem) recordio::stop_fatal();
-    close_run(console, run.clock, cpustart, Closing::input_error);
+    const ErrorKind kind = parsed.diagnostics.back().kind;
+    if (kind == ErrorKind::unreadable_problem) return exit_status_of(kind);
+    close_run(console, run.clock, cpustart);
+    return exit_status_of(kind);
   }
   const Problem& problem = *parsed.problem;
   write_echo(problem, composite_effect_sizes(problem), console);
 
-  run.seed_second = run.options.seed_second ? *run.options.seed_second : recordio::time(run.clock);
+  SimulationOptions simulation = run.options.simulation;
+  if (!simulation.seed_second) simulation.seed_second = recordio::time(run.clock);
+  run.seed_second = simulation.seed_second;
   if (run.aids.progress) {
     run.progress.emplace(console.err, problem.replications, run.aids.seconds, run.aids.columns,
                          run.aids.line_shown);
   }
-  SimulationOptions simulation;
-  simulation.seed_second = run.seed_second;
-  simulation.threads = run.options.fast.threads;
-  simulation.engine = run.options.engine == engine::EngineKind::reference ? EngineChoice::reference
-                                                                          : EngineChoice::automatic;
   simulation.progress = [&run](int done, int) {
     if (run.progress) run.progress->done(done);
   };
-  core::EngineTuning tuning;
-  tuning.stretch = run.options.fast.stretch;
-  tuning.trace = run.options.trace;
-  tuning.set = run.options.fast.set;
 
   std::optional<SimulationResult> result;
   try {
-    result.emplace(core::simulate(problem, simulation, tuning));
+    result.emplace(simulate(problem, simulation));
   } catch (const Error& error) {
     if (run.progress) run.progress->erase();
     if (error.kind() == ErrorKind::out_of_memory) throw;
-    stop_with(error, console);
+    return stop_with(error, console);
   }
   if (run.progress) run.progress->erase();
+  if (run.options.ran != nullptr) *run.options.ran = result->ran;
   run.files_failure =
       write_result_files(*result, run.options.replications_file, run.options.json_file);
   if (!write_summary(*result, console)) {
-    write_lines(console.err, result->no_defined_ai_lines);
-    recordio::stop_fatal(kExitStopped);
+    write_lines(console.err, result->no_defined_ai_halt_lines);
+    return exit_status_of(ErrorKind::no_defined_ai);
   }
-  close_run(console, run.clock, cpustart, Closing::complete_report);
+  close_run(console, run.clock, cpustart);
+  return kExitComplete;
 }
 
 }  // namespace
@@ -104,25 +103,23 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::
         const RunOptions& options, const TerminalAids& aids) {
   recordio::Console console(out, err);
   RunContext context{console, clock, options, aids, std::nullopt, std::nullopt, {}};
-  int status = recordio::kStatusSystem;
+  int status = kExitSystem;
   try {
-    run_to_end(in, context);
-  } catch (const recordio::RunStopped& stop) {
-    status = stop.status;
+    status = run_to_end(in, context);
   } catch (const Error& error) {
-    // Memory that ran out while reading or writing.
+    // Memory that ran out, or a layout the report writer could not write.
     if (context.progress) context.progress->erase();
-    write_lines(err, error.diagnostic_lines());
-    return error.exit_status();
+    write_lines(err, error.halt_lines());
+    return exit_status_of(error.kind());
   } catch (const std::bad_alloc&) {
     if (context.progress) context.progress->erase();
     err << kNoMemoryMessage;
-    return recordio::kStatusSystem;
+    return kExitSystem;
   }
   if (context.progress) context.progress->erase();
   if (!context.files_failure.empty()) {
     err << context.files_failure;
-    status = recordio::kStatusSystem;
+    status = kExitSystem;
   }
   if (aids.check_hint && context.input_refused) err << check_hint_line(aids.input_name);
   if (aids.repeat_line && context.seed_second) {

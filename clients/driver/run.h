@@ -13,8 +13,8 @@ namespace pelko::driver {
 inline constexpr const char kNoMemoryMessage[] = "pelko: not enough memory for this run\n";
 
 // Reads a problem from `in`, writes the report to `out` and diagnostics to `err`.
-// Returns the exit status (recordio/stop.h); nothing is flushed here. Memory that cannot be
-// had ends the run with a one-line message on `err` and kStatusSystem.
+// Returns the exit status (driver/exit_status.h); nothing is flushed here. Memory that cannot
+// be had ends the run with a one-line message on `err` and kExitSystem.
 // Runs with the default options, the fast path, and no terminal aids.
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock);
 int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock,

@@ -44,8 +44,9 @@ struct Diagnostic {
   // 1-based place in the problem text; 0 when the problem did not come from text.
   int line = 0;
   int column = 0;
-  std::vector<std::string> lines;  // exactly as the program prints them
-  bool on_report = true;           // in the report (standard output), else on standard error
+  // Exactly as the program prints them: an unreadable problem's lines are the reader's runtime
+  // error, every other diagnostic's lines are the report's.
+  std::vector<std::string> lines;
 };
 
 // Every rule, in the order the program applies them: warnings, then the first error if any.

@@ -10,7 +10,6 @@
 #include "core/problem_reading.h"
 #include "core/problem_rules.h"
 #include "numeric/error_facility.h"
-#include "recordio/stop.h"
 
 namespace pelko {
 namespace {
@@ -132,7 +131,7 @@ void append_number(std::string& text, float value) {
 }
 
 Error out_of_memory() {
-  return Error(ErrorKind::out_of_memory, kExitSystem, {},
+  return Error(ErrorKind::out_of_memory, {},
                {"pelko: not enough memory for this run"});
 }
 
@@ -145,8 +144,7 @@ ParsedProblem read_problem(std::istream& in, const std::function<void(const Diag
   ParsedProblem parsed;
   LineCountingBuffer counting(in.rdbuf());
   std::istream counted(&counting);
-  std::ostringstream reader_text;
-  recordio::FreeFormReader reader(in.rdbuf() != nullptr ? counted : in, reader_text);
+  recordio::FreeFormReader reader(in.rdbuf() != nullptr ? counted : in);
   ItemPlaces places(also);
   reader.set_listener(&places);
 
@@ -194,11 +192,11 @@ ParsedProblem read_problem(std::istream& in, const std::function<void(const Diag
     p.weights.assign(static_cast<std::size_t>(nf),
                      std::vector<float>(static_cast<std::size_t>(npred), 0.0f));
     for (int k = 0; k < nf; ++k) read_line(reader, p.weights[k].data(), npred);
-  } catch (const recordio::RunStopped&) {
+  } catch (const Error& unreadable) {
+    if (unreadable.kind() != ErrorKind::unreadable_problem) throw;
     Diagnostic d;
     d.kind = ErrorKind::unreadable_problem;
-    d.lines = numeric::split_lines(reader_text.str());
-    d.on_report = false;
+    d.lines = unreadable.halt_lines();
     report(std::move(d), reader.last_offset());
     return parsed;
   } catch (const std::bad_alloc&) {
@@ -256,7 +254,7 @@ std::vector<Diagnostic> validate(const Problem& p) {
 void require_valid(const Problem& problem) {
   for (const Diagnostic& d : validate(problem)) {
     if (d.severity == Severity::error) {
-      throw Error(ErrorKind::invalid_problem, kExitStopped, d.lines, {});
+      throw Error(ErrorKind::invalid_problem, d.lines, {});
     }
   }
 }

@@ -43,7 +43,7 @@ template <typename... Values>
 Diagnostic finding(Severity severity, std::string field, int index, int second_index,
                    std::string_view layout, const Values&... values) {
   std::ostringstream text;
-  recordio::ReportWriter(text).write(text, layout, values...);
+  recordio::ReportWriter().write(text, layout, values...);
   Diagnostic d;
   d.severity = severity;
   d.kind = ErrorKind::invalid_problem;

@@ -8,7 +8,7 @@ namespace pelko::recordio {
 
 struct Console {
   Console(std::ostream& out_stream, std::ostream& err_stream)
-      : out(out_stream), err(err_stream), writer(err_stream) {}
+      : out(out_stream), err(err_stream) {}
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
 

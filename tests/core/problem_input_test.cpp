@@ -67,7 +67,7 @@ Outcome read(const std::string& text) {
     const bool error = d.severity == Severity::error;
     EXPECT_EQ(error, i + 1 == parsed.diagnostics.size() && !parsed.ok()) << i;
     outcome.unreadable |= d.kind == ErrorKind::unreadable_problem;
-    (d.on_report ? outcome.out : outcome.err) += joined(d.lines);
+    (d.kind == ErrorKind::unreadable_problem ? outcome.err : outcome.out) += joined(d.lines);
   }
   outcome.diagnostics = std::move(parsed.diagnostics);
   return outcome;
@@ -328,7 +328,6 @@ TEST(ProblemInput, DiagnosticsTellTheirFieldIndexAndPlace) {
     const Diagnostic& d = o.diagnostics.front();
     EXPECT_EQ(d.severity, c.severity);
     EXPECT_EQ(d.kind, ErrorKind::invalid_problem);
-    EXPECT_TRUE(d.on_report);
     EXPECT_EQ(d.field, c.field);
     EXPECT_EQ(d.index, c.index);
     EXPECT_EQ(d.second_index, c.second_index);
@@ -343,14 +342,13 @@ TEST(ProblemInput, UnreadableTextIsForStandardErrorAndPointsAtTheText) {
   const Diagnostic& d = o.diagnostics[1];
   EXPECT_EQ(d.severity, Severity::error);
   EXPECT_EQ(d.kind, ErrorKind::unreadable_problem);
-  EXPECT_FALSE(d.on_report);
   EXPECT_EQ(d.field, "");
   EXPECT_EQ(d.line, 4);
   EXPECT_EQ(d.column, 3);
   ASSERT_EQ(d.lines.size(), 4u);
   EXPECT_EQ(d.lines[1], "apparent state: unit 5 (unnamed)");
   // The warning before it stays in the report.
-  EXPECT_TRUE(o.diagnostics[0].on_report);
+  EXPECT_EQ(o.diagnostics[0].kind, ErrorKind::invalid_problem);
   EXPECT_EQ(o.diagnostics[0].line, 3);
   EXPECT_EQ(o.diagnostics[0].column, 1);
 }

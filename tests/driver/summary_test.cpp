@@ -76,8 +76,7 @@ struct Fixture {
       result.summary.detailed = core::detailed_statistics(problem.replications, *store, errors);
     } catch (const Error& refusal) {
       EXPECT_EQ(refusal.kind(), ErrorKind::no_defined_ai);
-      EXPECT_EQ(refusal.exit_status(), kExitStopped);
-      w.refusal = refusal.diagnostic_lines();
+      w.refusal = refusal.halt_lines();
     }
     std::ostringstream out;
     std::ostringstream err;

@@ -217,9 +217,8 @@ void translate_errors() {
       const py::object error_type = py::module_::import("pelko._core").attr("Error");
       py::object instance = error_type(error.what());
       instance.attr("kind") = pelko::to_string(error.kind());
-      instance.attr("exit_status") = error.exit_status();
-      instance.attr("report_lines") = error.report_lines();
-      instance.attr("diagnostic_lines") = error.diagnostic_lines();
+      instance.attr("message_lines") = error.message_lines();
+      instance.attr("halt_lines") = error.halt_lines();
       PyErr_SetObject(error_type.ptr(), instance.ptr());
     }
   });
@@ -286,7 +285,7 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly(
           "detailed", [](const pelko::SimulationResult& r) { return detailed_dict(r.summary); })
       .def_property_readonly("no_defined_ai_lines",
-                             [](const pelko::SimulationResult& r) { return r.no_defined_ai_lines; })
+                             [](const pelko::SimulationResult& r) { return r.no_defined_ai_halt_lines; })
       .def_property_readonly("stages",
                              [](const pelko::SimulationResult& r) { return stage_list(r.stages); })
       .def("share_below", [](const pelko::SimulationResult& r,

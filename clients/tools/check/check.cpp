@@ -16,7 +16,6 @@
 #include "core/problem_reading.h"
 #include "random/multinormal.h"
 #include "recordio/reader.h"
-#include "recordio/stop.h"
 
 namespace pelko::check {
 
@@ -162,8 +161,7 @@ std::string trimmed(std::string_view text) {
 // is not a number.
 int count_numbers(std::string_view text) {
   std::istringstream in{std::string(text)};
-  std::ostringstream diagnostics;
-  recordio::FreeFormReader reader(in, diagnostics);
+  recordio::FreeFormReader reader(in);
   Recorder recorder;
   reader.set_listener(&recorder);
   int count = 0;
@@ -176,7 +174,8 @@ int count_numbers(std::string_view text) {
       if (recorder.requests.back().entries.back().kind == Kind::skipped) break;
       if (recorder.requests.back().entries.back().kind == Kind::value) ++count;
     }
-  } catch (const recordio::RunStopped&) {
+  } catch (const Error&) {
+    // The count so far: the reader stopped at the end or at something not a number.
   }
   return count;
 }
@@ -266,7 +265,8 @@ class Checker {
     std::string out;
     std::string diagnostics;
     for (const Diagnostic& d : parsed.diagnostics) {
-      for (const std::string& line : d.lines) (d.on_report ? out : diagnostics) += line + "\n";
+      const bool runtime_error = d.kind == ErrorKind::unreadable_problem;
+      for (const std::string& line : d.lines) (runtime_error ? diagnostics : out) += line + "\n";
     }
     result_.pelko_messages = out + diagnostics;
     fill_values();
