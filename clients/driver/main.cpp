@@ -17,7 +17,7 @@
 #include "driver/exit_status.h"
 #include "driver/run.h"
 #include "driver/terminal.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   options.simulation.threads = line.threads;
   options.replications_file = line.replications_file;
   options.json_file = line.json_file;
-  const pelko::recordio::SystemClock clock;
+  const pelko::driver::SystemClock clock;
   std::istream& in = line.problem_file.empty() ? std::cin : problem_file;
   int status = pelko::driver::run(in, std::cout, std::cerr, clock, options, aids);
   std::cout.flush();

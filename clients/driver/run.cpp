@@ -6,13 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/echo.h"
 #include "driver/exit_status.h"
 #include "driver/opening.h"
 #include "driver/result_files.h"
-#include "driver/summary.h"
 #include "pelko/pelko.h"
-#include "recordio/console.h"
 
 namespace pelko::driver {
 namespace {
@@ -22,15 +19,16 @@ void write_lines(std::ostream& stream, const std::vector<std::string>& lines) {
 }
 
 // The program's ending for a library error: its lines where the program prints them.
-int stop_with(const Error& error, recordio::Console& console) {
-  write_lines(console.out, error.message_lines());
-  write_lines(console.err, error.halt_lines());
+int stop_with(const Error& error, std::ostream& out, std::ostream& err) {
+  write_lines(out, error.message_lines());
+  write_lines(err, error.halt_lines());
   return exit_status_of(error.kind());
 }
 
 struct RunContext {
-  recordio::Console& console;
-  const recordio::Clock& clock;
+  std::ostream& out;
+  std::ostream& err;
+  const driver::Clock& clock;
   const RunOptions& options;
   const TerminalAids& aids;
   std::optional<ProgressLine> progress;
@@ -40,28 +38,27 @@ struct RunContext {
 };
 
 int run_to_end(std::istream& in, RunContext& run) {
-  recordio::Console& console = run.console;
-  const float cpustart = open_run(console, run.clock);
-  const ParsedProblem parsed = parse_problem(in, [&console](const Diagnostic& found) {
+  const float cpustart = open_run(run.out, run.clock);
+  const ParsedProblem parsed = parse_problem(in, [&run](const Diagnostic& found) {
     // An unreadable problem's lines are the reader's runtime error, not the report's.
     const bool runtime_error = found.kind == ErrorKind::unreadable_problem;
-    write_lines(runtime_error ? console.err : console.out, found.lines);
+    write_lines(runtime_error ? run.err : run.out, found.lines);
   });
   if (!parsed.ok()) {
     run.input_refused = true;
     const ErrorKind kind = parsed.diagnostics.back().kind;
     if (kind == ErrorKind::unreadable_problem) return exit_status_of(kind);
-    close_run(console, run.clock, cpustart);
+    close_run(run.out, run.clock, cpustart);
     return exit_status_of(kind);
   }
   const Problem& problem = *parsed.problem;
-  write_echo(problem, composite_effect_sizes(problem), console);
+  write_report_echo(run.out, problem);
 
   SimulationOptions simulation = run.options.simulation;
-  if (!simulation.seed_second) simulation.seed_second = recordio::time(run.clock);
+  if (!simulation.seed_second) simulation.seed_second = driver::time(run.clock);
   run.seed_second = simulation.seed_second;
   if (run.aids.progress) {
-    run.progress.emplace(console.err, problem.replications, run.aids.seconds, run.aids.columns,
+    run.progress.emplace(run.err, problem.replications, run.aids.seconds, run.aids.columns,
                          run.aids.line_shown);
   }
   simulation.progress = [&run](int done, int) {
@@ -74,35 +71,34 @@ int run_to_end(std::istream& in, RunContext& run) {
   } catch (const Error& error) {
     if (run.progress) run.progress->erase();
     if (error.kind() == ErrorKind::out_of_memory) throw;
-    return stop_with(error, console);
+    return stop_with(error, run.out, run.err);
   }
   if (run.progress) run.progress->erase();
   if (run.options.ran != nullptr) *run.options.ran = result->ran;
   run.files_failure =
       write_result_files(*result, run.options.replications_file, run.options.json_file);
-  if (!write_summary(*result, console)) {
-    write_lines(console.err, result->no_defined_ai_halt_lines);
+  if (!write_report_summary(run.out, *result)) {
+    write_lines(run.err, result->no_defined_ai_halt_lines);
     return exit_status_of(ErrorKind::no_defined_ai);
   }
-  close_run(console, run.clock, cpustart);
+  close_run(run.out, run.clock, cpustart);
   return kExitComplete;
 }
 
 }  // namespace
 
-int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock) {
+int run(std::istream& in, std::ostream& out, std::ostream& err, const driver::Clock& clock) {
   return run(in, out, err, clock, RunOptions{});
 }
 
-int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock,
+int run(std::istream& in, std::ostream& out, std::ostream& err, const driver::Clock& clock,
         const RunOptions& options) {
   return run(in, out, err, clock, options, TerminalAids{});
 }
 
-int run(std::istream& in, std::ostream& out, std::ostream& err, const recordio::Clock& clock,
+int run(std::istream& in, std::ostream& out, std::ostream& err, const driver::Clock& clock,
         const RunOptions& options, const TerminalAids& aids) {
-  recordio::Console console(out, err);
-  RunContext context{console, clock, options, aids, std::nullopt, std::nullopt, {}};
+  RunContext context{out, err, clock, options, aids, std::nullopt, std::nullopt, {}};
   int status = kExitSystem;
   try {
     status = run_to_end(in, context);

@@ -18,7 +18,7 @@
 #include "engine/engine.h"
 #include "numeric/instruction_set.h"
 #include "random/multinormal.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 #include "tests/driver/run_support.h"
 
 namespace pelko::driver {

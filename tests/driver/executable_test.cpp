@@ -10,6 +10,7 @@
 
 #include "driver/command_line.h"
 #include "driver/exit_status.h"
+#include "pelko/pelko.h"
 #include "tests/driver/child_process.h"
 
 namespace pelko::testing_support {
@@ -165,7 +166,7 @@ TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
   EXPECT_EQ(help.err, "");
   const Finished version = run_executable({"--version"}, "");
   EXPECT_EQ(version.status, kExitComplete);
-  EXPECT_EQ(version.out, "pelko " PELKO_VERSION "\n");
+  EXPECT_EQ(version.out, std::string("pelko ") + pelko::version() + "\n");
   EXPECT_EQ(version.err, "");
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "driver/run.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 #include "driver/exit_status.h"
 #include "tests/driver/run_support.h"
 
@@ -22,7 +22,7 @@ using testing_support::kSortReport;
 using testing_support::kStart;
 
 // Not a multiple of 10000, so neither seed is zero.
-const recordio::FixedClock kClock(1796630709, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+const driver::FixedClock kClock(1796630709, driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
 
 const std::string kHint =
     "  or the previous number may be wrong because it contains a , for example\n";

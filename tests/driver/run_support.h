@@ -8,7 +8,7 @@
 
 #include "driver/run.h"
 #include "driver/run_options.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 
 namespace pelko::driver::testing_support {
 
@@ -23,7 +23,7 @@ struct RunOutcome {
 
 inline RunOutcome run_problem(const std::string& problem, const RunOptions& options = {},
                               std::int64_t epoch = kEpoch) {
-  const recordio::FixedClock clock(epoch, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+  const driver::FixedClock clock(epoch, driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
   std::istringstream in(problem);
   std::ostringstream out;
   std::ostringstream err;

@@ -87,7 +87,7 @@ testing_support::RunOutcome run_watched(const std::string& problem, std::int64_t
   aids.program = "pelko";
   aids.input_name = "small.txt";
   aids.seconds = ScriptedSeconds{std::move(seconds)};
-  const recordio::FixedClock clock(epoch, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+  const driver::FixedClock clock(epoch, driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
   std::istringstream in(problem);
   std::ostringstream out;
   std::ostringstream err;

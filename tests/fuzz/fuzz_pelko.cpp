@@ -12,7 +12,7 @@
 #include "driver/run.h"
 #include "driver/run_options.h"
 #include "pelko/problem.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 #include "driver/exit_status.h"
 
 namespace {
@@ -20,8 +20,8 @@ namespace {
 constexpr std::int64_t kWorkBudget = 40000;  // nrep * nsub * npred
 
 // Not a multiple of 10000, so the second seed is never zero.
-const pelko::recordio::FixedClock kClock(1796630709,
-                                         pelko::recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+const pelko::driver::FixedClock kClock(1796630709,
+                                         pelko::driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
 
 bool within_budget(const std::string& text) {
   const pelko::ParsedProblem parsed = pelko::parse_problem(text);
