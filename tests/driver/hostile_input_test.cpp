@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/run.h"
-#include "driver/clock.h"
 #include "driver/exit_status.h"
 #include "tests/driver/run_support.h"
 
@@ -20,9 +18,8 @@ namespace {
 using testing_support::kClosing;
 using testing_support::kSortReport;
 using testing_support::kStart;
-
-// Not a multiple of 10000, so neither seed is zero.
-const driver::FixedClock kClock(1796630709, driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+using testing_support::reader_failure;
+using testing_support::RunOutcome;
 
 const std::string kHint =
     "  or the previous number may be wrong because it contains a , for example\n";
@@ -39,12 +36,6 @@ std::string problem_with(std::size_t line, const std::string& text) {
 }
 
 std::string whole_problem() { return problem_with(kLines.size(), ""); }
-
-std::string reader_failure(const std::string& first_line) {
-  return first_line +
-         "\napparent state: unit 5 (unnamed)\nlast format: list io\n"
-         "lately reading sequential formatted external IO\n";
-}
 
 std::string input_error(const std::string& message) { return kStart + message + kClosing; }
 
@@ -214,13 +205,10 @@ class HostileInput : public testing::TestWithParam<HostileCase> {};
 
 TEST_P(HostileInput, EndsExactlyAsExpected) {
   const HostileCase& c = GetParam();
-  std::istringstream in(c.input);
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = run(in, out, err, kClock);
-  EXPECT_EQ(status, c.status);
-  EXPECT_EQ(err.str(), c.err);
-  const std::string text = out.str();
+  const RunOutcome outcome = testing_support::run_problem(c.input);
+  EXPECT_EQ(outcome.status, c.status);
+  EXPECT_EQ(outcome.err, c.err);
+  const std::string& text = outcome.out;
   switch (c.ending) {
     case Ending::exact:
       EXPECT_EQ(text, c.out);
@@ -251,11 +239,10 @@ class FailingBuffer : public std::streambuf {
 TEST(HostileInputStream, ReadErrorIsFatal) {
   FailingBuffer buffer;
   std::istream in(&buffer);
-  std::ostringstream out;
-  std::ostringstream err;
-  EXPECT_EQ(run(in, out, err, kClock), kExitFatal);
-  EXPECT_EQ(out.str(), kStart);
-  EXPECT_EQ(err.str(), reader_failure("list in: read error"));
+  const RunOutcome outcome = testing_support::run_stream(in);
+  EXPECT_EQ(outcome.status, kExitFatal);
+  EXPECT_EQ(outcome.out, kStart);
+  EXPECT_EQ(outcome.err, reader_failure("list in: read error"));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ using testing_support::kSortReport;
 using testing_support::kStart;
 using testing_support::lines_of;
 using testing_support::read_file;
+using testing_support::reader_failure;
 using testing_support::RunOutcome;
 
 RunOutcome run_text(const std::string& problem, std::int64_t epoch = kEpoch) {
@@ -178,9 +179,7 @@ TEST(WholeRunEndings, MalformedInputIsFatal) {
   const RunOutcome outcome = run_text("1000 abc\n");
   EXPECT_EQ(outcome.status, kExitFatal);
   EXPECT_EQ(outcome.out, kStart);
-  EXPECT_EQ(outcome.err,
-            "invalid number: incomprehensible list input\napparent state: unit 5 (unnamed)\n"
-            "last format: list io\nlately reading sequential formatted external IO\n");
+  EXPECT_EQ(outcome.err, reader_failure("invalid number: incomprehensible list input"));
 }
 
 // An input error after line 1 closes the run after its message; a reader failure keeps the
@@ -199,11 +198,7 @@ TEST(WholeRunEndings, InputErrorsAfterLineOneAndFailuresAfterWarnings) {
   const RunOutcome truncated = run_text("100 200 150 1 2\n10\n3 0\n1 0\n");
   EXPECT_EQ(truncated.status, kExitFatal);
   EXPECT_EQ(truncated.out, kStart + "WARNING: Verify value difp for predictor 1:  3.000??\n");
-  EXPECT_EQ(truncated.err,
-            "list in: end of file\n"
-            "apparent state: unit 5 (unnamed)\n"
-            "last format: list io\n"
-            "lately reading sequential formatted external IO\n");
+  EXPECT_EQ(truncated.err, reader_failure("list in: end of file"));
 }
 
 TEST(WholeRunEndings, ZeroSeedStopsAfterTheEcho) {
