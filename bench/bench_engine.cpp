@@ -64,13 +64,14 @@ engine::Design design_of(int nrep, int nsub, int nf, int npred) {
 
 bool same_store(const engine::ReplicationStore& a, const engine::ReplicationStore& b, int nrep) {
   const auto n = static_cast<std::size_t>(nrep);
-  return std::memcmp(a.exai.data(), b.exai.data(), n * 4) == 0 &&
-         std::memcmp(a.laa.data(), b.laa.data(), n * 4) == 0 &&
-         std::memcmp(a.exs1.data(), b.exs1.data(), n * 4) == 0 &&
-         std::memcmp(a.exs2.data(), b.exs2.data(), n * 4) == 0 &&
-         std::memcmp(&a.sumai, &b.sumai, 4) == 0 && std::memcmp(&a.sumdef, &b.sumdef, 4) == 0 &&
-         std::memcmp(&a.sumsra, &b.sumsra, 4) == 0 && std::memcmp(&a.sumsri, &b.sumsri, 4) == 0 &&
-         a.majority_retained == b.majority_retained;
+  return std::memcmp(a.ai.data(), b.ai.data(), n * 4) == 0 &&
+         std::memcmp(a.ai_defined.data(), b.ai_defined.data(), n * 4) == 0 &&
+         std::memcmp(a.sra.data(), b.sra.data(), n * 4) == 0 &&
+         std::memcmp(a.sri.data(), b.sri.data(), n * 4) == 0 &&
+         std::memcmp(&a.sum_ai, &b.sum_ai, 4) == 0 &&
+         std::memcmp(&a.sum_defined, &b.sum_defined, 4) == 0 &&
+         std::memcmp(&a.sum_sra, &b.sum_sra, 4) == 0 &&
+         std::memcmp(&a.sum_sri, &b.sum_sri, 4) == 0 && a.majority_retained == b.majority_retained;
 }
 
 }  // namespace
@@ -117,10 +118,12 @@ int main(int argc, char** argv) {
         static_cast<double>(per_replication);
     selection::WindowedSelector windowed;
     std::int32_t by_stage[kMaxStages];
-    windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set, by_stage);
+    windowed.majority_count(nsub, design.majority_applicants, nf, design.retained.data(), *table,
+                            set, by_stage);
     const double t_select =
         median_seconds([&] {
-          windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set, by_stage);
+          windowed.majority_count(nsub, design.majority_applicants, nf, design.retained.data(),
+                                  *table, set, by_stage);
         }) /
         static_cast<double>(per_replication);
     std::printf(

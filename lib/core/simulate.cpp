@@ -19,11 +19,12 @@ constexpr int kLeadingDimension = kMaxPredictors;
 // The set-up factors a fresh copy of the correlations, since it overwrites its matrix.
 void set_up_group(const Problem& problem, const float* mean, engine::ParamBlock& param) {
   std::array<float, kLeadingDimension * kMaxPredictors> covm{};
-  const int npred = problem.predictors();
-  for (int j = 0; j < npred; ++j) {
-    for (int i = 0; i < npred; ++i) covm[i + j * kLeadingDimension] = problem.correlations[i][j];
+  const int predictors = problem.predictors();
+  for (int j = 0; j < predictors; ++j) {
+    for (int i = 0; i < predictors; ++i)
+      covm[i + j * kLeadingDimension] = problem.correlations[i][j];
   }
-  random::setgmn(kLeadingDimension, mean, covm.data(), npred, param.data());
+  random::setgmn(kLeadingDimension, mean, covm.data(), predictors, param.data());
 }
 
 numeric::InstructionSet instruction_set_of(InstructionSet set) {
@@ -60,10 +61,10 @@ std::int64_t clock_second() {
 
 // The store's tables become the result's, moved rather than copied: a large run holds them once.
 void fill_outcomes(engine::ReplicationStore& store, SimulationResult& result) {
-  result.ai = std::move(store.exai);
-  result.sra = std::move(store.exs1);
-  result.sri = std::move(store.exs2);
-  result.ai_defined.assign(store.laa.begin(), store.laa.end());
+  result.ai = std::move(store.ai);
+  result.sra = std::move(store.sra);
+  result.sri = std::move(store.sri);
+  result.ai_defined.assign(store.ai_defined.begin(), store.ai_defined.end());
   result.majority_retained = std::move(store.majority_retained);
   for (std::size_t k = 0; k < result.majority_retained.size(); ++k) {
     std::vector<std::int32_t> minority(result.majority_retained[k].size());
@@ -88,9 +89,9 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options) {
   generator.setall(seeds.seed1, seeds.seed2);
   const engine::Design design = core::design_of(problem);
 
-  engine::ReplicationStore store(design.nrep, design.nf);
+  engine::ReplicationStore store(design.replications, design.stages);
   numeric::ErrorFacility errors(ErrorKind::nobody_retained);
-  const int total = design.nrep;
+  const int total = design.replications;
   const engine::ProgressReport progress = [&options, total](int done) {
     if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
       throw Error(ErrorKind::cancelled, {}, {"pelko: the simulation was cancelled"});
@@ -111,11 +112,11 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options) {
   result.ran.instruction_set = public_set(trace.set);
   result.ran.threads = trace.threads;
 
-  result.summary =
-      core::expected_values(design.nma[design.nf - 1], design.nsub, design.nrep, store);
+  result.summary = core::expected_values(design.retained[design.stages - 1], design.applicants,
+                                         design.replications, store);
   numeric::ErrorFacility summary_errors(ErrorKind::no_defined_ai);
   try {
-    result.summary.detailed = core::detailed_statistics(design.nrep, store, summary_errors);
+    result.summary.detailed = core::detailed_statistics(design.replications, store, summary_errors);
   } catch (const Error& refusal) {
     result.no_defined_ai_halt_lines = refusal.halt_lines();
   }
@@ -135,21 +136,21 @@ namespace core {
 
 engine::Design design_of(const Problem& problem) {
   engine::Design design;
-  design.nrep = problem.replications;
-  design.nsub = problem.applicants;
-  design.nsub1 = problem.majority_applicants;
-  design.nf = problem.stages();
-  design.npred = problem.predictors();
-  for (int k = 0; k < design.nf; ++k) {
-    design.nma[k] = problem.retained[k];
-    for (int j = 0; j < design.npred; ++j) design.wgt[k][j] = problem.weights[k][j];
+  design.replications = problem.replications;
+  design.applicants = problem.applicants;
+  design.majority_applicants = problem.majority_applicants;
+  design.stages = problem.stages();
+  design.predictors = problem.predictors();
+  for (int k = 0; k < design.stages; ++k) {
+    design.retained[k] = problem.retained[k];
+    for (int j = 0; j < design.predictors; ++j) design.weights[k][j] = problem.weights[k][j];
   }
   // The set-ups draw no random numbers and depend only on the correlations and the mean, so
   // each group's block is formed once; a matrix that is not positive definite still stops the
   // run before the first draw, as a set-up inside the first replication would.
   const std::array<float, kMaxPredictors> zero_mean{};
   std::array<float, kMaxPredictors> effect_sizes{};
-  for (int j = 0; j < design.npred; ++j) effect_sizes[j] = problem.effect_sizes[j];
+  for (int j = 0; j < design.predictors; ++j) effect_sizes[j] = problem.effect_sizes[j];
   set_up_group(problem, zero_mean.data(), design.majority);
   set_up_group(problem, effect_sizes.data(), design.minority);
   return design;

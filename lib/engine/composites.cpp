@@ -23,7 +23,7 @@ struct StageTerms {
 };
 
 bool scores_are_finite(const Design& design) {
-  const int size = random::param_size(design.npred);
+  const int size = random::param_size(design.predictors);
   for (const ParamBlock* block : {&design.majority, &design.minority}) {
     for (int e = 1; e < size; ++e) {
       if (!(std::fabs((*block)[e]) <= 1e25f)) return false;
@@ -35,9 +35,9 @@ bool scores_are_finite(const Design& design) {
 StageTerms stage_terms(const Design& design) {
   const bool skip_zeros = scores_are_finite(design);
   StageTerms terms{};
-  for (int k = 0; k < design.nf; ++k) {
-    for (int j = 0; j < design.npred; ++j) {
-      if (skip_zeros && design.wgt[k][j] == 0.0f) continue;
+  for (int k = 0; k < design.stages; ++k) {
+    for (int j = 0; j < design.predictors; ++j) {
+      if (skip_zeros && design.weights[k][j] == 0.0f) continue;
       terms.predictor[k][terms.count[k]++] = j;
     }
   }
@@ -61,7 +61,7 @@ template <bool Fused>
 [[gnu::always_inline]] inline void form_tile(const Design& design, const StageTerms& terms,
                                              const float* param, const float* deviates, int start,
                                              int n, selection::CompositeTable& table) {
-  const int p = design.npred;
+  const int p = design.predictors;
   alignas(64) double z[kMaxPredictors][kTile];
   alignas(64) double dev[kMaxPredictors][kTile];
   alignas(64) double sum[kTile];
@@ -80,15 +80,15 @@ template <bool Fused>
     for (int b = 0; b < kTile; ++b) dev[i - 1][b] = random::plus_mean_wide(sum[b], mean);
   }
   alignas(64) float composite[kTile];
-  for (int k = 0; k < design.nf; ++k) {
+  for (int k = 0; k < design.stages; ++k) {
     for (int b = 0; b < kTile; ++b) sum[b] = 0.0;
     for (int t = 0; t < terms.count[k]; ++t) {
       const int j = terms.predictor[k][t];
-      const double w = design.wgt[k][j];
+      const double w = design.weights[k][j];
       for (int b = 0; b < kTile; ++b) sum[b] = add<Fused>(sum[b], w, dev[j][b]);
     }
     for (int b = 0; b < kTile; ++b) composite[b] = static_cast<float>(sum[b]);
-    std::memcpy(table.xspp[k].data() + start, composite,
+    std::memcpy(table.by_stage[k].data() + start, composite,
                 static_cast<std::size_t>(n) * sizeof(float));
   }
 }
@@ -97,19 +97,21 @@ template <bool Fused>
 [[gnu::always_inline]] inline void form_range(const Design& design, const float* deviates,
                                               int first, int last,
                                               selection::CompositeTable& table) {
-  const int p = design.npred;
+  const int p = design.predictors;
   const StageTerms terms = stage_terms(design);
   for (int start = first; start < last;) {
     // A tile never mixes the groups: they have different blocks.
-    const int group_end = start < design.nsub1 ? std::min(last, design.nsub1) : last;
+    const int group_end =
+        start < design.majority_applicants ? std::min(last, design.majority_applicants) : last;
     const int n = std::min(kTile, group_end - start);
-    const float* param = start < design.nsub1 ? design.majority.data() : design.minority.data();
+    const float* param =
+        start < design.majority_applicants ? design.majority.data() : design.minority.data();
     form_tile<Fused>(design, terms, param,
                      deviates + static_cast<std::ptrdiff_t>(start - first) * p, start, n, table);
     start += n;
   }
-  const float* last_stage = table.xspp[design.nf - 1].data();
-  std::copy(last_stage + first, last_stage + last, table.xspc.data() + first);
+  const float* last_stage = table.by_stage[design.stages - 1].data();
+  std::copy(last_stage + first, last_stage + last, table.final_composite.data() + first);
 }
 
 void form_plain(const Design& design, const float* deviates, int first, int last,
