@@ -45,14 +45,22 @@ struct Diagnostic {
   int line = 0;
   int column = 0;
   // Exactly as the program prints them: an unreadable problem's lines are the reader's runtime
-  // error, every other diagnostic's lines are the report's.
+  // error; a matrix that is not positive definite gives the generator's message, then its
+  // STOP line; every other diagnostic's lines are the report's.
   std::vector<std::string> lines;
+  // not_positive_definite: the smallest eigenvalue of the matrix the engine factors (the
+  // entries on and above the diagonal, mirrored), in double precision. `index` is the row
+  // whose Cholesky pivot is not positive in single precision.
+  double smallest_eigenvalue = 0.0;
 };
 
 // Every rule, in the order the program applies them: warnings, then the first error if any.
-// Shapes the file format cannot produce (a weights row of the wrong length) are errors too.
+// Shapes the file format cannot produce (a weights row of the wrong length) are errors too,
+// and so is a correlation matrix with no Cholesky factor (not_positive_definite), which the
+// program finds only once it has printed the problem.
 std::vector<Diagnostic> validate(const Problem& problem);
-// Throws Error (invalid_problem) with the first error's lines when validate finds one.
+// Throws Error (invalid_problem) with the first invalid_problem error's lines when validate
+// finds one.
 void require_valid(const Problem& problem);
 
 struct ParsedProblem {

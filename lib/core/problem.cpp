@@ -248,12 +248,13 @@ std::vector<Diagnostic> validate(const Problem& p) {
     }
   }
   if (auto e = check_shape(p.weights, nf, npred, "weights", "one a stage")) return refuse(*e);
+  if (auto e = core::check_positive_definite(p)) return refuse(*e);
   return found;
 }
 
 void require_valid(const Problem& problem) {
   for (const Diagnostic& d : validate(problem)) {
-    if (d.severity == Severity::error) {
+    if (d.severity == Severity::error && d.kind == ErrorKind::invalid_problem) {
       throw Error(ErrorKind::invalid_problem, d.lines, {});
     }
   }

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "core/problem_reading.h"
-#include "random/multinormal.h"
 #include "recordio/reader.h"
 
 namespace pelko::check {
@@ -217,42 +216,6 @@ class Fields {
   int npred_;
 };
 
-// Smallest eigenvalue of a symmetric matrix by cyclic Jacobi rotations; n is at most 10.
-double smallest_eigenvalue(std::vector<std::vector<double>> a) {
-  const std::size_t n = a.size();
-  for (int sweep = 0; sweep < 100; ++sweep) {
-    double off = 0.0;
-    for (std::size_t p = 0; p < n; ++p) {
-      for (std::size_t q = p + 1; q < n; ++q) off += a[p][q] * a[p][q];
-    }
-    if (off < 1e-30) break;
-    for (std::size_t p = 0; p < n; ++p) {
-      for (std::size_t q = p + 1; q < n; ++q) {
-        if (a[p][q] == 0.0) continue;
-        const double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
-        const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::hypot(theta, 1.0));
-        const double c = 1.0 / std::hypot(t, 1.0);
-        const double s = t * c;
-        for (std::size_t k = 0; k < n; ++k) {
-          const double akp = a[k][p];
-          const double akq = a[k][q];
-          a[k][p] = c * akp - s * akq;
-          a[k][q] = s * akp + c * akq;
-        }
-        for (std::size_t k = 0; k < n; ++k) {
-          const double apk = a[p][k];
-          const double aqk = a[q][k];
-          a[p][k] = c * apk - s * aqk;
-          a[q][k] = s * apk + c * aqk;
-        }
-      }
-    }
-  }
-  double smallest = a[0][0];
-  for (std::size_t i = 1; i < n; ++i) smallest = std::min(smallest, a[i][i]);
-  return smallest;
-}
-
 class Checker {
  public:
   explicit Checker(std::string_view input) : input_(input), map_(input) {}
@@ -261,6 +224,12 @@ class Checker {
     std::istringstream in{std::string(input_)};
     const ParsedProblem parsed = core::read_problem(in, {}, &recorder_);
     const bool accepted = parsed.ok();
+    diagnostics_ = parsed.diagnostics;
+    if (accepted) {
+      for (Diagnostic& d : validate(*parsed.problem)) {
+        if (d.kind == ErrorKind::not_positive_definite) diagnostics_.push_back(std::move(d));
+      }
+    }
     const bool fatal = !accepted && parsed.diagnostics.back().kind == ErrorKind::unreadable_problem;
     std::string out;
     std::string diagnostics;
@@ -624,14 +593,14 @@ class Checker {
     }
     if (complete(Fields::effect_line())) {
       bool all_positive = true;
-      for (int j = 0; j < p.npred; ++j) {
-        const float d = p.difp[static_cast<std::size_t>(j)];
-        all_positive = all_positive && d > 0.0f;
-        if (d > 2.0f || d < -2.0f) {
-          add(Severity::warning, entry_offset(2, j),
-              "an effect size beyond +-2: difp(" + std::to_string(j + 1) + ") = " + shortest(d) +
-                  " standard deviations; pelko warns and runs on");
-        }
+      for (int j = 0; j < p.npred; ++j) all_positive = all_positive && p.difp[j] > 0.0f;
+      // pelko's own warnings, in its order.
+      for (const Diagnostic& d : diagnostics_) {
+        if (d.severity != pelko::Severity::warning || d.field != "effect_sizes") continue;
+        add(Severity::warning, entry_offset(2, d.index - 1),
+            "an effect size beyond +-2: difp(" + std::to_string(d.index) + ") = " +
+                shortest(p.difp[static_cast<std::size_t>(d.index - 1)]) +
+                " standard deviations; pelko warns and runs on");
       }
       if (all_positive) {
         add(Severity::warning, entry_offset(2, 0),
@@ -684,34 +653,24 @@ class Checker {
               "; pelko uses it as that predictor's variance");
     }
     if (!accepted) return;
-    // The factorisation pelko's generator runs, on the same single-precision numbers.
-    std::array<float, kMaxPredictors * kMaxPredictors> covm{};
-    std::vector<std::vector<double>> symmetric(static_cast<std::size_t>(n),
-                                               std::vector<double>(static_cast<std::size_t>(n)));
-    for (int j = 0; j < n; ++j) {
-      for (int i = 0; i < n; ++i) {
-        covm[static_cast<std::size_t>(i + j * kMaxPredictors)] = p.corr[i][j];
-        symmetric[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] =
-            p.corr[std::min(i, j)][std::max(i, j)];
-      }
+    for (const Diagnostic& d : diagnostics_) {
+      if (d.kind != ErrorKind::not_positive_definite) continue;
+      factor_ok_ = false;
+      add(Severity::error, entry_offset(2 + d.index, 0),
+          "the correlation matrix is not positive definite in single precision: the Cholesky "
+          "pivot of predictor " +
+              std::to_string(d.index) + " is not positive (the smallest eigenvalue is " +
+              rounded(d.smallest_eigenvalue) +
+              "); pelko prints the problem and stops with \"COVM not positive definite in "
+              "SETGMN\" without results");
     }
-    std::int32_t info = 0;
-    random::spofa(covm.data(), kMaxPredictors, n, info);
-    if (info == 0) return;
-    factor_ok_ = false;
-    add(Severity::error, entry_offset(2 + info, 0),
-        "the correlation matrix is not positive definite in single precision: the Cholesky pivot "
-        "of predictor " +
-            std::to_string(info) + " is not positive (the smallest eigenvalue is " +
-            rounded(smallest_eigenvalue(symmetric)) +
-            "); pelko prints the problem and stops with \"COVM not positive definite in "
-            "SETGMN\" without results");
   }
 
   std::string_view input_;
   TextMap map_;
   Recorder recorder_;
   Problem problem_;
+  std::vector<Diagnostic> diagnostics_;  // pelko's findings: reading's, then the factor's
   Fields fields_{0, 0};
   CheckResult result_;
   bool factor_ok_ = true;
