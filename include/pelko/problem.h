@@ -63,11 +63,39 @@ std::vector<Diagnostic> validate(const Problem& problem);
 // finds one.
 void require_valid(const Problem& problem);
 
+// How the reader took one item of a line: each value's place in the text.
+enum class ItemKind {
+  value,    // a number was read (or a pending repetition such as 3*0.5 supplied it again)
+  null,     // an empty entry (two commas in a row): the value keeps what it held
+  skipped,  // after a "/": the value keeps what it held
+};
+struct ReadItem {
+  ItemKind kind = ItemKind::value;
+  double value = 0.0;       // the number as read, before it is stored as an integer or a float
+  std::uint64_t first = 0;  // [first, last): the bytes of the entry that supplied the item
+  std::uint64_t last = 0;
+  int line = 0;  // 1-based place of `first`
+  int column = 0;
+};
+// One logical line of the problem file as the reader took it.
+struct ReadLine {
+  std::uint64_t begin = 0;  // where the reader started looking for the first item
+  std::vector<ReadItem> items;
+  bool ended = false;  // every item was taken; [rest_first, rest_last) was discarded unread
+  std::uint64_t rest_first = 0;
+  std::uint64_t rest_last = 0;
+};
+
 struct ParsedProblem {
   std::optional<Problem> problem;       // absent after an error
   std::vector<Diagnostic> diagnostics;  // in the order they were found
+  std::vector<ReadLine> read;           // every line read, up to where reading stopped
   bool ok() const { return problem.has_value(); }
 };
+
+// The items the program's reader takes from a text read as one line of up to `at_most`
+// numbers: it stops early at the end of the text or at text that is no number.
+std::vector<ReadItem> read_numbers(std::string_view text, int at_most);
 
 // Reads the problem file format. Reading stops at the first error, as the program's does, so
 // nothing after a refused value is read. `found` hears each diagnostic as soon as it is found.

@@ -13,14 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "core/problem_reading.h"
-#include "recordio/reader.h"
+#include "pelko/problem.h"
 
 namespace pelko::check {
 
 namespace {
 
-using Kind = recordio::ReadListener::ItemKind;
+using Kind = ItemKind;
 
 // The problem's values as far as they were read, in the file's own terms: a field keeps 0 until
 // a value reaches it, and a rejected line still holds what it read.
@@ -36,37 +35,9 @@ struct Problem {
   std::array<std::array<float, kMaxPredictors>, kMaxStages> wgt{};
 };
 
-// Everything the reader reports of one read request.
-struct Entry {
-  Kind kind;
-  std::uint64_t first;
-  std::uint64_t last;
-  double value = 0.0;
-};
-
-struct Request {
-  std::uint64_t begin = 0;
-  std::vector<Entry> entries;
-  bool ended = false;
-  std::uint64_t rest_first = 0;  // the discarded rest of the line
-  std::uint64_t rest_last = 0;
-};
-
-class Recorder : public recordio::ReadListener {
- public:
-  std::vector<Request> requests;
-
-  void request_started(std::uint64_t offset) override { requests.push_back({offset, {}}); }
-  void item_read(Kind kind, double value, std::uint64_t first, std::uint64_t last) override {
-    requests.back().entries.push_back({kind, first, last, value});
-  }
-  void request_ended(std::uint64_t first, std::uint64_t last) override {
-    Request& request = requests.back();
-    request.ended = true;
-    request.rest_first = first;
-    request.rest_last = last;
-  }
-};
+// What the reader did with one read request (a logical line) and with each of its items.
+using Request = ReadLine;
+using Entry = ReadItem;
 
 // Byte offsets to 1-based lines and columns.
 class TextMap {
@@ -159,22 +130,11 @@ std::string trimmed(std::string_view text) {
 // How many numbers pelko's reader takes from a text before it meets its end or something that
 // is not a number.
 int count_numbers(std::string_view text) {
-  std::istringstream in{std::string(text)};
-  recordio::FreeFormReader reader(in);
-  Recorder recorder;
-  reader.set_listener(&recorder);
   int count = 0;
-  try {
-    reader.read_begin();
-    // A repeat count can ask for billions of values; a thousand tell enough.
-    for (int i = 0; i < 1000; ++i) {
-      float value = 0.0f;
-      reader.read_item(value);
-      if (recorder.requests.back().entries.back().kind == Kind::skipped) break;
-      if (recorder.requests.back().entries.back().kind == Kind::value) ++count;
-    }
-  } catch (const Error&) {
-    // The count so far: the reader stopped at the end or at something not a number.
+  // A repeat count can ask for billions of values; a thousand tell enough.
+  for (const ReadItem& item : read_numbers(text, 1000)) {
+    if (item.kind == Kind::skipped) break;
+    if (item.kind == Kind::value) ++count;
   }
   return count;
 }
@@ -221,8 +181,8 @@ class Checker {
   explicit Checker(std::string_view input) : input_(input), map_(input) {}
 
   CheckResult run() {
-    std::istringstream in{std::string(input_)};
-    const ParsedProblem parsed = core::read_problem(in, {}, &recorder_);
+    const ParsedProblem parsed = parse_problem(input_);
+    read_ = parsed.read;
     const bool accepted = parsed.ok();
     diagnostics_ = parsed.diagnostics;
     if (accepted) {
@@ -269,8 +229,8 @@ class Checker {
   }
 
   const Request* request(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= recorder_.requests.size()) return nullptr;
-    return &recorder_.requests[static_cast<std::size_t>(index)];
+    if (index < 0 || static_cast<std::size_t>(index) >= read_.size()) return nullptr;
+    return &read_[static_cast<std::size_t>(index)];
   }
   // A request whose values have all been read and stored.
   bool complete(int index) const {
@@ -280,8 +240,8 @@ class Checker {
   std::uint64_t entry_offset(int index, int item) const {
     const Request* r = request(index);
     if (r == nullptr) return input_.size();
-    if (static_cast<std::size_t>(item) < r->entries.size()) {
-      return r->entries[static_cast<std::size_t>(item)].first;
+    if (static_cast<std::size_t>(item) < r->items.size()) {
+      return r->items[static_cast<std::size_t>(item)].first;
     }
     return r->begin;
   }
@@ -301,11 +261,11 @@ class Checker {
   }
 
   void list_values() {
-    for (std::size_t r = 0; r < recorder_.requests.size(); ++r) {
-      const Request& request = recorder_.requests[r];
+    for (std::size_t r = 0; r < read_.size(); ++r) {
+      const Request& request = read_[r];
       const int index = static_cast<int>(r);
-      for (std::size_t i = 0; i < request.entries.size(); ++i) {
-        const Entry& entry = request.entries[i];
+      for (std::size_t i = 0; i < request.items.size(); ++i) {
+        const Entry& entry = request.items[i];
         const int item = static_cast<int>(i);
         std::string taken;
         if (!request.ended) {
@@ -329,11 +289,11 @@ class Checker {
   void check_text() {
     check_triangular();
     std::vector<bool> comma_reported(static_cast<std::size_t>(map_.lines()) + 1, false);
-    for (std::size_t r = 0; r < recorder_.requests.size(); ++r) {
-      const Request& request = recorder_.requests[r];
+    for (std::size_t r = 0; r < read_.size(); ++r) {
+      const Request& request = read_[r];
       const int index = static_cast<int>(r);
-      for (std::size_t i = 0; i < request.entries.size(); ++i) {
-        const Entry& entry = request.entries[i];
+      for (std::size_t i = 0; i < request.items.size(); ++i) {
+        const Entry& entry = request.items[i];
         const int line = map_.line(entry.first);
         if (!comma_reported[static_cast<std::size_t>(line)]) {
           comma_reported[static_cast<std::size_t>(line)] = true;
@@ -346,16 +306,16 @@ class Checker {
                   stored(index, static_cast<int>(i)));
         }
       }
-      if (request.entries.empty()) continue;
-      const int first_line = map_.line(request.entries.front().first);
-      const int last_line = map_.line(request.entries.back().first);
+      if (request.items.empty()) continue;
+      const int first_line = map_.line(request.items.front().first);
+      const int last_line = map_.line(request.items.back().first);
       const bool in_matrix = index > Fields::effect_line() && index < fields_.weight_line(1);
       if (last_line > first_line && !(triangular_ && in_matrix)) {
         int on_first = 0;
-        for (const Entry& entry : request.entries) on_first += map_.line(entry.first) == first_line;
-        add(Severity::warning, request.entries.front().first,
+        for (const Entry& entry : request.items) on_first += map_.line(entry.first) == first_line;
+        add(Severity::warning, request.items.front().first,
             "too few numbers: line " + std::to_string(first_line) + " holds " +
-                std::to_string(on_first) + " of the " + std::to_string(request.entries.size()) +
+                std::to_string(on_first) + " of the " + std::to_string(request.items.size()) +
                 " numbers of " + fields_.describe(index) + "; pelko takes the rest from line" +
                 (last_line > first_line + 1 ? "s " + std::to_string(first_line + 1) + " to "
                                             : " ") +
@@ -414,8 +374,8 @@ class Checker {
   void check_triangular() {
     const int npred = problem_.npred;
     const Request* first = request(Fields::effect_line() + 1);
-    if (npred < 2 || first == nullptr || first->entries.empty()) return;
-    const int start = map_.line(first->entries.front().first);
+    if (npred < 2 || first == nullptr || first->items.empty()) return;
+    const int start = map_.line(first->items.front().first);
     if (start + npred - 1 > map_.lines()) return;
     bool lower = true;
     bool upper = true;
@@ -427,7 +387,7 @@ class Checker {
     if (!lower && !upper) return;
     triangular_ = true;
     // Even when pelko runs, it runs on a matrix shifted across the lines, not the one meant.
-    add(Severity::error, first->entries.front().first,
+    add(Severity::error, first->items.front().first,
         std::string("the correlation matrix is written as a ") + (lower ? "lower" : "upper") +
             " triangle; pelko needs every row in full (" + std::to_string(npred) +
             " numbers, each row on a line of its own) and reads the numbers of later lines into "
@@ -437,12 +397,12 @@ class Checker {
   void explain_reader_failure(const std::string& diagnostics, std::uint64_t offset) {
     const std::string message = diagnostics.substr(0, diagnostics.find('\n'));
     // The item being read when the reader stopped.
-    int index = static_cast<int>(recorder_.requests.size()) - 1;
+    int index = static_cast<int>(read_.size()) - 1;
     int item = 0;
     if (message.rfind("read start", 0) == 0 || index < 0) {
       ++index;
     } else {
-      item = static_cast<int>(recorder_.requests.back().entries.size());
+      item = static_cast<int>(read_.back().items.size());
     }
     const std::string wanted = fields_.name(index, item) + " (" + fields_.describe(index) + ")";
     std::string text;
@@ -469,13 +429,13 @@ class Checker {
     // A line with too few numbers: pelko went on to the next line for the rest, and what it
     // met there stopped it. The short line is the mistake.
     const Request* current = request(index);
-    if (current != nullptr && !current->entries.empty() &&
+    if (current != nullptr && !current->items.empty() &&
         message.find("end of file") == std::string::npos &&
-        map_.line(offset) > map_.line(current->entries.front().first)) {
-      const int short_line = map_.line(current->entries.front().first);
+        map_.line(offset) > map_.line(current->items.front().first)) {
+      const int short_line = map_.line(current->items.front().first);
       int on_line = 0;
-      for (const Entry& entry : current->entries) on_line += map_.line(entry.first) == short_line;
-      const std::uint64_t short_at = current->entries.front().first;
+      for (const Entry& entry : current->items) on_line += map_.line(entry.first) == short_line;
+      const std::uint64_t short_at = current->items.front().first;
       add(Severity::error, short_at,
           "too few numbers: line " + std::to_string(short_line) + " holds " +
               std::to_string(on_line) + " of the " + std::to_string(expected_count(index)) +
@@ -525,8 +485,8 @@ class Checker {
     auto take = [&](int index, auto* items, int count) {
       const Request* r = request(index);
       if (r == nullptr) return;
-      for (int i = 0; i < count && static_cast<std::size_t>(i) < r->entries.size(); ++i) {
-        const Entry& e = r->entries[static_cast<std::size_t>(i)];
+      for (int i = 0; i < count && static_cast<std::size_t>(i) < r->items.size(); ++i) {
+        const Entry& e = r->items[static_cast<std::size_t>(i)];
         if (e.kind != Kind::value) continue;
         using Item = std::remove_pointer_t<decltype(items)>;
         items[i] = std::is_same_v<Item, float> ? static_cast<Item>(static_cast<float>(e.value))
@@ -549,7 +509,7 @@ class Checker {
 
   // pelko's own message for a value it rejects, placed on the value it names.
   void explain_rejection(const Diagnostic& rejection) {
-    int index = static_cast<int>(recorder_.requests.size()) - 1;
+    int index = static_cast<int>(read_.size()) - 1;
     int item = 0;
     static constexpr std::array<std::string_view, 5> kSizes = {
         "replications", "applicants", "majority_applicants", "retained", "effect_sizes"};
@@ -668,7 +628,7 @@ class Checker {
 
   std::string_view input_;
   TextMap map_;
-  Recorder recorder_;
+  std::vector<ReadLine> read_;  // what the reader did, line by line
   Problem problem_;
   std::vector<Diagnostic> diagnostics_;  // pelko's findings: reading's, then the factor's
   Fields fields_{0, 0};
