@@ -13,6 +13,7 @@ inline constexpr int kExitSystem = 3;    // the report could not be written, or 
 constexpr int exit_status_of(ErrorKind kind) {
   switch (kind) {
     case ErrorKind::unreadable_problem:
+    case ErrorKind::invalid_argument:
     case ErrorKind::internal:
       return kExitFatal;
     case ErrorKind::out_of_memory:

@@ -52,6 +52,11 @@ int run_to_end(std::istream& in, RunContext& run) {
     return exit_status_of(kind);
   }
   const Problem& problem = *parsed.problem;
+  if (run.aids.weight_warnings) {
+    for (const Diagnostic& found : validate(problem)) {
+      if (found.field == "weights") run.err << "pelko: " << found.lines.front() << '\n';
+    }
+  }
   write_report_echo(run.out, problem);
 
   SimulationOptions simulation = run.options.simulation;

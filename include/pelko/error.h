@@ -17,6 +17,8 @@ enum class ErrorKind {
   no_defined_ai,          // no replication hired a majority applicant
   out_of_memory,
   cancelled,
+  invalid_argument,  // a call outside its domain: a replication beyond the result, a share
+                     // of a count above its total, a ratio that is not a number
   internal,  // a fault of the library itself, such as a report layout it cannot write
 };
 
