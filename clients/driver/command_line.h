@@ -16,6 +16,8 @@ struct CommandLine {
   int threads = 0;                          // --threads N; 0: every CPU the process may use
   std::string replications_file;            // --replications FILE
   std::string json_file;                    // --json FILE
+  bool tests = false;                       // --tests
+  double significance = 0.05;               // --significance A, in (0, 1)
   std::string problem_file;                 // the one operand; empty: standard input ("-")
   std::string error;                        // what was not understood, for usage_text
 };

@@ -103,6 +103,8 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   options.simulation.threads = line.threads;
   options.replications_file = line.replications_file;
   options.json_file = line.json_file;
+  options.tests = line.tests;
+  options.significance = line.significance;
   const pelko::driver::SystemClock clock;
   std::istream& in = line.problem_file.empty() ? std::cin : problem_file;
   int status = pelko::driver::run(in, std::cout, std::cerr, clock, options, aids);

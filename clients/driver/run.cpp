@@ -80,13 +80,17 @@ int run_to_end(std::istream& in, RunContext& run) {
   }
   if (run.progress) run.progress->erase();
   if (run.options.ran != nullptr) *run.options.ran = result->ran;
+  std::optional<SelectionFlags> flags;
+  if (run.options.tests) flags = flag_selection(*result, run.options.significance);
   run.files_failure =
-      write_result_files(*result, run.options.replications_file, run.options.json_file);
+      write_result_files(*result, run.options.replications_file, run.options.json_file,
+                         flags ? &*flags : nullptr, run.options.significance);
   if (!write_report_summary(run.out, *result)) {
     write_lines(run.err, result->no_defined_ai_halt_lines);
     return exit_status_of(ErrorKind::no_defined_ai);
   }
   close_run(run.out, run.clock, cpustart);
+  if (flags) write_report_tests(run.out, *result, *flags);
   return kExitComplete;
 }
 

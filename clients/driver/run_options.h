@@ -16,6 +16,10 @@ struct RunOptions {
   // Files of results beside the report (empty: none), written once the replications are done.
   std::string replications_file;
   std::string json_file;
+  // The tests that judge the selection: a section after the report and columns in the
+  // replications file; the level also applies to the JSON file's tests.
+  bool tests = false;
+  double significance = 0.05;
 };
 
 }  // namespace pelko::driver

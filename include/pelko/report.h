@@ -3,6 +3,7 @@
 // as read, the results and the closing line.
 #include <ostream>
 
+#include "pelko/flags.h"
 #include "pelko/problem.h"
 #include "pelko/simulation.h"
 
@@ -21,5 +22,10 @@ bool write_report_summary(std::ostream& report, const SimulationResult& result);
 
 // The closing line: the processor time of the run in seconds, after an empty line.
 void write_report_processor_time(std::ostream& report, float seconds);
+
+// The section a run asked for tests appends after the closing line: how often each rule flags
+// the selection at every stage, beside the share it would flag with no group difference.
+void write_report_tests(std::ostream& report, const SimulationResult& result,
+                        const SelectionFlags& flags);
 
 }  // namespace pelko
