@@ -11,10 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/design_setup.h"
 #include "engine/composites.h"
 #include "engine/engine.h"
 #include "numeric/error_facility.h"
-#include "random/multinormal.h"
 #include "random/normal_batch.h"
 #include "random/uniform_lanes.h"
 #include "selection/windowed_selection.h"
@@ -44,27 +44,22 @@ double median_seconds(Work&& work) {
 
 // The problem bench_run generates: correlations 0.3, stages keeping 40 %, 20 %, 10 %, 5 %.
 engine::Design design_of(int nrep, int nsub, int nf, int npred) {
-  engine::Design d;
-  d.replications = nrep;
-  d.applicants = nsub;
-  d.majority_applicants = nsub * 4 / 5;
-  d.stages = nf;
-  d.predictors = npred;
+  Problem p;
+  p.replications = nrep;
+  p.applicants = nsub;
+  p.majority_applicants = nsub * 4 / 5;
   int keep = nsub;
-  for (int k = 0; k < nf; ++k) d.retained[k] = keep = k == 0 ? keep * 2 / 5 : keep / 2;
-  for (int k = 0; k < nf; ++k)
-    for (int j = 0; j < npred; ++j) d.weights[k][j] = j <= k + npred / 2 ? 1.0f : 0.0f;
-  float mean[kMaxPredictors] = {};
-  float difp[kMaxPredictors] = {};
-  for (int j = 0; j < npred; ++j) difp[j] = -0.1f * static_cast<float>(j % 5);
-  for (const float* m : {mean, difp}) {
-    float covm[kMaxPredictors * kMaxPredictors] = {};
-    for (int j = 0; j < npred; ++j)
-      for (int i = 0; i < npred; ++i) covm[i + j * kMaxPredictors] = i == j ? 1.0f : 0.3f;
-    random::setgmn(kMaxPredictors, m, covm, npred,
-                   m == mean ? d.majority.data() : d.minority.data());
+  for (int k = 0; k < nf; ++k) p.retained.push_back(keep = k == 0 ? keep * 2 / 5 : keep / 2);
+  for (int j = 0; j < npred; ++j) p.effect_sizes.push_back(-0.1f * static_cast<float>(j % 5));
+  for (int i = 0; i < npred; ++i) {
+    p.correlations.emplace_back();
+    for (int j = 0; j < npred; ++j) p.correlations[i].push_back(i == j ? 1.0f : 0.3f);
   }
-  return d;
+  for (int k = 0; k < nf; ++k) {
+    p.weights.emplace_back();
+    for (int j = 0; j < npred; ++j) p.weights[k].push_back(j <= k + npred / 2 ? 1.0f : 0.0f);
+  }
+  return core::design_of(p);
 }
 
 bool same_store(const engine::ReplicationStore& a, const engine::ReplicationStore& b, int nrep) {

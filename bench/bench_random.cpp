@@ -2,7 +2,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
+#include "core/design_setup.h"
 #include "random/generator.h"
 #include "random/multinormal.h"
 #include "random/normal.h"
@@ -32,18 +34,22 @@ int main() {
   const double snorm_ns =
       nanoseconds_per_call(50000000L, [&] { real_sink = random::snorm(generator); });
 
-  // A ten-predictor correlation matrix with equal correlations 0.3.
-  float covm[100];
-  float mean[10];
+  // Ten predictors with equal correlations 0.3; the minority's means step by 0.1.
+  Problem p;
+  p.replications = 10;
+  p.applicants = 2;
+  p.majority_applicants = 1;
+  p.retained = {1};
   for (int j = 0; j < 10; ++j) {
-    mean[j] = 0.1f * static_cast<float>(j);
-    for (int i = 0; i < 10; ++i) covm[i + 10 * j] = i == j ? 1.0f : 0.3f;
+    p.effect_sizes.push_back(0.1f * static_cast<float>(j));
+    p.correlations.emplace_back();
+    for (int i = 0; i < 10; ++i) p.correlations[j].push_back(i == j ? 1.0f : 0.3f);
   }
-  float param[random::param_size(10)];
-  random::setgmn(10, mean, covm, 10, param);
-  float dev[10], zwork[10];
+  p.weights = {std::vector<float>(10, 1.0f)};
+  const engine::Design design = core::design_of(p);
+  float dev[10] = {}, zwork[10] = {};
   const double genmn_ns = nanoseconds_per_call(10000000L, [&] {
-    random::genmn(param, dev, zwork, generator);
+    random::genmn(design.minority.data(), dev, zwork, generator);
     real_sink = dev[9];
   });
 

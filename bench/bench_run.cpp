@@ -12,7 +12,7 @@
 
 #include "driver/run.h"
 #include "driver/run_options.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ struct Timed {
 };
 
 Timed run_once(const std::string& problem, const RunOptions& options) {
-  const pelko::recordio::FixedClock clock(1796630709, {2026, 12, 7, 8, 5, 9, 0});
+  const pelko::driver::FixedClock clock(1796630709, {2026, 12, 7, 8, 5, 9, 0});
   std::istringstream in(problem);
   std::ostringstream out, err;
   const auto start = std::chrono::steady_clock::now();
@@ -67,7 +67,7 @@ void time_fast(const std::string& name, const std::string& problem) {
 
 bool compare(const std::string& name, const std::string& problem) {
   RunOptions reference_options;
-  reference_options.engine = pelko::engine::EngineKind::reference;
+  reference_options.simulation.engine = pelko::EngineChoice::reference;
   const Timed reference = run_once(problem, reference_options);
   const Timed fast = run_once(problem, RunOptions{});
   const bool same = reference.report == fast.report;

@@ -14,7 +14,7 @@
 #include "driver/run.h"
 #include "driver/run_options.h"
 #include "pelko/pelko.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ struct Timed {
 };
 
 Timed run_once(const std::string& problem, const RunOptions& options) {
-  const pelko::recordio::FixedClock clock(1796630709, {2026, 12, 7, 8, 5, 9, 0});
+  const pelko::driver::FixedClock clock(1796630709, {2026, 12, 7, 8, 5, 9, 0});
   std::istringstream in(problem);
   std::ostringstream out, err;
   const std::clock_t start = std::clock();
@@ -56,7 +56,7 @@ std::string results(const std::string& report) {
 
 bool measure(const std::string& name, const std::string& problem) {
   RunOptions plain;
-  plain.fast.threads = 1;
+  plain.simulation.threads = 1;
   RunOptions tested = plain;
   tested.tests = true;
   std::vector<double> without, with, ratios;

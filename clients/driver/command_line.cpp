@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "driver/terminal.h"
+#include "pelko/pelko.h"
 
 namespace pelko::driver {
 
@@ -102,7 +103,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   return line;
 }
 
-std::string version_text() { return "pelko " PELKO_VERSION "\n"; }
+std::string version_text() { return std::string("pelko ") + version() + "\n"; }
 
 std::string help_text() {
   return R"(Usage: pelko [options] < problem.txt

@@ -14,11 +14,11 @@
 #include <string_view>
 
 #include "driver/command_line.h"
+#include "driver/clock.h"
+#include "driver/exit_status.h"
 #include "driver/output_files.h"
 #include "driver/run.h"
 #include "driver/terminal.h"
-#include "recordio/clock.h"
-#include "recordio/stop.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
                                      {"--replications", line.replications_file});
   if (!conflict.empty()) {
     std::cerr << "pelko: " << conflict << "\n";
-    return pelko::recordio::kStatusFatal;
+    return pelko::driver::kExitFatal;
   }
   std::ifstream problem_file;
   if (!line.problem_file.empty()) {
@@ -65,7 +65,7 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
       const int error = folder ? EISDIR : errno;
       std::cerr << "pelko: cannot open " << line.problem_file << ": " << std::strerror(error)
                 << "\n";
-      return error == ENOMEM ? pelko::recordio::kStatusSystem : pelko::recordio::kStatusFatal;
+      return error == ENOMEM ? pelko::driver::kExitSystem : pelko::driver::kExitFatal;
     }
   }
   // The streams get buffers of their own: no flush per record, one flush at the end, except
@@ -99,8 +99,8 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   }
 
   pelko::driver::RunOptions options;
-  options.seed_second = line.seed_second;
-  options.fast.threads = line.threads;
+  options.simulation.seed_second = line.seed_second;
+  options.simulation.threads = line.threads;
   options.replications_file = line.replications_file;
   options.json_file = line.json_file;
   options.tests = line.tests;
@@ -108,13 +108,13 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   options.validities = line.validities;
   options.criterion_effect_size = line.criterion_effect_size;
   options.criterion_block = !from_terminal;
-  const pelko::recordio::SystemClock clock;
+  const pelko::driver::SystemClock clock;
   std::istream& in = line.problem_file.empty() ? std::cin : problem_file;
   int status = pelko::driver::run(in, std::cout, std::cerr, clock, options, aids);
   std::cout.flush();
   if (!std::cout) {
     std::cerr << "pelko: the report could not be written to standard output\n";
-    status = pelko::recordio::kStatusSystem;
+    status = pelko::driver::kExitSystem;
   }
   return status;
 }
@@ -130,21 +130,21 @@ int run_command(int argc, char** argv) {
       break;
     case Command::usage_error:
       std::cerr << pelko::driver::usage_text(line.error);
-      return pelko::recordio::kStatusFatal;
+      return pelko::driver::kExitFatal;
     case Command::run:
       return run_problem(argc > 0 && argv[0] != nullptr ? argv[0] : "pelko", line);
   }
   std::cout.flush();
-  if (std::cout) return pelko::recordio::kStatusComplete;
+  if (std::cout) return pelko::driver::kExitComplete;
   std::cerr << "pelko: the " << (std::string_view(argv[1]) == "--help" ? "help" : "version")
             << " could not be written to standard output\n";
-  return pelko::recordio::kStatusSystem;
+  return pelko::driver::kExitSystem;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int status = pelko::recordio::kStatusSystem;
+  int status = pelko::driver::kExitSystem;
   try {
     status = run_command(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -1,23 +1,16 @@
 #pragma once
 // The run's opening (processor-time reading and start line) and its closing.
-#include <functional>
+#include <ostream>
 
-#include "recordio/clock.h"
-#include "recordio/console.h"
+#include "driver/clock.h"
 
 namespace pelko::driver {
 
-// Prints the start line with the local date and time; returns cpustart.
-float open_run(recordio::Console& console, const recordio::Clock& clock);
+// Prints the start line with the local date and time on the report; returns cpustart.
+float open_run(std::ostream& report, const Clock& clock);
 
-// What the closing follows: the last result line, or an input-error message.
-enum class Closing { complete_report, input_error };
-
-// Prints the processor time used since the opening, then what `appendix` writes after a
-// complete report, and stops the run: with kStatusComplete after a complete report, with
-// kStatusStopped after an input error.
-[[noreturn]] void close_run(recordio::Console& console, const recordio::Clock& clock,
-                            float cpustart, Closing closing,
-                            const std::function<void()>& appendix = nullptr);
+// Prints the processor time used since the opening: the last line of a complete report, and
+// of a report that ends with an input-error message.
+void close_run(std::ostream& report, const Clock& clock, float cpustart);
 
 }  // namespace pelko::driver

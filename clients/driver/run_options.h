@@ -1,22 +1,18 @@
 #pragma once
 // How the replications are computed; every choice but the seed gives the same report byte for
 // byte.
-#include <cstdint>
-#include <optional>
 #include <string>
 
-#include "engine/engine.h"
+#include "pelko/simulation.h"
 
 namespace pelko::driver {
 
 struct RunOptions {
-  // The fast engine runs whenever it applies; the reference engine can be asked for.
-  engine::EngineKind engine = engine::EngineKind::fast;
-  engine::FastSettings fast;
-  // When set, receives what ran.
-  engine::EngineTrace* trace = nullptr;
-  // The clock second whose seeds the replications use; none: the second they start at.
-  std::optional<std::int64_t> seed_second;
+  // The engine, its instruction set, threads and stretch, and the clock second whose seeds the
+  // replications use (none: the second they start at). The run sets its own progress.
+  SimulationOptions simulation;
+  // When set, receives what ran, once the replications are done.
+  RunRecord* ran = nullptr;
   // Files of results beside the report (empty: none), written once the replications are done.
   std::string replications_file;
   std::string json_file;

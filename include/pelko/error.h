@@ -1,6 +1,5 @@
 #pragma once
-// The one exception of the library: what went wrong, the exit status the program gives it, and
-// the exact lines the program prints for it.
+// The one exception of the library: what went wrong, and the exact lines a run prints for it.
 #include <exception>
 #include <string>
 #include <utility>
@@ -21,23 +20,15 @@ enum class ErrorKind {
   invalid_argument,  // a call outside its domain: a replication beyond the result, a share
                      // of a count above its total, a ratio that is not a number,
                      // a significance level outside (0, 1)
+  internal,  // a fault of the library itself, such as a report layout it cannot write
 };
-
-// Exit statuses of the program.
-inline constexpr int kExitComplete = 0;  // a complete report
-inline constexpr int kExitStopped = 1;   // an orderly stop without results
-inline constexpr int kExitFatal = 2;     // the input or the command line was not understood
-inline constexpr int kExitSystem = 3;    // the report could not be written, or no memory
 
 class Error : public std::exception {
  public:
-  Error(ErrorKind kind, int exit_status, std::vector<std::string> report_lines,
-        std::vector<std::string> diagnostic_lines)
-      : kind_(kind),
-        exit_status_(exit_status),
-        report_lines_(std::move(report_lines)),
-        diagnostic_lines_(std::move(diagnostic_lines)) {
-    for (const auto* lines : {&report_lines_, &diagnostic_lines_}) {
+  Error(ErrorKind kind, std::vector<std::string> message_lines,
+        std::vector<std::string> halt_lines)
+      : kind_(kind), message_lines_(std::move(message_lines)), halt_lines_(std::move(halt_lines)) {
+    for (const auto* lines : {&message_lines_, &halt_lines_}) {
       for (const std::string& line : *lines) {
         if (!what_.empty()) what_ += '\n';
         what_ += line;
@@ -46,19 +37,19 @@ class Error : public std::exception {
   }
 
   ErrorKind kind() const noexcept { return kind_; }
-  int exit_status() const noexcept { return exit_status_; }
-  // Lines the program writes into its report (standard output), without their line ends.
-  const std::vector<std::string>& report_lines() const noexcept { return report_lines_; }
-  // Lines the program writes on standard error, without their line ends.
-  const std::vector<std::string>& diagnostic_lines() const noexcept { return diagnostic_lines_; }
-  // Every line, report lines first, joined by line feeds.
+  // The messages of the routine that refused, as a report shows them (the generator's seed
+  // message, the effect of a refused value), without their line ends.
+  const std::vector<std::string>& message_lines() const noexcept { return message_lines_; }
+  // The lines of the halt itself: a STOP statement, a sort's refusal, a reader's runtime
+  // error, a one-line reason; without their line ends.
+  const std::vector<std::string>& halt_lines() const noexcept { return halt_lines_; }
+  // Every line, message lines first, joined by line feeds.
   const char* what() const noexcept override { return what_.c_str(); }
 
  private:
   ErrorKind kind_;
-  int exit_status_;
-  std::vector<std::string> report_lines_;
-  std::vector<std::string> diagnostic_lines_;
+  std::vector<std::string> message_lines_;
+  std::vector<std::string> halt_lines_;
   std::string what_;
 };
 

@@ -4,6 +4,7 @@
 #include "pelko/error.h"
 #include "pelko/flags.h"
 #include "pelko/problem.h"
+#include "pelko/report.h"
 #include "pelko/result_files.h"
 #include "pelko/simulation.h"
 

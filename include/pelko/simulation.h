@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "pelko/error.h"
@@ -34,6 +35,17 @@ struct SimulationOptions {
   const std::atomic<bool>* cancel = nullptr;
   EngineChoice engine = EngineChoice::automatic;
   InstructionSet instruction_set = InstructionSet::best;  // a set the CPU lacks runs plain
+  // Uniforms a thread of the fast engine draws at a time (1 to 2^24); 0: the engine's own.
+  std::size_t stretch = 0;
+};
+
+// What ran: the engine, the instruction set of its kernels (never best) and its threads.
+enum class Engine { reference, fast };
+struct RunRecord {
+  Engine engine = Engine::reference;
+  InstructionSet instruction_set = InstructionSet::plain;
+  int threads = 1;
+  bool operator==(const RunRecord&) const = default;
 };
 
 // 50th, 25th and 75th percentiles, without interpolation.
@@ -73,7 +85,7 @@ struct Summary {
   std::int32_t defined = 0;     // replications with a defined AI
   std::int32_t undefined = 0;   // replications that hired no majority applicant
   float undefined_freq = 0.0f;  // undefined / replications, as the Undef row prints it
-  std::optional<DetailedSummary> detailed;
+  std::optional<DetailedSummary> detailed;  // absent when no AI is defined
 };
 
 // Mean hiring rates of one stage over the replications (in double precision).
@@ -139,22 +151,26 @@ struct SimulationResult {
   Summary summary;
   std::vector<StageSummary> stages;
   std::optional<QualitySummary> quality_summary;  // with a criterion
+  RunRecord ran;
 
-  // The summary's detailed part; throws the no_defined_ai Error, with the lines the program
-  // prints, when no AI is defined.
-  const DetailedSummary& detailed() const;
   // Replications whose AI is below `ratio`, among those with a defined AI. The AI compared is
   // the exact ratio of the hiring rates, from the numbers hired: a replication exactly at four
-  // fifths is not below 0.8, although its single-precision AI is 0.79999995.
+  // fifths is not below 0.8, although its single-precision AI is 0.79999995. A float ratio is
+  // refused at compile time: 0.8f is 0.800000011920929, above four fifths.
   // These three throw the invalid_argument Error for a NaN ratio, a replication beyond the
   // result, or outcome vectors whose lengths no longer agree.
   Proportion share_below(double ratio) const;
+  Proportion share_below(float ratio) const = delete;
   // The same among all replications, an undefined AI counting as below.
   Proportion share_below_or_undefined(double ratio) const;
+  Proportion share_below_or_undefined(float ratio) const = delete;
   // Whether the AI of replication r (0-based) is defined and below `ratio`, as above.
   bool ai_below(std::size_t r, double ratio) const;
+  bool ai_below(std::size_t r, float ratio) const = delete;
 
-  std::vector<std::string> no_defined_ai_lines;  // the sort's refusal, when no AI is defined
+  // When no AI is defined (summary.detailed absent): the halt's lines, the sort's refusal of
+  // the empty table, as the program prints them.
+  std::vector<std::string> no_defined_ai_halt_lines;
 };
 
 // Runs the design. Throws Error: invalid_problem, not_positive_definite, generator_refused,

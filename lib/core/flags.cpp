@@ -37,7 +37,7 @@ SelectionStatistics judge_selection(const SelectionCounts& counts, double signif
   if (counts.minority_hired < table.lowest || counts.majority_hired < 0 ||
       counts.minority_hired > counts.minority_applicants ||
       counts.majority_hired > counts.majority_applicants) {
-    throw Error(ErrorKind::invalid_argument, kExitFatal, {},
+    throw Error(ErrorKind::invalid_argument, {},
                 {"pelko: the hired of each group must lie between 0 and its applicants"});
   }
   return table.statistics[static_cast<std::size_t>(counts.minority_hired - table.lowest)];
@@ -53,7 +53,7 @@ SelectionFlags flag_selection(const SimulationResult& result, double significanc
   const std::size_t replications = result.ai.size();
   // A result put together by hand must still fit its problem before its counts index tables.
   auto refuse = [] {
-    throw Error(ErrorKind::invalid_argument, kExitFatal, {},
+    throw Error(ErrorKind::invalid_argument, {},
                 {"pelko: the result's retained applicants do not fit its problem"});
   };
   if (result.minority_retained.size() != problem.retained.size()) refuse();

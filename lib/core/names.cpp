@@ -22,6 +22,8 @@ const char* to_string(ErrorKind kind) noexcept {
       return "cancelled";
     case ErrorKind::invalid_argument:
       return "invalid_argument";
+    case ErrorKind::internal:
+      return "internal";
   }
   return "unknown";
 }

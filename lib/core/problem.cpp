@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "core/criterion.h"
-#include "core/problem_reading.h"
 #include "core/problem_rules.h"
 #include "numeric/error_facility.h"
 #include "recordio/number_text.h"
-#include "recordio/stop.h"
+#include "recordio/reader.h"
 
 namespace pelko {
 namespace {
@@ -51,32 +50,43 @@ class LineCountingBuffer final : public std::streambuf {
   std::vector<std::uint64_t> line_ends_;
 };
 
-// Where each item of the current read request came from.
+// Where each item of the current read request came from, and the record of every line read.
 class ItemPlaces final : public recordio::ReadListener {
  public:
-  explicit ItemPlaces(recordio::ReadListener* also) : also_(also) {}
+  ItemPlaces(std::vector<ReadLine>& lines, const LineCountingBuffer* counting)
+      : lines_(lines), counting_(counting) {}
   std::uint64_t item(int index) const {
-    if (index >= 0 && static_cast<std::size_t>(index) < items_.size()) return items_[index];
-    return items_.empty() ? request_ : items_.back();
+    if (lines_.empty()) return 0;
+    const std::vector<ReadItem>& items = lines_.back().items;
+    if (index >= 0 && static_cast<std::size_t>(index) < items.size()) return items[index].first;
+    return items.empty() ? lines_.back().begin : items.back().first;
   }
 
   void request_started(std::uint64_t offset) override {
-    request_ = offset;
-    items_.clear();
-    if (also_ != nullptr) also_->request_started(offset);
+    lines_.emplace_back();
+    lines_.back().begin = offset;
   }
   void item_read(ItemKind kind, double value, std::uint64_t first, std::uint64_t last) override {
-    items_.push_back(first);
-    if (also_ != nullptr) also_->item_read(kind, value, first, last);
+    ReadItem item;
+    item.kind = kind == ItemKind::null      ? pelko::ItemKind::null
+                : kind == ItemKind::skipped ? pelko::ItemKind::skipped
+                                            : pelko::ItemKind::value;
+    item.value = value;
+    item.first = first;
+    item.last = last;
+    if (counting_ != nullptr) counting_->place(first, item.line, item.column);
+    lines_.back().items.push_back(item);
   }
   void request_ended(std::uint64_t first, std::uint64_t last) override {
-    if (also_ != nullptr) also_->request_ended(first, last);
+    ReadLine& line = lines_.back();
+    line.ended = true;
+    line.rest_first = first;
+    line.rest_last = last;
   }
 
  private:
-  recordio::ReadListener* also_;
-  std::uint64_t request_ = 0;
-  std::vector<std::uint64_t> items_;
+  std::vector<ReadLine>& lines_;
+  const LineCountingBuffer* counting_;
 };
 
 template <typename Item>
@@ -232,22 +242,20 @@ std::optional<std::pair<Diagnostic, std::uint64_t>> read_criterion_block(
 }
 
 Error out_of_memory() {
-  return Error(ErrorKind::out_of_memory, kExitSystem, {},
+  return Error(ErrorKind::out_of_memory, {},
                {"pelko: not enough memory for this run"});
 }
 
 }  // namespace
 
-namespace core {
-
-ParsedProblem read_problem(std::istream& in, const std::function<void(const Diagnostic&)>& found,
-                           recordio::ReadListener* also, bool criterion_block) {
+ParsedProblem parse_problem(std::istream& in, const std::function<void(const Diagnostic&)>& found,
+                            bool criterion_block) {
   ParsedProblem parsed;
   LineCountingBuffer counting(in.rdbuf());
   std::istream counted(&counting);
-  std::ostringstream reader_text;
-  recordio::FreeFormReader reader(in.rdbuf() != nullptr ? counted : in, reader_text);
-  ItemPlaces places(also);
+  const bool countable = in.rdbuf() != nullptr;
+  recordio::FreeFormReader reader(countable ? counted : in);
+  ItemPlaces places(parsed.read, countable ? &counting : nullptr);
   reader.set_listener(&places);
 
   auto report = [&](Diagnostic d, std::uint64_t offset) {
@@ -260,7 +268,7 @@ ParsedProblem read_problem(std::istream& in, const std::function<void(const Diag
   try {
     std::int32_t sizes[5] = {0, 0, 0, 0, 0};
     read_line(reader, sizes, 5);
-    if (auto e = check_sizes(sizes[0], sizes[1], sizes[2], sizes[3], sizes[4])) {
+    if (auto e = core::check_sizes(sizes[0], sizes[1], sizes[2], sizes[3], sizes[4])) {
       report(*e, places.item(sizes_item(*e)));
       return parsed;
     }
@@ -272,20 +280,22 @@ ParsedProblem read_problem(std::istream& in, const std::function<void(const Diag
 
     p.retained.assign(static_cast<std::size_t>(nf), 0);
     read_line(reader, p.retained.data(), nf);
-    if (auto e = check_retained(p.applicants, p.retained)) {
+    if (auto e = core::check_retained(p.applicants, p.retained)) {
       report(*e, places.item(e->index - 1));
       return parsed;
     }
 
     p.effect_sizes.assign(static_cast<std::size_t>(npred), 0.0f);
     read_line(reader, p.effect_sizes.data(), npred);
-    for (Diagnostic& w : check_effect_sizes(p.effect_sizes)) report(w, places.item(w.index - 1));
+    for (Diagnostic& w : core::check_effect_sizes(p.effect_sizes)) {
+      report(w, places.item(w.index - 1));
+    }
 
     p.correlations.assign(static_cast<std::size_t>(npred),
                           std::vector<float>(static_cast<std::size_t>(npred), 0.0f));
     for (int i = 0; i < npred; ++i) {
       read_line(reader, p.correlations[i].data(), npred);
-      if (auto e = check_correlation_row(i + 1, p.correlations[i])) {
+      if (auto e = core::check_correlation_row(i + 1, p.correlations[i])) {
         report(*e, places.item(e->second_index - 1));
         return parsed;
       }
@@ -300,11 +310,11 @@ ParsedProblem read_problem(std::istream& in, const std::function<void(const Diag
         return parsed;
       }
     }
-  } catch (const recordio::RunStopped&) {
+  } catch (const Error& unreadable) {
+    if (unreadable.kind() != ErrorKind::unreadable_problem) throw;
     Diagnostic d;
     d.kind = ErrorKind::unreadable_problem;
-    d.lines = numeric::split_lines(reader_text.str());
-    d.on_report = false;
+    d.lines = unreadable.halt_lines();
     report(std::move(d), reader.last_offset());
     return parsed;
   } catch (const std::bad_alloc&) {
@@ -314,10 +324,25 @@ ParsedProblem read_problem(std::istream& in, const std::function<void(const Diag
   return parsed;
 }
 
-}  // namespace core
-
-ParsedProblem parse_problem(std::istream& in, const std::function<void(const Diagnostic&)>& found) {
-  return core::read_problem(in, found, nullptr);
+std::vector<ReadItem> read_numbers(std::string_view text, int at_most) {
+  std::istringstream in{std::string(text)};
+  LineCountingBuffer counting(in.rdbuf());
+  std::istream counted(&counting);
+  recordio::FreeFormReader reader(counted);
+  std::vector<ReadLine> lines;
+  ItemPlaces places(lines, &counting);
+  reader.set_listener(&places);
+  try {
+    reader.read_begin();
+    for (int i = 0; i < at_most; ++i) {
+      float value = 0.0f;
+      reader.read_item(value);
+      if (lines.back().items.back().kind == ItemKind::skipped) break;
+    }
+  } catch (const Error& stop) {
+    if (stop.kind() != ErrorKind::unreadable_problem) throw;
+  }
+  return lines.empty() ? std::vector<ReadItem>{} : std::move(lines.back().items);
 }
 
 ParsedProblem parse_problem(std::string_view text) {
@@ -357,14 +382,15 @@ std::vector<Diagnostic> validate(const Problem& p) {
   }
   if (auto e = check_shape(p.weights, nf, npred, "weights", "one a stage")) return refuse(*e);
   for (Diagnostic& w : core::check_weights(p.weights)) found.push_back(std::move(w));
+  if (auto e = core::check_positive_definite(p)) return refuse(*e);
   if (auto e = core::check_criterion(p)) return refuse(*e);
   return found;
 }
 
 void require_valid(const Problem& problem) {
   for (const Diagnostic& d : validate(problem)) {
-    if (d.severity == Severity::error) {
-      throw Error(ErrorKind::invalid_problem, kExitStopped, d.lines, {});
+    if (d.severity == Severity::error && d.kind == ErrorKind::invalid_problem) {
+      throw Error(ErrorKind::invalid_problem, d.lines, {});
     }
   }
 }

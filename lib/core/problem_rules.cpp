@@ -1,11 +1,16 @@
 #include "core/problem_rules.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/design_setup.h"
 #include "numeric/error_facility.h"
+#include "random/multinormal.h"
 #include "recordio/writer.h"
 
 namespace pelko::core {
@@ -44,7 +49,7 @@ template <typename... Values>
 Diagnostic finding(Severity severity, std::string field, int index, int second_index,
                    std::string_view layout, const Values&... values) {
   std::ostringstream text;
-  recordio::ReportWriter(text).write(text, layout, values...);
+  recordio::ReportWriter().write(text, layout, values...);
   Diagnostic d;
   d.severity = severity;
   d.kind = ErrorKind::invalid_problem;
@@ -53,6 +58,42 @@ Diagnostic finding(Severity severity, std::string field, int index, int second_i
   d.second_index = second_index;
   d.lines = numeric::split_lines(text.str());
   return d;
+}
+
+// Smallest eigenvalue of a symmetric matrix by cyclic Jacobi rotations; n is at most 10.
+double smallest_eigenvalue(std::vector<std::vector<double>> a) {
+  const std::size_t n = a.size();
+  for (int sweep = 0; sweep < 100; ++sweep) {
+    double off = 0.0;
+    for (std::size_t p = 0; p < n; ++p) {
+      for (std::size_t q = p + 1; q < n; ++q) off += a[p][q] * a[p][q];
+    }
+    if (off < 1e-30) break;
+    for (std::size_t p = 0; p < n; ++p) {
+      for (std::size_t q = p + 1; q < n; ++q) {
+        if (a[p][q] == 0.0) continue;
+        const double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
+        const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::hypot(theta, 1.0));
+        const double c = 1.0 / std::hypot(t, 1.0);
+        const double s = t * c;
+        for (std::size_t k = 0; k < n; ++k) {
+          const double akp = a[k][p];
+          const double akq = a[k][q];
+          a[k][p] = c * akp - s * akq;
+          a[k][q] = s * akp + c * akq;
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+          const double apk = a[p][k];
+          const double aqk = a[q][k];
+          a[p][k] = c * apk - s * aqk;
+          a[q][k] = s * apk + c * aqk;
+        }
+      }
+    }
+  }
+  double smallest = a[0][0];
+  for (std::size_t i = 1; i < n; ++i) smallest = std::min(smallest, a[i][i]);
+  return smallest;
 }
 
 }  // namespace
@@ -107,6 +148,34 @@ std::optional<Diagnostic> check_correlation_row(int row, std::span<const float> 
   return std::nullopt;
 }
 
+std::optional<Diagnostic> check_positive_definite(const Problem& problem) {
+  const auto n = static_cast<std::size_t>(problem.predictors());
+  std::array<float, kMaxPredictors * kMaxPredictors> covm{};
+  std::vector<std::vector<double>> symmetric(n, std::vector<double>(n));
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t i = 0; i < n; ++i) {
+      covm[i + j * kMaxPredictors] = problem.correlations[i][j];
+      symmetric[i][j] = problem.correlations[std::min(i, j)][std::max(i, j)];
+    }
+  }
+  std::int32_t info = 0;
+  random::spofa(covm.data(), kMaxPredictors, static_cast<std::int32_t>(n), info);
+  if (info == 0) return std::nullopt;
+  Diagnostic d;
+  d.severity = Severity::error;
+  d.kind = ErrorKind::not_positive_definite;
+  d.field = "correlations";
+  d.index = info;
+  d.smallest_eigenvalue = smallest_eigenvalue(std::move(symmetric));
+  try {
+    design_of(problem);
+  } catch (const Error& refusal) {
+    d.lines = refusal.message_lines();
+    d.lines.insert(d.lines.end(), refusal.halt_lines().begin(), refusal.halt_lines().end());
+  }
+  return d;
+}
+
 std::vector<Diagnostic> check_weights(const std::vector<std::vector<float>>& weights) {
   std::vector<Diagnostic> warnings;
   for (std::size_t k = 0; k < weights.size(); ++k) {
@@ -121,7 +190,6 @@ std::vector<Diagnostic> check_weights(const std::vector<std::vector<float>>& wei
       d.lines = {"WARNING: weight of predictor " + std::to_string(j + 1) + " at stage " +
                  std::to_string(k + 1) + " is " + (w > 0 ? "inf" : "-inf") +
                  ", beyond single precision: the stage's composite is not defined"};
-      d.on_report = false;
       warnings.push_back(std::move(d));
     }
   }

@@ -14,7 +14,7 @@ namespace {
 std::string shortest(double value) { return recordio::shortest_text(value); }
 
 [[noreturn]] void refuse(const std::string& message) {
-  throw Error(ErrorKind::invalid_argument, kExitFatal, {}, {"pelko: " + message});
+  throw Error(ErrorKind::invalid_argument, {}, {"pelko: " + message});
 }
 
 // ln n! for n = 0..count, summed with Neumaier's compensation so that the tables of the

@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "core/criterion.h"
-#include "core/engine_tuning.h"
+#include "core/design_setup.h"
 #include "core/quality.h"
 #include "core/statistics.h"
-#include "engine/design.h"
+#include "engine/engine.h"
 #include "random/generator.h"
 #include "random/multinormal.h"
 
@@ -44,6 +44,18 @@ numeric::InstructionSet instruction_set_of(InstructionSet set) {
   return numeric::best_instruction_set();
 }
 
+InstructionSet public_set(numeric::InstructionSet set) {
+  switch (set) {
+    case numeric::InstructionSet::avx2:
+      return InstructionSet::avx2;
+    case numeric::InstructionSet::avx512:
+      return InstructionSet::avx512;
+    case numeric::InstructionSet::plain:
+      break;
+  }
+  return InstructionSet::plain;
+}
+
 std::int64_t clock_second() {
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -73,8 +85,7 @@ void fill_outcomes(engine::ReplicationStore& store, SimulationResult& result) {
   result.stage_quality_minority = std::move(store.quality_minority);
 }
 
-SimulationResult run(const Problem& problem, const SimulationOptions& options,
-                     const core::EngineTuning& tuning) {
+SimulationResult run(const Problem& problem, const SimulationOptions& options) {
   require_valid(problem);
   SimulationResult result;
   result.problem = problem;
@@ -93,26 +104,23 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
   const int total = design.replications;
   const engine::ProgressReport progress = [&options, total](int done) {
     if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
-      throw Error(ErrorKind::cancelled, kExitStopped, {}, {"pelko: the simulation was cancelled"});
+      throw Error(ErrorKind::cancelled, {}, {"pelko: the simulation was cancelled"});
     }
     if (options.progress) options.progress(done, total);
   };
 
   const bool fast =
       options.engine == EngineChoice::automatic && engine::fast_engine_applies(design);
-  // Told before the run, since the reference engine may stop it inside the selection.
-  if (tuning.trace != nullptr) {
-    *tuning.trace = engine::EngineTrace{};
-    tuning.trace->kind = fast ? engine::EngineKind::fast : engine::EngineKind::reference;
-  }
   engine::FastSettings settings;
-  settings.set = tuning.set ? *tuning.set : instruction_set_of(options.instruction_set);
+  settings.set = instruction_set_of(options.instruction_set);
   settings.threads = engine::useful_threads(options.threads, design.replications);
-  settings.stretch = tuning.stretch;
+  if (options.stretch != 0) settings.stretch = options.stretch;
   const engine::EngineTrace trace =
       fast ? engine::run_fast(design, generator.position(), settings, errors, store, progress)
            : engine::run_reference(design, generator, errors, store, progress);
-  if (tuning.trace != nullptr) *tuning.trace = trace;
+  result.ran.engine = trace.kind == engine::EngineKind::fast ? Engine::fast : Engine::reference;
+  result.ran.instruction_set = public_set(trace.set);
+  result.ran.threads = trace.threads;
 
   result.summary = core::expected_values(design.retained[design.stages - 1], design.applicants,
                                          design.replications, store);
@@ -120,7 +128,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
   try {
     result.summary.detailed = core::detailed_statistics(design.replications, store, summary_errors);
   } catch (const Error& refusal) {
-    result.no_defined_ai_lines = refusal.diagnostic_lines();
+    result.no_defined_ai_halt_lines = refusal.halt_lines();
   }
   result.stages = core::stage_summaries(problem, store);
   fill_outcomes(store, result);
@@ -129,7 +137,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
 }
 
 Error invalid_argument(const std::string& what) {
-  return Error(ErrorKind::invalid_argument, kExitFatal, {}, {"pelko: " + what});
+  return Error(ErrorKind::invalid_argument, {}, {"pelko: " + what});
 }
 
 // The comparisons read the last stage's counts and the defined flags of every replication:
@@ -202,27 +210,14 @@ engine::Design design_of(const Problem& problem) {
   return design;
 }
 
-SimulationResult simulate(const Problem& problem, const SimulationOptions& options,
-                          const EngineTuning& tuning) {
-  try {
-    return run(problem, options, tuning);
-  } catch (const std::bad_alloc&) {
-    throw Error(ErrorKind::out_of_memory, kExitSystem, {},
-                {"pelko: not enough memory for this run"});
-  }
-}
-
 }  // namespace core
 
 SimulationResult simulate(const Problem& problem, const SimulationOptions& options) {
-  return core::simulate(problem, options, core::EngineTuning{});
-}
-
-const DetailedSummary& SimulationResult::detailed() const {
-  if (!summary.detailed) {
-    throw Error(ErrorKind::no_defined_ai, kExitStopped, {}, no_defined_ai_lines);
+  try {
+    return run(problem, options);
+  } catch (const std::bad_alloc&) {
+    throw Error(ErrorKind::out_of_memory, {}, {"pelko: not enough memory for this run"});
   }
-  return *summary.detailed;
 }
 
 Proportion wilson_interval(std::int64_t count, std::int64_t total) {

@@ -27,7 +27,7 @@ void draw_group(const Design& design, const ParamBlock& param, int first, int la
 void require_fits(const Design& design, const ReplicationStore& store) {
   if (!design.fits(static_cast<std::int32_t>(store.ai.size()),
                    static_cast<std::int32_t>(store.majority_retained.size()))) {
-    throw Error(ErrorKind::invalid_problem, kExitStopped, {},
+    throw Error(ErrorKind::invalid_problem, {},
                 {"pelko: the design is beyond the engine's capacities or its store"});
   }
 }

@@ -167,7 +167,7 @@ std::int32_t ErrorFacility::xersve(std::string_view library, std::string_view ro
 
 void ErrorFacility::xerhlt(std::string_view message) {
   (void)message;
-  throw Error(halt_kind_, kExitStopped, report_lines(), diagnostic_lines());
+  throw Error(halt_kind_, report_lines(), diagnostic_lines());
 }
 
 void ErrorFacility::xermsg(std::string_view library, std::string_view routine,
@@ -239,8 +239,8 @@ void ErrorFacility::xermsg(std::string_view library, std::string_view routine,
 std::int32_t i1mach(std::int32_t index) {
   if (index < 1 || index > static_cast<std::int32_t>(kImach.size())) {
     std::ostringstream text;
-    recordio::ReportWriter(text).write(text, "(' I1MACH - I OUT OF BOUNDS',I10)", index);
-    throw Error(ErrorKind::invalid_problem, kExitStopped, {}, split_lines(text.str()));
+    recordio::ReportWriter().write(text, "(' I1MACH - I OUT OF BOUNDS',I10)", index);
+    throw Error(ErrorKind::invalid_problem, {}, split_lines(text.str()));
   }
   return kImach[index - 1];
 }

@@ -66,7 +66,7 @@ class ErrorFacility {
   ErrorKind halt_kind_;
   std::ostringstream report_;       // the standard output unit
   std::ostringstream diagnostics_;  // the error-message unit
-  recordio::ReportWriter writer_{diagnostics_};
+  recordio::ReportWriter writer_;
   std::array<std::int32_t, 9> iparam_{0, 2, 0, 10, 1, 0, 0, 0, 0};
   std::array<Entry, kTableSize> table_{};
   std::int32_t nmsg_ = 0;

@@ -40,7 +40,7 @@ MessageLines& MessageLines::end_line() {
 void stop_generator(ErrorKind kind, const MessageLines& lines, std::string_view stop_text) {
   std::vector<std::string> stop;
   if (!stop_text.empty()) stop.push_back("STOP " + std::string(stop_text) + " statement executed");
-  throw Error(kind, kExitStopped, lines.lines(), std::move(stop));
+  throw Error(kind, lines.lines(), std::move(stop));
 }
 
 }  // namespace pelko::random

@@ -10,7 +10,7 @@
 #include <streambuf>
 #include <string>
 
-#include "recordio/stop.h"
+#include "pelko/error.h"
 
 namespace pelko::recordio {
 
@@ -58,8 +58,7 @@ float to_real(double value) {
 
 }  // namespace
 
-FreeFormReader::FreeFormReader(std::istream& input, std::ostream& diagnostics)
-    : input_(input), diagnostics_(diagnostics) {}
+FreeFormReader::FreeFormReader(std::istream& input) : input_(input) {}
 
 void FreeFormReader::read_begin() {
   if (at_end_) fail("read start", "end of file");
@@ -297,11 +296,11 @@ int FreeFormReader::read_raw() {
 }
 
 void FreeFormReader::fail(std::string_view context, std::string_view text) {
-  diagnostics_ << context << ": " << text << '\n'
-               << "apparent state: unit 5 (unnamed)\n"
-               << "last format: list io\n"
-               << "lately reading sequential formatted external IO\n";
-  stop_fatal();
+  std::string first(context);
+  first.append(": ").append(text);
+  throw Error(ErrorKind::unreadable_problem, {},
+              {std::move(first), "apparent state: unit 5 (unnamed)", "last format: list io",
+               "lately reading sequential formatted external IO"});
 }
 
 }  // namespace pelko::recordio

@@ -26,8 +26,8 @@ class ReadListener {
 
 class FreeFormReader {
  public:
-  // Fatal diagnostics go to `diagnostics`, then the run stops with kStatusFatal.
-  FreeFormReader(std::istream& input, std::ostream& diagnostics);
+  // Input it cannot read throws the unreadable_problem Error with the runtime error's lines.
+  explicit FreeFormReader(std::istream& input);
 
   void read_begin();
   // A null item or an item after "/" leaves the destination unchanged.
@@ -57,7 +57,6 @@ class FreeFormReader {
   [[noreturn]] void fail(std::string_view context, std::string_view text);
 
   std::istream& input_;
-  std::ostream& diagnostics_;
 
   bool at_end_ = false;
   bool has_pushback_ = false;

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <new>
 
-#include "recordio/stop.h"
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace pelko::recordio {
 
@@ -19,7 +21,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-ReportWriter::ReportWriter(std::ostream& diagnostics) : diagnostics_(diagnostics) {
+ReportWriter::ReportWriter() {
   record_.reserve(kInitialRecord);
 }
 
@@ -28,7 +30,7 @@ void ReportWriter::begin_write(std::ostream& destination, std::string_view layou
   try {
     layout_.assign(layout);
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false, kStatusSystem);
+    fail("malloc failure", false, ErrorKind::out_of_memory);
   }
   destination_ = &destination;
   record_.clear();
@@ -235,7 +237,7 @@ void ReportWriter::write_value(std::int32_t value) {
   try {
     if (const Op* field = field_for_value(OpKind::integer)) put_integer(value, field->width);
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false, kStatusSystem);
+    fail("malloc failure", false, ErrorKind::out_of_memory);
   }
 }
 
@@ -245,7 +247,7 @@ void ReportWriter::write_value(float value) {
       put_real(value, field->width, field->digits);
     }
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false, kStatusSystem);
+    fail("malloc failure", false, ErrorKind::out_of_memory);
   }
 }
 
@@ -253,7 +255,7 @@ void ReportWriter::write_value(std::string_view text) {
   try {
     if (field_for_value(OpKind::text) != nullptr) record_.append(text);
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false, kStatusSystem);
+    fail("malloc failure", false, ErrorKind::out_of_memory);
   }
 }
 
@@ -263,7 +265,7 @@ void ReportWriter::end_write() {
     next_field(false);
     end_record();
   } catch (const std::bad_alloc&) {
-    fail("malloc failure", false, kStatusSystem);
+    fail("malloc failure", false, ErrorKind::out_of_memory);
   }
   in_progress_ = false;
 }
@@ -334,19 +336,19 @@ void ReportWriter::put_real(float value, int width, int digits) {
 }
 
 void ReportWriter::fail_format(std::size_t position) {
-  diagnostics_ << "startio: error in format\n" << layout_ << '\n';
-  if (position <= layout_.size()) diagnostics_ << std::string(position, ' ') << "^\n";
+  std::vector<std::string> lines{"startio: error in format", layout_};
+  if (position <= layout_.size()) lines.push_back(std::string(position, ' ') + "^");
   in_progress_ = false;
   record_.clear();
-  stop_fatal();
+  throw Error(ErrorKind::internal, {}, std::move(lines));
 }
 
-void ReportWriter::fail(std::string_view message, bool show_layout, int status) {
-  diagnostics_ << message << '\n';
-  if (show_layout) diagnostics_ << layout_ << '\n';
+void ReportWriter::fail(std::string_view message, bool show_layout, ErrorKind kind) {
+  std::vector<std::string> lines{std::string(message)};
+  if (show_layout) lines.push_back(layout_);
   in_progress_ = false;
   record_.clear();
-  stop_fatal(status);
+  throw Error(kind, {}, std::move(lines));
 }
 
 }  // namespace pelko::recordio

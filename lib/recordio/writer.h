@@ -8,14 +8,15 @@
 #include <string_view>
 #include <vector>
 
-#include "recordio/stop.h"
+#include "pelko/error.h"
 
 namespace pelko::recordio {
 
 class ReportWriter {
  public:
-  // Fatal writer diagnostics go to `diagnostics` (standard error in the program).
-  explicit ReportWriter(std::ostream& diagnostics);
+  // A layout it cannot write throws the internal Error with the runtime error's lines; memory
+  // that cannot be had, the out_of_memory Error.
+  ReportWriter();
 
   void begin_write(std::ostream& destination, std::string_view layout);
   void write_value(std::int32_t value);
@@ -68,10 +69,9 @@ class ReportWriter {
   void put_justified(std::string_view text, bool negative, int width);
 
   [[noreturn]] void fail_format(std::size_t position);
-  // Memory that could not be had ends with kStatusSystem, everything else with kStatusFatal.
-  [[noreturn]] void fail(std::string_view message, bool show_layout, int status = kStatusFatal);
+  [[noreturn]] void fail(std::string_view message, bool show_layout,
+                         ErrorKind kind = ErrorKind::internal);
 
-  std::ostream& diagnostics_;
   std::ostream* destination_ = nullptr;
   bool in_progress_ = false;
   std::string layout_;

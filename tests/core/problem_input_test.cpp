@@ -67,7 +67,7 @@ Outcome read(const std::string& text) {
     const bool error = d.severity == Severity::error;
     EXPECT_EQ(error, i + 1 == parsed.diagnostics.size() && !parsed.ok()) << i;
     outcome.unreadable |= d.kind == ErrorKind::unreadable_problem;
-    (d.on_report ? outcome.out : outcome.err) += joined(d.lines);
+    (d.kind == ErrorKind::unreadable_problem ? outcome.err : outcome.out) += joined(d.lines);
   }
   outcome.diagnostics = std::move(parsed.diagnostics);
   return outcome;
@@ -328,7 +328,6 @@ TEST(ProblemInput, DiagnosticsTellTheirFieldIndexAndPlace) {
     const Diagnostic& d = o.diagnostics.front();
     EXPECT_EQ(d.severity, c.severity);
     EXPECT_EQ(d.kind, ErrorKind::invalid_problem);
-    EXPECT_TRUE(d.on_report);
     EXPECT_EQ(d.field, c.field);
     EXPECT_EQ(d.index, c.index);
     EXPECT_EQ(d.second_index, c.second_index);
@@ -343,14 +342,13 @@ TEST(ProblemInput, UnreadableTextIsForStandardErrorAndPointsAtTheText) {
   const Diagnostic& d = o.diagnostics[1];
   EXPECT_EQ(d.severity, Severity::error);
   EXPECT_EQ(d.kind, ErrorKind::unreadable_problem);
-  EXPECT_FALSE(d.on_report);
   EXPECT_EQ(d.field, "");
   EXPECT_EQ(d.line, 4);
   EXPECT_EQ(d.column, 3);
   ASSERT_EQ(d.lines.size(), 4u);
   EXPECT_EQ(d.lines[1], "apparent state: unit 5 (unnamed)");
   // The warning before it stays in the report.
-  EXPECT_TRUE(o.diagnostics[0].on_report);
+  EXPECT_EQ(o.diagnostics[0].kind, ErrorKind::invalid_problem);
   EXPECT_EQ(o.diagnostics[0].line, 3);
   EXPECT_EQ(o.diagnostics[0].column, 1);
 }
@@ -371,5 +369,46 @@ TEST(ProblemInput, TextAndStreamReadTheSame) {
   ASSERT_EQ(refused.diagnostics.size(), 1u);
   EXPECT_EQ(joined(refused.diagnostics[0].lines), kNrep);
 }
+
+// Each value's place: a comment discarded after the sizes, an empty entry and a slash on the
+// effect sizes, a repetition on the weights; reading that stops at a letter records where.
+TEST(ProblemInput, TheRecordOfReadingGivesEachValuesPlace) {
+  const std::string text = "10 20 15 1 3  sizes\n8\n-0.5, ,/\n1 0 0\n0 1 0\n0 0 1\n2*1 1\n";
+  const ParsedProblem parsed = parse_problem(text);
+  ASSERT_TRUE(parsed.ok());
+  ASSERT_EQ(parsed.read.size(), 7u);
+  const ReadLine& sizes = parsed.read[0];
+  ASSERT_EQ(sizes.items.size(), 5u);
+  EXPECT_EQ(sizes.items[3].value, 1.0);
+  EXPECT_EQ(sizes.items[3].line, 1);
+  EXPECT_EQ(sizes.items[3].column, 10);
+  EXPECT_TRUE(sizes.ended);
+  EXPECT_EQ(text.substr(sizes.rest_first, sizes.rest_last - sizes.rest_first), "sizes\n");
+  const ReadLine& effects = parsed.read[2];
+  ASSERT_EQ(effects.items.size(), 3u);
+  EXPECT_EQ(effects.items[0].kind, ItemKind::value);
+  EXPECT_EQ(effects.items[1].kind, ItemKind::null);
+  EXPECT_EQ(effects.items[1].line, 3);
+  EXPECT_EQ(effects.items[2].kind, ItemKind::skipped);
+  const ReadLine& weights = parsed.read[6];
+  ASSERT_EQ(weights.items.size(), 3u);
+  EXPECT_EQ(weights.items[1].kind, ItemKind::value);  // the repetition's second value
+  EXPECT_EQ(weights.items[1].line, 7);
+  EXPECT_EQ(weights.items[1].column, 1);
+  EXPECT_EQ(weights.items[2].column, 5);
+
+  const ParsedProblem stopped = parse_problem("10 20 15 1 1\n5\n0.5 x\n");
+  ASSERT_FALSE(stopped.ok());
+  ASSERT_EQ(stopped.read.size(), 4u);
+  EXPECT_TRUE(stopped.read[2].ended);
+  EXPECT_FALSE(stopped.read[3].ended);
+
+  const std::vector<ReadItem> numbers = read_numbers("1,5 2 / 7", 10);
+  ASSERT_EQ(numbers.size(), 4u);
+  EXPECT_EQ(numbers[1].value, 5.0);
+  EXPECT_EQ(numbers[3].kind, ItemKind::skipped);
+  EXPECT_EQ(read_numbers("3 abc", 10).size(), 1u);
+}
+
 }  // namespace
 }  // namespace pelko

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/criterion.h"
-#include "core/engine_tuning.h"
+#include "core/design_setup.h"
 #include "core/quality.h"
 #include "engine/composites.h"
 #include "numeric/instruction_set.h"

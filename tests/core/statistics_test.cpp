@@ -84,10 +84,9 @@ TEST(Statistics, NoDefinedAiIsRefusedByTheSort) {
     ADD_FAILURE() << "the run went on";
   } catch (const Error& refusal) {
     EXPECT_EQ(refusal.kind(), ErrorKind::no_defined_ai);
-    EXPECT_EQ(refusal.exit_status(), kExitStopped);
-    EXPECT_TRUE(refusal.report_lines().empty());
-    ASSERT_GE(refusal.diagnostic_lines().size(), 3u);
-    EXPECT_EQ(refusal.diagnostic_lines()[2],
+    EXPECT_TRUE(refusal.message_lines().empty());
+    ASSERT_GE(refusal.halt_lines().size(), 3u);
+    EXPECT_EQ(refusal.halt_lines()[2],
               " *  The number of values to be sorted, N, is not positive.");
   }
 }

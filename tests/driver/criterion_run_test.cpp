@@ -8,7 +8,7 @@
 
 #include "driver/command_line.h"
 #include "pelko/pelko.h"
-#include "recordio/stop.h"
+#include "driver/exit_status.h"
 #include "tests/driver/child_process.h"
 #include "tests/driver/run_support.h"
 
@@ -39,7 +39,7 @@ SimulationOptions seeded() {
 
 RunOptions with_validities(const std::string& validities) {
   RunOptions options;
-  options.seed_second = kEpoch;
+  options.simulation.seed_second = kEpoch;
   options.validities = validities;
   return options;
 }
@@ -47,7 +47,7 @@ RunOptions with_validities(const std::string& validities) {
 TEST(CriterionRun, TheReportGainsItsLastSectionAndNothingElse) {
   const std::string problem = read_file(kExample);
   RunOptions plain;
-  plain.seed_second = kEpoch;
+  plain.simulation.seed_second = kEpoch;
   const auto without = run_problem(problem, plain);
   const auto with = run_problem(problem, with_validities("0.5,0.3,0.25"));
   ASSERT_EQ(with.status, 0) << with.out;
@@ -139,7 +139,7 @@ TEST(CriterionRun, BadCriteriaStopWithOneLineAndStatusOne) {
   };
   for (const auto& [options, line] : refused) {
     const auto run = run_problem(problem, options);
-    EXPECT_EQ(run.status, recordio::kStatusStopped) << line;
+    EXPECT_EQ(run.status, driver::kExitStopped) << line;
     EXPECT_EQ(run.out, kStart + line + "\n" + kClosing);
     EXPECT_EQ(run.err, "");
   }
@@ -157,7 +157,7 @@ TEST(CriterionRun, BadCriteriaStopWithOneLineAndStatusOne) {
 TEST(CriterionRun, ATerminalsRunStartsAtTheLastWeightsLine) {
   // Typed at a terminal nothing after the weights is waited for: the block stays unread.
   RunOptions options;
-  options.seed_second = kEpoch;
+  options.simulation.seed_second = kEpoch;
   options.criterion_block = false;
   const std::string problem = read_file(kExample);
   const auto typed = run_problem(problem + "criterion\nvalidities .5 .3 .25\n", options);

@@ -1,4 +1,4 @@
-#include "driver/echo.h"
+#include "pelko/report.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +22,7 @@ std::string repeat(const std::string& field, int times) {
 
 std::string echo_of(const Problem& problem) {
   std::ostringstream out;
-  std::ostringstream err;
-  recordio::Console console(out, err);
-  write_echo(problem, composite_effect_sizes(problem), console);
-  EXPECT_EQ(err.str(), "");
+  write_report_echo(out, problem);
   return out.str();
 }
 

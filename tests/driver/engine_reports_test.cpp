@@ -19,7 +19,7 @@
 #include "engine/engine.h"
 #include "numeric/instruction_set.h"
 #include "random/multinormal.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 #include "tests/driver/run_support.h"
 
 namespace pelko::driver {
@@ -30,16 +30,28 @@ using Outcome = testing_support::RunOutcome;
 
 RunOptions reference_options() {
   RunOptions options;
-  options.engine = engine::EngineKind::reference;
+  options.simulation.engine = EngineChoice::reference;
   return options;
+}
+
+InstructionSet public_set(numeric::InstructionSet set) {
+  switch (set) {
+    case numeric::InstructionSet::avx2:
+      return InstructionSet::avx2;
+    case numeric::InstructionSet::avx512:
+      return InstructionSet::avx512;
+    case numeric::InstructionSet::plain:
+      break;
+  }
+  return InstructionSet::plain;
 }
 
 // The fast engine with a given variant, thread count and stretch length.
 RunOptions fast_options(numeric::InstructionSet set, int threads, std::size_t stretch = 16384) {
   RunOptions options;
-  options.fast.set = set;
-  options.fast.threads = threads;
-  options.fast.stretch = stretch;
+  options.simulation.instruction_set = public_set(set);
+  options.simulation.threads = threads;
+  options.simulation.stretch = stretch;
   return options;
 }
 
@@ -63,9 +75,10 @@ void expect_same_report(const std::string& problem, const std::vector<RunOptions
                         std::int64_t epoch = testing_support::kEpoch) {
   const Outcome reference = run_with(problem, reference_options(), epoch);
   for (const RunOptions& options : variants) {
-    SCOPED_TRACE(std::string(numeric::name_of(options.fast.set)) + ", " +
-                 std::to_string(options.fast.threads) + " threads, stretch " +
-                 std::to_string(options.fast.stretch));
+    SCOPED_TRACE("instruction set " +
+                 std::to_string(static_cast<int>(options.simulation.instruction_set)) + ", " +
+                 std::to_string(options.simulation.threads) + " threads, stretch " +
+                 std::to_string(options.simulation.stretch));
     const Outcome other = run_with(problem, options, epoch);
     EXPECT_EQ(other.status, reference.status);
     EXPECT_EQ(other.out, reference.out);
@@ -180,35 +193,34 @@ TEST(FastPathReports, EveryEnding) {
   }
 }
 
-// The default run takes the fast engine with the widest variant and every CPU; a problem whose
-// last stage retains nobody takes the reference engine.
-TEST(FastPathReports, TraceTellsWhichEngineAndVariantRan) {
+// The default run takes the fast engine with the widest variant and every CPU, and the record
+// of what ran says so; the reference engine runs when asked for.
+TEST(FastPathReports, RecordTellsWhichEngineAndVariantRan) {
   const std::string problem =
       "12 2500 2000 3 4\n800 300 100\n0 -0.3 0.2 -1\n"
       "1 .2 .2 .2\n.2 1 .2 .2\n.2 .2 1 .2\n.2 .2 .2 1\n"
       "1 1 0 0\n1 1 1 0\n0 0 1 1\n";
-  engine::EngineTrace trace;
+  RunRecord ran;
   RunOptions options;
-  options.trace = &trace;
+  options.ran = &ran;
   const Outcome fast = run_with(problem, options);
-  EXPECT_EQ(trace.kind, engine::EngineKind::fast);
-  EXPECT_EQ(trace.set, numeric::best_instruction_set());
-  EXPECT_EQ(trace.threads, engine::available_cpus());
-  EXPECT_EQ(trace.window_hits + trace.window_misses + trace.sorted, 12);
+  EXPECT_EQ(ran.engine, Engine::fast);
+  EXPECT_EQ(ran.instruction_set, public_set(numeric::best_instruction_set()));
+  EXPECT_EQ(ran.threads, engine::available_cpus());
   EXPECT_EQ(fast.out, run_with(problem, reference_options()).out);
 
   for (auto set : {numeric::InstructionSet::plain, numeric::InstructionSet::avx2}) {
     if (!numeric::supported(set)) continue;
     RunOptions chosen = fast_options(set, 2);
-    chosen.trace = &trace;
+    chosen.ran = &ran;
     run_with(problem, chosen);
-    EXPECT_EQ(trace.set, set);
-    EXPECT_EQ(trace.threads, std::min(2, engine::available_cpus()));
+    EXPECT_EQ(ran, (RunRecord{Engine::fast, public_set(set), std::min(2, engine::available_cpus())}));
   }
 
-  options.engine = engine::EngineKind::fast;
-  run_with("20 300 200 1 2\n0\n-0.5 0.2\n1 0.4\n0.4 1\n1 1\n", options);
-  EXPECT_EQ(trace.kind, engine::EngineKind::reference);
+  RunOptions reference = reference_options();
+  reference.ran = &ran;
+  run_with(problem, reference);
+  EXPECT_EQ(ran, (RunRecord{Engine::reference, InstructionSet::plain, 1}));
 }
 
 }  // namespace

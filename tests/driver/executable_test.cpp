@@ -9,16 +9,18 @@
 #include <vector>
 
 #include "driver/command_line.h"
-#include "recordio/stop.h"
+#include "driver/exit_status.h"
+#include "pelko/pelko.h"
 #include "tests/driver/child_process.h"
 
 namespace pelko::testing_support {
 namespace {
 
-using recordio::kStatusComplete;
-using recordio::kStatusFatal;
-using recordio::kStatusStopped;
-using recordio::kStatusSystem;
+using driver::kExitComplete;
+using driver::kExitFatal;
+using driver::kExitStopped;
+using driver::kExitSystem;
+
 
 const std::string kExample = kSourceDir + "/examples/two_stage.txt";
 
@@ -30,7 +32,7 @@ constexpr bool kSanitized = false;
 
 TEST(Executable, RunsTheShippedExampleToTheEnd) {
   const Finished child = run_executable({}, kExample);
-  EXPECT_EQ(child.status, kStatusComplete);
+  EXPECT_EQ(child.status, kExitComplete);
   EXPECT_EQ(child.err, "");
   EXPECT_EQ(child.out.rfind("Program execution starts on ", 0), 0u);
   EXPECT_NE(child.out.find("\nPROGRAM OUTPUT\n"), std::string::npos);
@@ -66,7 +68,7 @@ TEST(ExecutableEndings, StoppedRunsEndWithStatusOne) {
   for (const auto& c : cases) {
     const TempFile problem(c.problem);
     const Finished child = run_executable({}, problem.path());
-    EXPECT_EQ(child.status, kStatusStopped) << c.name;
+    EXPECT_EQ(child.status, kExitStopped) << c.name;
     if (c.last_out.back() == ' ') {
       EXPECT_NE(child.out.find(c.last_out), std::string::npos) << c.name;
     } else {
@@ -84,7 +86,7 @@ TEST(ExecutableEndings, ZeroSeedFromTheClockEndsWithStatusOne) {
   const Finished child = run_program(
       {"/usr/bin/env", "FAKETIME_FMT=%s", "/usr/bin/faketime", "-f", "1796630000", kExecutable},
       kExample);
-  EXPECT_EQ(child.status, kStatusStopped);
+  EXPECT_EQ(child.status, kExitStopped);
   EXPECT_NE(child.out.find("  A =  784306273 S =  0 M =  2147483399\n"), std::string::npos);
   EXPECT_EQ(child.err, "STOP  A, M, S out of order in MLTMOD - ABORT! statement executed\n");
 }
@@ -107,7 +109,7 @@ TEST(ExecutableEndings, MalformedOrMissingInputEndsWithStatusTwo) {
   const TempFile cut("1000 200 150 2 3\n50 20\n");
   for (const TempFile* problem : {&malformed, &cut}) {
     const Finished child = run_executable({}, problem->path());
-    EXPECT_EQ(child.status, kStatusFatal);
+    EXPECT_EQ(child.status, kExitFatal);
     EXPECT_EQ(child.out.rfind("Program execution starts on ", 0), 0u);
     EXPECT_EQ(child.out.find("CPU TIME"), std::string::npos);
     EXPECT_NE(child.err.find("apparent state: unit 5 (unnamed)\n"), std::string::npos);
@@ -120,7 +122,7 @@ TEST(ExecutableEndings, MemoryThatCannotBeHadEndsWithStatusThreeAndOneLine) {
   // replications.
   const TempFile largest("500000 10000 8000 4 1\n4000 2000 1000 300\n0\n1\n1\n1\n1\n1\n");
   const Finished child = run_executable({}, largest.path(), 12000);
-  EXPECT_EQ(child.status, kStatusSystem);
+  EXPECT_EQ(child.status, kExitSystem);
   EXPECT_EQ(child.err, "pelko: not enough memory for this run\n");
   EXPECT_NE(child.out.find("PROGRAM OUTPUT"), std::string::npos);
   EXPECT_EQ(child.out.find("CPU TIME"), std::string::npos);
@@ -145,26 +147,26 @@ TEST(ExecutableEndings, MoreMemoryNeverFailsWhereLessSucceeded) {
   for (long kb = 8000; kb <= 72000; kb += 4000) {
     const Finished child = run_executable({"--seed", "1796630709"}, problem.path(), kb);
     if (succeeded) {
-      EXPECT_EQ(child.status, kStatusComplete) << kb << " KiB: " << child.err;
+      EXPECT_EQ(child.status, kExitComplete) << kb << " KiB: " << child.err;
     } else {
-      EXPECT_TRUE(child.status == kStatusComplete || child.status == kStatusSystem)
+      EXPECT_TRUE(child.status == kExitComplete || child.status == kExitSystem)
           << kb << " KiB: " << child.status << " " << child.err;
     }
-    succeeded = succeeded || child.status == kStatusComplete;
+    succeeded = succeeded || child.status == kExitComplete;
   }
   EXPECT_TRUE(succeeded);
 }
 
 TEST(ExecutableCommandLine, HelpAndVersionGoToStandardOutput) {
   const Finished help = run_executable({"--help"}, "");
-  EXPECT_EQ(help.status, kStatusComplete);
+  EXPECT_EQ(help.status, kExitComplete);
   EXPECT_EQ(help.out, driver::help_text());
   EXPECT_NE(help.out.find("pelko-check"), std::string::npos);
   EXPECT_NE(help.out.find("pelko-report"), std::string::npos);
   EXPECT_EQ(help.err, "");
   const Finished version = run_executable({"--version"}, "");
-  EXPECT_EQ(version.status, kStatusComplete);
-  EXPECT_EQ(version.out, "pelko " PELKO_VERSION "\n");
+  EXPECT_EQ(version.status, kExitComplete);
+  EXPECT_EQ(version.out, std::string("pelko ") + pelko::version() + "\n");
   EXPECT_EQ(version.err, "");
 }
 
@@ -186,12 +188,12 @@ TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
   for (const Case& c : cases) {
     // The problem on standard input is never read: no start line, no report.
     const Finished child = run_executable(c.args, kExample);
-    EXPECT_EQ(child.status, kStatusFatal) << c.args[0];
+    EXPECT_EQ(child.status, kExitFatal) << c.args[0];
     EXPECT_EQ(child.out, "") << c.args[0];
     EXPECT_EQ(child.err, driver::usage_text(c.problem)) << c.args[0];
   }
   const Finished extra = run_executable({"--help", "extra"}, kExample);
-  EXPECT_EQ(extra.status, kStatusFatal);
+  EXPECT_EQ(extra.status, kExitFatal);
   EXPECT_EQ(extra.err, driver::usage_text("unknown argument 'extra'"));
 }
 
@@ -205,7 +207,7 @@ TEST(ExecutableCommandLine, HelpAndVersionThatCannotBeWrittenSaySo) {
     close(full);
     const auto status = wait_child(pid);
     ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(WEXITSTATUS(*status), kStatusSystem) << option;
+    EXPECT_EQ(WEXITSTATUS(*status), kExitSystem) << option;
     std::rewind(err);
     char line[200] = {};
     EXPECT_NE(std::fgets(line, sizeof line, err), nullptr);

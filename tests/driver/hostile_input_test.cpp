@@ -9,23 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "driver/run.h"
-#include "recordio/clock.h"
-#include "recordio/stop.h"
+#include "driver/exit_status.h"
 #include "tests/driver/run_support.h"
 
 namespace pelko::driver {
 namespace {
 
-using recordio::kStatusComplete;
-using recordio::kStatusFatal;
-using recordio::kStatusStopped;
 using testing_support::kClosing;
 using testing_support::kSortReport;
 using testing_support::kStart;
-
-// Not a multiple of 10000, so neither seed is zero.
-const recordio::FixedClock kClock(1796630709, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+using testing_support::reader_failure;
+using testing_support::RunOutcome;
 
 const std::string kHint =
     "  or the previous number may be wrong because it contains a , for example\n";
@@ -42,12 +36,6 @@ std::string problem_with(std::size_t line, const std::string& text) {
 }
 
 std::string whole_problem() { return problem_with(kLines.size(), ""); }
-
-std::string reader_failure(const std::string& first_line) {
-  return first_line +
-         "\napparent state: unit 5 (unnamed)\nlast format: list io\n"
-         "lately reading sequential formatted external IO\n";
-}
 
 std::string input_error(const std::string& message) { return kStart + message + kClosing; }
 
@@ -93,109 +81,109 @@ std::vector<HostileCase> hostile_cases() {
   const std::string mb(1 << 20, 'x');
   const std::string digits_10000 = "1" + std::string(9999, '0');
   std::vector<HostileCase> cases = {
-      {"BinaryGarbage", std::string("\x89PNG\r\n\x1a\n\0\0\xff\xfe", 12), kStatusFatal,
+      {"BinaryGarbage", std::string("\x89PNG\r\n\x1a\n\0\0\xff\xfe", 12), kExitFatal,
        Ending::exact, kStart, kInvalidNumber},
-      {"OnlyNulBytes", std::string(64, '\0'), kStatusFatal, Ending::exact, kStart, kInvalidNumber},
-      {"NulRightAfterANumber", std::string("10\0 20 15 1 1\n", 14), kStatusFatal, Ending::exact,
+      {"OnlyNulBytes", std::string(64, '\0'), kExitFatal, Ending::exact, kStart, kInvalidNumber},
+      {"NulRightAfterANumber", std::string("10\0 20 15 1 1\n", 14), kExitFatal, Ending::exact,
        kStart, kInvalidNumber},
       {"NulInTheIgnoredRestOfALine", problem_with(0, std::string("10 20 15 2 3 \0\0\n", 16)),
-       kStatusComplete, Ending::complete, "PROGRAM OUTPUT\n", ""},
-      {"MegabyteCommentIsDiscarded", problem_with(0, "10 20 15 2 3 " + mb + "\n"), kStatusComplete,
+       kExitComplete, Ending::complete, "PROGRAM OUTPUT\n", ""},
+      {"MegabyteCommentIsDiscarded", problem_with(0, "10 20 15 2 3 " + mb + "\n"), kExitComplete,
        Ending::complete, "PROGRAM OUTPUT\n", ""},
       {"MegabyteOfBlanksBeforeTheFirstNumber", std::string(1 << 20, ' ') + whole_problem(),
-       kStatusComplete, Ending::complete, "PROGRAM OUTPUT\n", ""},
+       kExitComplete, Ending::complete, "PROGRAM OUTPUT\n", ""},
       {"MegabyteNumberIsOutOfIntegerRange", std::string(1 << 20, '7') + " 20 15 1 1\n",
-       kStatusStopped, Ending::exact, input_error(kNrepError), ""},
-      {"MegabyteOfLettersIsNoNumber", mb + "\n", kStatusFatal, Ending::exact, kStart,
+       kExitStopped, Ending::exact, input_error(kNrepError), ""},
+      {"MegabyteOfLettersIsNoNumber", mb + "\n", kExitFatal, Ending::exact, kStart,
        kInvalidNumber},
-      {"TenThousandDigitIntegerIsOutOfRange", digits_10000 + " 20 15 1 1\n", kStatusStopped,
+      {"TenThousandDigitIntegerIsOutOfRange", digits_10000 + " 20 15 1 1\n", kExitStopped,
        Ending::exact, input_error(kNrepError), ""},
       // An infinite minority mean puts only minority applicants first: AI is never defined.
       {"TenThousandDigitRealIsInfinite", problem_with(2, digits_10000 + " -0.5 0.0\n"),
-       kStatusStopped, Ending::tail,
+       kExitStopped, Ending::tail,
        "       Expected Value     0.200  0.000  0.000  0.800\n"
        "               SR: hiring rate total applicant group\n"
        "               SRA: hiring rate majority applicant group\n"
        "               SRI: hiring rate minority applicant group\n",
        kSortReport},
       {"TenThousandDigitFractionIsZero",
-       problem_with(2, "0." + std::string(9998, '0') + "1 -0.5 0.0\n"), kStatusComplete,
+       problem_with(2, "0." + std::string(9998, '0') + "1 -0.5 0.0\n"), kExitComplete,
        Ending::complete, "       0.000 -0.500  0.000\n", ""},
-      {"LargestExponentGivesInfinity", problem_with(2, "-1e99999999 -0.5 0.0\n"), kStatusComplete,
+      {"LargestExponentGivesInfinity", problem_with(2, "-1e99999999 -0.5 0.0\n"), kExitComplete,
        Ending::complete, "WARNING: Verify value difp for predictor 1:   -inf??\n", ""},
-      {"SmallestExponentGivesZero", problem_with(2, "1e-99999999 -0.5 0.0\n"), kStatusComplete,
+      {"SmallestExponentGivesZero", problem_with(2, "1e-99999999 -0.5 0.0\n"), kExitComplete,
        Ending::complete, "       0.000 -0.500  0.000\n", ""},
-      {"ExponentBeyondItsFieldIsFatal", problem_with(2, "1e100000000 -0.5 0.0\n"), kStatusFatal,
+      {"ExponentBeyondItsFieldIsFatal", problem_with(2, "1e100000000 -0.5 0.0\n"), kExitFatal,
        Ending::exact, kStart, kExponentField},
-      {"SignedExponentOverflowsAnInteger", "1+99999999 20 15 1 1\n", kStatusStopped, Ending::exact,
+      {"SignedExponentOverflowsAnInteger", "1+99999999 20 15 1 1\n", kExitStopped, Ending::exact,
        input_error(kNrepError), ""},
 
       // Every diagnostic of the reader.
-      {"EmptyInput", "", kStatusFatal, Ending::exact, kStart, kEof},
-      {"OnlyBlankLines", "\n \n\t\n", kStatusFatal, Ending::exact, kStart, kEof},
-      {"FirstLineWithoutLineEnd", "10 20 15 2 3", kStatusFatal, Ending::exact, kStart, kStartEof},
-      {"ZeroRepeatCount", "0*5 20 15 1 1\n", kStatusFatal, Ending::exact, kStart, kBadRepeat},
-      {"NegativeRepeatCount", "-2*5 20 15 1 1\n", kStatusFatal, Ending::exact, kStart, kBadRepeat},
-      {"RepeatMarkWithoutCount", "*5 20 15 1 1\n", kStatusFatal, Ending::exact, kStart, kBadRepeat},
-      {"RepeatCountOfFortyOneDigits", std::string(41, '1') + "*5\n", kStatusFatal, Ending::exact,
+      {"EmptyInput", "", kExitFatal, Ending::exact, kStart, kEof},
+      {"OnlyBlankLines", "\n \n\t\n", kExitFatal, Ending::exact, kStart, kEof},
+      {"FirstLineWithoutLineEnd", "10 20 15 2 3", kExitFatal, Ending::exact, kStart, kStartEof},
+      {"ZeroRepeatCount", "0*5 20 15 1 1\n", kExitFatal, Ending::exact, kStart, kBadRepeat},
+      {"NegativeRepeatCount", "-2*5 20 15 1 1\n", kExitFatal, Ending::exact, kStart, kBadRepeat},
+      {"RepeatMarkWithoutCount", "*5 20 15 1 1\n", kExitFatal, Ending::exact, kStart, kBadRepeat},
+      {"RepeatCountOfFortyOneDigits", std::string(41, '1') + "*5\n", kExitFatal, Ending::exact,
        kStart, kBadRepeat},
       {"HugeRepeatCountIsDroppedAtTheLineEnd", problem_with(0, std::string(40, '9') + "*10\n"),
-       kStatusStopped, Ending::exact, input_error(kNsub1Error), ""},
-      {"DecimalPointInAnInteger", "10.5 20 15 1 1\n", kStatusFatal, Ending::exact, kStart,
+       kExitStopped, Ending::exact, input_error(kNsub1Error), ""},
+      {"DecimalPointInAnInteger", "10.5 20 15 1 1\n", kExitFatal, Ending::exact, kStart,
        kInvalidInteger},
-      {"ExponentLetterInAnInteger", "1e3 20 15 1 1\n", kStatusFatal, Ending::exact, kStart,
+      {"ExponentLetterInAnInteger", "1e3 20 15 1 1\n", kExitFatal, Ending::exact, kStart,
        kInvalidInteger},
-      {"RealInfinityAsAnInteger", "1e39 20 15 1 1\n", kStatusFatal, Ending::exact, kStart,
+      {"RealInfinityAsAnInteger", "1e39 20 15 1 1\n", kExitFatal, Ending::exact, kStart,
        kInvalidInteger},
-      {"ExponentWithoutDigits", problem_with(2, "1.e -0.5 0.0\n"), kStatusFatal, Ending::exact,
+      {"ExponentWithoutDigits", problem_with(2, "1.e -0.5 0.0\n"), kExitFatal, Ending::exact,
        kStart, kExponentField},
-      {"LoneSign", "- 20 15 1 1\n", kStatusFatal, Ending::exact, kStart, kInvalidNumber},
-      {"LetterForANumber", "abc\n", kStatusFatal, Ending::exact, kStart, kInvalidNumber},
+      {"LoneSign", "- 20 15 1 1\n", kExitFatal, Ending::exact, kStart, kInvalidNumber},
+      {"LetterForANumber", "abc\n", kExitFatal, Ending::exact, kStart, kInvalidNumber},
 
       // Integer fields cannot be infinite: out of range they read as -2147483648.
-      {"OutOfRangeNrep", "1+99 20 15 1 1\n", kStatusStopped, Ending::exact, input_error(kNrepError),
+      {"OutOfRangeNrep", "1+99 20 15 1 1\n", kExitStopped, Ending::exact, input_error(kNrepError),
        ""},
-      {"OutOfRangeNsub", "10 1+99 15 1 1\n", kStatusStopped, Ending::exact, input_error(kNsubError),
+      {"OutOfRangeNsub", "10 1+99 15 1 1\n", kExitStopped, Ending::exact, input_error(kNsubError),
        ""},
-      {"OutOfRangeNsub1", "10 20 1+99 1 1\n", kStatusStopped, Ending::exact,
+      {"OutOfRangeNsub1", "10 20 1+99 1 1\n", kExitStopped, Ending::exact,
        input_error(kNsub1Error), ""},
-      {"OutOfRangeNf", "10 20 15 1+99 1\n", kStatusStopped, Ending::exact, input_error(kNfError),
+      {"OutOfRangeNf", "10 20 15 1+99 1\n", kExitStopped, Ending::exact, input_error(kNfError),
        ""},
-      {"OutOfRangeNpred", "10 20 15 1 1+99\n", kStatusStopped, Ending::exact,
+      {"OutOfRangeNpred", "10 20 15 1 1+99\n", kExitStopped, Ending::exact,
        input_error(kNpredError), ""},
-      {"OutOfRangeNma1", problem_with(1, "1+99 4\n"), kStatusStopped, Ending::exact,
+      {"OutOfRangeNma1", problem_with(1, "1+99 4\n"), kExitStopped, Ending::exact,
        input_error(kNma1Error), ""},
-      {"OutOfRangeNma2", problem_with(1, "8 1+99\n"), kStatusStopped, Ending::exact,
+      {"OutOfRangeNma2", problem_with(1, "8 1+99\n"), kExitStopped, Ending::exact,
        input_error(kStage2Error), ""},
-      {"InfiniteCorrelation", problem_with(4, "0.3 1.0 1e39\n"), kStatusStopped, Ending::exact,
+      {"InfiniteCorrelation", problem_with(4, "0.3 1.0 1e39\n"), kExitStopped, Ending::exact,
        input_error("Input error: correlation predictors 2 and 3:    inf\n"), ""},
       {"NegativeInfiniteCorrelationOnTheDiagonal", problem_with(3, "-1e39 0.3 0.2\n"),
-       kStatusStopped, Ending::exact,
+       kExitStopped, Ending::exact,
        input_error("Input error: correlation predictors 1 and 1:   -inf\n"), ""},
-      {"InfiniteWeight", problem_with(7, "1e39 0.3 0.2\n"), kStatusComplete, Ending::complete,
+      {"InfiniteWeight", problem_with(7, "1e39 0.3 0.2\n"), kExitComplete, Ending::complete,
        "Effect size predictor composite of stage 2 is:       nan\n", ""},
-      {"InfiniteWeightsOfBothSigns", problem_with(6, "1e39 -1e39 0\n"), kStatusComplete,
+      {"InfiniteWeightsOfBothSigns", problem_with(6, "1e39 -1e39 0\n"), kExitComplete,
        Ending::complete, "Effect size predictor composite of stage 1 is:       nan\n", ""},
       // The minority's infinite mean times the zero weight of stage 1 makes their composites
       // NaN there; stage 2 weighs it, so they are infinite there.
-      {"InfiniteEffectSizeTimesZeroWeight", problem_with(2, "0 0 1e39\n"), kStatusComplete,
+      {"InfiniteEffectSizeTimesZeroWeight", problem_with(2, "0 0 1e39\n"), kExitComplete,
        Ending::complete, "WARNING: Verify value difp for predictor 3:    inf??\n", ""},
 
       // The limits of the pool and of the replications.
-      {"NrepBelowItsRange", "9 20 15 1 1\n", kStatusStopped, Ending::exact, input_error(kNrepError),
+      {"NrepBelowItsRange", "9 20 15 1 1\n", kExitStopped, Ending::exact, input_error(kNrepError),
        ""},
-      {"NrepAboveItsRange", "500001 20 15 1 1\n", kStatusStopped, Ending::exact,
+      {"NrepAboveItsRange", "500001 20 15 1 1\n", kExitStopped, Ending::exact,
        input_error(kNrepError), ""},
-      {"NsubBelowItsRange", "10 1 1 1 1\n", kStatusStopped, Ending::exact, input_error(kNsubError),
+      {"NsubBelowItsRange", "10 1 1 1 1\n", kExitStopped, Ending::exact, input_error(kNsubError),
        ""},
-      {"NsubAboveItsRange", "10 10001 15 1 1\n", kStatusStopped, Ending::exact,
+      {"NsubAboveItsRange", "10 10001 15 1 1\n", kExitStopped, Ending::exact,
        input_error(kNsubError), ""},
-      {"LargestNrepStopsAtTheSetUp", "500000 20 15 1 2\n5\n0 0\n1 1\n1 1\n1 1\n", kStatusStopped,
+      {"LargestNrepStopsAtTheSetUp", "500000 20 15 1 2\n5\n0 0\n1 1\n1 1\n1 1\n", kExitStopped,
        Ending::tail,
        "PROGRAM OUTPUT\n\nEffect size predictor composite of stage 1 is:  0.000000\n"
        "  COVM not positive definite in SETGMN\n",
        kNotPositiveDefinite},
-      {"LargestPoolRunsToTheEnd", "10 10000 9999 1 1\n10000\n-1\n1\n1\n", kStatusComplete,
+      {"LargestPoolRunsToTheEnd", "10 10000 9999 1 1\n10000\n-1\n1\n1\n", kExitComplete,
        Ending::complete, "Total number of applicants:  10000\n", ""},
   };
   // A problem cut off in the middle of each of its lines.
@@ -203,7 +191,7 @@ std::vector<HostileCase> hostile_cases() {
   for (std::size_t i = 0; i < kLines.size(); ++i) {
     const std::string& line = kLines[i];
     cases.push_back({"CutInTheMiddleOfLine" + std::to_string(i + 1),
-                     before + line.substr(0, line.size() / 2), kStatusFatal, Ending::exact, kStart,
+                     before + line.substr(0, line.size() / 2), kExitFatal, Ending::exact, kStart,
                      kEof});
     before += line;
   }
@@ -217,13 +205,10 @@ class HostileInput : public testing::TestWithParam<HostileCase> {};
 
 TEST_P(HostileInput, EndsExactlyAsExpected) {
   const HostileCase& c = GetParam();
-  std::istringstream in(c.input);
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = run(in, out, err, kClock);
-  EXPECT_EQ(status, c.status);
-  EXPECT_EQ(err.str(), c.err);
-  const std::string text = out.str();
+  const RunOutcome outcome = testing_support::run_problem(c.input);
+  EXPECT_EQ(outcome.status, c.status);
+  EXPECT_EQ(outcome.err, c.err);
+  const std::string& text = outcome.out;
   switch (c.ending) {
     case Ending::exact:
       EXPECT_EQ(text, c.out);
@@ -254,11 +239,10 @@ class FailingBuffer : public std::streambuf {
 TEST(HostileInputStream, ReadErrorIsFatal) {
   FailingBuffer buffer;
   std::istream in(&buffer);
-  std::ostringstream out;
-  std::ostringstream err;
-  EXPECT_EQ(run(in, out, err, kClock), kStatusFatal);
-  EXPECT_EQ(out.str(), kStart);
-  EXPECT_EQ(err.str(), reader_failure("list in: read error"));
+  const RunOutcome outcome = testing_support::run_stream(in);
+  EXPECT_EQ(outcome.status, kExitFatal);
+  EXPECT_EQ(outcome.out, kStart);
+  EXPECT_EQ(outcome.err, reader_failure("list in: read error"));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "driver/command_line.h"
 #include "pelko/pelko.h"
-#include "recordio/stop.h"
+#include "driver/exit_status.h"
 #include "tests/driver/child_process.h"
 #include "tests/driver/run_support.h"
 
@@ -32,12 +32,12 @@ TEST(SeedOption, GivesTheResultsOfARunHeldAtThatSecond) {
   const std::string problem = read_file(kExample);
   const auto held = run_problem(problem, {}, kEpoch);
   RunOptions options;
-  options.seed_second = kEpoch;
+  options.simulation.seed_second = kEpoch;
   const auto seeded = run_problem(problem, options, kEpoch + 12345);
   EXPECT_EQ(seeded.status, 0);
   EXPECT_EQ(results_section(seeded.out), results_section(held.out));
   // The start line still shows the clock, and another second gives other results.
-  options.seed_second = kEpoch + 1;
+  options.simulation.seed_second = kEpoch + 1;
   EXPECT_NE(results_section(run_problem(problem, options).out), results_section(held.out));
 }
 
@@ -45,12 +45,12 @@ TEST(ThreadsOption, LeavesTheReportAsItIs) {
   const std::string problem = read_file(kExample);
   const std::string one_thread = [&] {
     RunOptions options;
-    options.fast.threads = 1;
+    options.simulation.threads = 1;
     return run_problem(problem, options).out;
   }();
   for (const int threads : {2, 3, 7}) {
     RunOptions options;
-    options.fast.threads = threads;
+    options.simulation.threads = threads;
     EXPECT_EQ(run_problem(problem, options).out, one_thread) << threads;
   }
 }
@@ -108,12 +108,12 @@ TEST(ResultFiles, AnUndefinedAiIsAnEmptyFieldAndAFileThatCannotBeWrittenIsStatus
   RunOptions options;
   options.replications_file = csv.path();
   const auto never = run_problem("10 20 10 1 1\n2\n100\n1\n1\n", options);
-  EXPECT_EQ(never.status, recordio::kStatusStopped);
+  EXPECT_EQ(never.status, kExitStopped);
   EXPECT_NE(csv.text().find("\n1,0,0.2,,0,2\n"), std::string::npos) << csv.text();
 
   options.replications_file = "/nonexistent-folder/replications.csv";
   const auto failed = run_problem(read_file(kExample), options);
-  EXPECT_EQ(failed.status, recordio::kStatusSystem);
+  EXPECT_EQ(failed.status, kExitSystem);
   EXPECT_EQ(failed.err,
             "pelko: cannot write /nonexistent-folder/replications.csv: No such file or "
             "directory\n");
@@ -219,13 +219,13 @@ TEST(Executable, ReadsAProblemFileAsItReadsStandardInput) {
   EXPECT_EQ(from_file.status, 0);
   EXPECT_EQ(results_section(from_file.out), results_section(from_input.out));
   const auto missing = pelko::testing_support::run_executable({"/nonexistent/problem.txt"}, "");
-  EXPECT_EQ(missing.status, recordio::kStatusFatal);
+  EXPECT_EQ(missing.status, kExitFatal);
   EXPECT_EQ(missing.err,
             "pelko: cannot open /nonexistent/problem.txt: No such file or directory\n");
   EXPECT_EQ(missing.out, "");
   // A level that is no level stops before anything is read or run.
   const auto level = pelko::testing_support::run_executable({"--significance", "0", kExample}, "");
-  EXPECT_EQ(level.status, recordio::kStatusFatal);
+  EXPECT_EQ(level.status, kExitFatal);
   EXPECT_EQ(level.out, "");
   EXPECT_EQ(level.err.rfind("pelko: --significance needs a level between 0 and 1", 0), 0u);
 }

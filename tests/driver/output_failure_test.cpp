@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "recordio/stop.h"
+#include "driver/exit_status.h"
 #include "tests/driver/child_process.h"
 
 extern char** environ;
@@ -90,7 +90,7 @@ TEST_F(OutputFailure, FullDeviceEndsWithTheOutputStatusAndOneLine) {
   const std::optional<int> status = wait_child(child.pid);
   ASSERT_TRUE(status.has_value()) << "pelko did not end";
   ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
+  EXPECT_EQ(WEXITSTATUS(*status), pelko::driver::kExitSystem);
   EXPECT_EQ(file_text(err_path_), kNotWritten);
 }
 
@@ -103,7 +103,7 @@ TEST_F(OutputFailure, InputErrorReportOnAFullDeviceIsNoSuccessEither) {
   std::remove(problem.c_str());
   ASSERT_TRUE(status.has_value()) << "pelko did not end";
   ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
+  EXPECT_EQ(WEXITSTATUS(*status), pelko::driver::kExitSystem);
   EXPECT_EQ(file_text(err_path_), kNotWritten);
 }
 
@@ -128,7 +128,7 @@ TEST_F(OutputFailure, PipeClosedByItsReaderEndsTheRun) {
     const std::optional<int> status = wait_child(child.pid);
     ASSERT_TRUE(status.has_value()) << "pelko did not end";
     ASSERT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(WEXITSTATUS(*status), pelko::recordio::kStatusSystem);
+    EXPECT_EQ(WEXITSTATUS(*status), pelko::driver::kExitSystem);
     EXPECT_EQ(file_text(err_path_), kNotWritten);
   }
 }

@@ -14,14 +14,17 @@
 
 #include "driver/command_line.h"
 #include "driver/terminal.h"
-#include "recordio/stop.h"
+#include "driver/exit_status.h"
 #include "tests/driver/child_process.h"
 
 namespace pelko::testing_support {
 namespace {
 
-using recordio::kStatusComplete;
-using recordio::kStatusFatal;
+using driver::kExitComplete;
+using driver::kExitFatal;
+using driver::kExitStopped;
+using driver::kExitSystem;
+
 
 const std::string kExample = kSourceDir + "/examples/two_stage.txt";
 
@@ -108,7 +111,7 @@ TEST(Terminal, StartLineShowsBeforeTheProblemIsRead) {
   EXPECT_TRUE(still_running(pid));
   in.release(file_text(kExample));
   const std::string rest = read_until(out.master, "", 30);
-  EXPECT_EQ(exit_status(pid), kStatusComplete);
+  EXPECT_EQ(exit_status(pid), kExitComplete);
   // The terminal turns each line end into a carriage return and a line feed.
   EXPECT_NE(rest.find("Frequency and Cumulative frequency function of AI statistic\r\n"),
             std::string::npos);
@@ -126,7 +129,7 @@ TEST(Terminal, OnAPipeTheReportWaitsForTheEndOfTheRun) {
   in.release(file_text(kExample));
   const std::string report = read_until(fds[0], "", 30);
   close(fds[0]);
-  EXPECT_EQ(exit_status(pid), kStatusComplete);
+  EXPECT_EQ(exit_status(pid), kExitComplete);
   EXPECT_EQ(report.rfind("Program execution starts on ", 0), 0u);
   EXPECT_EQ(report.find('\r'), std::string::npos);
 }
@@ -152,7 +155,7 @@ TEST(Terminal, ProgressLineThenTheRepeatLineOnStandardError) {
   err.close_slave();
   const std::string text = read_until(err.master, "", 120);
   const std::time_t after = std::time(nullptr);
-  EXPECT_EQ(exit_status(pid), kStatusComplete);
+  EXPECT_EQ(exit_status(pid), kExitComplete);
 
   const std::string erase = "\r\x1b[K";
   EXPECT_EQ(text.rfind(erase + "pelko: ", 0), 0u) << text;
@@ -232,7 +235,7 @@ TEST(Terminal, AnInputErrorNamesTheToolThatExplainsIt) {
     close(in_fd);
     err.close_slave();
     const std::string text = read_until(err.master, "", 30);
-    EXPECT_NE(exit_status(pid), kStatusComplete);
+    EXPECT_NE(exit_status(pid), kExitComplete);
     std::string hint = driver::check_hint_line(input.path());
     hint.insert(hint.size() - 1, "\r");
     EXPECT_NE(text.find(hint), std::string::npos) << text;
@@ -259,7 +262,7 @@ TEST(Terminal, HintWhenTheProblemIsTypedIn) {
   ASSERT_EQ(write(tty.master, "\x04", 1), 1);
   tty.close_slave();
   shown += read_until(tty.master, "--seed", 30);
-  EXPECT_EQ(exit_status(pid), kStatusComplete);
+  EXPECT_EQ(exit_status(pid), kExitComplete);
   EXPECT_NE(shown.find("CPU TIME IN SECONDS"), std::string::npos);
   // The problem came from the terminal, so the command names a file to put it in.
   EXPECT_NE(shown.find("< problem.txt"), std::string::npos) << shown;
@@ -275,7 +278,7 @@ TEST(Terminal, NoHintWhenStandardErrorIsAFile) {
   ASSERT_EQ(write(tty.master, "1000 abc\n", 9), 9);
   tty.close_slave();
   read_until(tty.master, "", 10);
-  EXPECT_EQ(exit_status(pid), kStatusFatal);
+  EXPECT_EQ(exit_status(pid), kExitFatal);
   EXPECT_EQ(err.text().rfind("invalid number", 0), 0u) << err.text();
 }
 

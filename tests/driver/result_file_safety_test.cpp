@@ -10,13 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "recordio/stop.h"
+#include "driver/exit_status.h"
 #include "tests/driver/child_process.h"
 
 namespace pelko::testing_support {
 namespace {
 
 namespace fs = std::filesystem;
+using driver::kExitComplete;
+using driver::kExitFatal;
+using driver::kExitSystem;
 
 const std::string kExample = kSourceDir + "/examples/two_stage.txt";
 
@@ -77,7 +80,7 @@ TEST(ResultFileSafety, NeverWritesOverTheProblemNorOneFileForTwoOutputs) {
   };
   for (const Case& c : cases) {
     const Finished child = run_executable(c.args, c.problem_on_stdin ? problem : "");
-    EXPECT_EQ(child.status, recordio::kStatusFatal) << c.line;
+    EXPECT_EQ(child.status, kExitFatal) << c.line;
     EXPECT_EQ(child.out, "") << c.line;
     EXPECT_EQ(child.err, c.line);
     EXPECT_EQ(file_text(problem), text) << c.line;
@@ -89,7 +92,7 @@ TEST(ResultFileSafety, ADashIsStandardInputAndAFolderIsNoProblemFile) {
   const TempFolder folder;
   const Finished dash =
       run_executable({"--seed", "1765185354", "--json", folder / "run.json", "-"}, kExample);
-  EXPECT_EQ(dash.status, recordio::kStatusComplete);
+  EXPECT_EQ(dash.status, kExitComplete);
   // The report between the start line and the processor time.
   auto results = [](const std::string& out) {
     const std::size_t start = out.find('\n');
@@ -100,7 +103,7 @@ TEST(ResultFileSafety, ADashIsStandardInputAndAFolderIsNoProblemFile) {
   EXPECT_EQ(folder.names(), std::vector<std::string>{"run.json"});
 
   const Finished directory = run_executable({folder.path()}, kExample);
-  EXPECT_EQ(directory.status, recordio::kStatusFatal);
+  EXPECT_EQ(directory.status, kExitFatal);
   EXPECT_EQ(directory.out, "");
   EXPECT_EQ(directory.err, "pelko: cannot open " + folder.path() + ": Is a directory\n");
 }
@@ -126,7 +129,7 @@ TEST(ResultFileSafety, AFullDiskKeepsTheEarlierFileAndLeavesNoPartOfTheNewOne) {
   const Finished full = run_executable(
       {"--seed", "1765185354", "--replications", disk + "/run.csv", "--json", disk + "/run.json"},
       input.path());
-  EXPECT_EQ(full.status, recordio::kStatusSystem);
+  EXPECT_EQ(full.status, kExitSystem);
   EXPECT_EQ(full.err, "pelko: cannot write " + disk + "/run.csv: No space left on device\n");
   EXPECT_NE(full.out.find("CPU TIME IN SECONDS"), std::string::npos);
   EXPECT_EQ(file_text(disk + "/run.csv"), earlier);

@@ -8,7 +8,7 @@
 
 #include "driver/run.h"
 #include "driver/run_options.h"
-#include "recordio/clock.h"
+#include "driver/clock.h"
 
 namespace pelko::driver::testing_support {
 
@@ -21,14 +21,19 @@ struct RunOutcome {
   std::string err;
 };
 
-inline RunOutcome run_problem(const std::string& problem, const RunOptions& options = {},
-                              std::int64_t epoch = kEpoch) {
-  const recordio::FixedClock clock(epoch, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
-  std::istringstream in(problem);
+inline RunOutcome run_stream(std::istream& in, const RunOptions& options = {},
+                             std::int64_t epoch = kEpoch) {
+  const driver::FixedClock clock(epoch, driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
   std::ostringstream out;
   std::ostringstream err;
   const int status = run(in, out, err, clock, options);
   return {status, out.str(), err.str()};
+}
+
+inline RunOutcome run_problem(const std::string& problem, const RunOptions& options = {},
+                              std::int64_t epoch = kEpoch) {
+  std::istringstream in(problem);
+  return run_stream(in, options, epoch);
 }
 
 inline std::string read_file(const std::string& path) {
@@ -48,6 +53,13 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 // The first and the last lines of a run at that clock that uses less than 0.005 s.
 inline const std::string kStart = "Program execution starts on  7/12/2026 at  8: 5: 9\n";
 inline const std::string kClosing = "\nCPU TIME IN SECONDS         0.00\n";
+
+// The reader's runtime error on standard error, after its first line.
+inline std::string reader_failure(const std::string& first_line) {
+  return first_line +
+         "\napparent state: unit 5 (unnamed)\nlast format: list io\n"
+         "lately reading sequential formatted external IO\n";
+}
 
 // What the sort reports on standard error when it is asked to sort nothing.
 inline const std::string kSortReport =

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/run.h"
-#include "recordio/stop.h"
+#include "driver/exit_status.h"
 #include "tests/driver/run_support.h"
 
 namespace pelko::driver {
@@ -87,13 +87,13 @@ testing_support::RunOutcome run_watched(const std::string& problem, std::int64_t
   aids.program = "pelko";
   aids.input_name = "small.txt";
   aids.seconds = ScriptedSeconds{std::move(seconds)};
-  const recordio::FixedClock clock(epoch, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+  const driver::FixedClock clock(epoch, driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
   std::istringstream in(problem);
   std::ostringstream out;
   std::ostringstream err;
   // The reference engine tells of every replication; the fast one of every round.
   RunOptions options;
-  options.engine = engine::EngineKind::reference;
+  options.simulation.engine = EngineChoice::reference;
   const int status = run(in, out, err, clock, options, aids);
   return {status, out.str(), err.str()};
 }
@@ -103,7 +103,7 @@ TEST(WatchedRun, ReportIsUnchangedAndErrEndsWithTheErasedProgressAndTheRepeatLin
   const testing_support::RunOutcome watched =
       run_watched(kSmall, kEpoch, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
   const testing_support::RunOutcome plain = run_problem(kSmall);
-  EXPECT_EQ(watched.status, recordio::kStatusComplete);
+  EXPECT_EQ(watched.status, kExitComplete);
   EXPECT_EQ(watched.out, plain.out);
   std::string expected;
   for (int r = 1; r <= 10; ++r) expected += kErase + "pelko: " + progress_text(r, 10, r);
@@ -114,12 +114,12 @@ TEST(WatchedRun, ReportIsUnchangedAndErrEndsWithTheErasedProgressAndTheRepeatLin
 TEST(WatchedRun, StopsKeepTheirDiagnosticsAndTellTheSecondOnlyOnceSeeded) {
   // A rejected problem draws no seeds: nothing to repeat.
   const testing_support::RunOutcome rejected = run_watched("9 20 15 1 1\n", kEpoch, {0});
-  EXPECT_EQ(rejected.status, recordio::kStatusStopped);
+  EXPECT_EQ(rejected.status, kExitStopped);
   EXPECT_EQ(rejected.err, "");
   // A zero seed stops at the seeding: the same second repeats the stop.
   const std::int64_t zero_seed = 1796630000;
   const testing_support::RunOutcome stopped = run_watched(kSmall, zero_seed, {0});
-  EXPECT_EQ(stopped.status, recordio::kStatusStopped);
+  EXPECT_EQ(stopped.status, kExitStopped);
   EXPECT_EQ(stopped.out, run_problem(kSmall, {}, zero_seed).out);
   EXPECT_EQ(stopped.err, "STOP  A, M, S out of order in MLTMOD - ABORT! statement executed\n" +
                              repeat_line(zero_seed, "pelko", "small.txt"));
@@ -131,11 +131,11 @@ TEST(WatchedRun, AnInfiniteWeightIsNamedAtATerminalOnly) {
   const std::string infinite = kSmall.substr(0, kSmall.rfind("0.5")) + "0.5 1e39 0.2\n";
   TerminalAids aids;
   aids.weight_warnings = true;
-  const recordio::FixedClock clock(kEpoch, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+  const driver::FixedClock clock(kEpoch, driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
   std::istringstream in(infinite);
   std::ostringstream out;
   std::ostringstream err;
-  EXPECT_EQ(run(in, out, err, clock, RunOptions{}, aids), recordio::kStatusComplete);
+  EXPECT_EQ(run(in, out, err, clock, RunOptions{}, aids), kExitComplete);
   const testing_support::RunOutcome plain = run_problem(infinite);
   EXPECT_EQ(out.str(), plain.out);
   EXPECT_EQ(plain.err, "");

@@ -6,22 +6,21 @@
 
 #include "engine/design.h"
 #include "engine/replication_store.h"
-#include "random/multinormal.h"
+#include "core/design_setup.h"
 
 namespace pelko::engine::testing_support {
 
 // Equicorrelated blocks with correlation rho; the minority mean steps by `shift` per predictor.
 inline void set_up_blocks(Design& d, float rho, float shift) {
-  float zero[kMaxPredictors] = {};
-  float difp[kMaxPredictors] = {};
-  for (int j = 0; j < d.predictors; ++j) difp[j] = shift * static_cast<float>(j + 1);
-  for (int group = 0; group < 2; ++group) {
-    float covm[kMaxPredictors * kMaxPredictors] = {};
-    for (int j = 0; j < d.predictors; ++j)
-      for (int i = 0; i < d.predictors; ++i) covm[i + j * kMaxPredictors] = i == j ? 1.0f : rho;
-    random::setgmn(kMaxPredictors, group == 0 ? zero : difp, covm, d.predictors,
-                   group == 0 ? d.majority.data() : d.minority.data());
+  Problem p;
+  for (int j = 0; j < d.predictors; ++j) {
+    p.effect_sizes.push_back(shift * static_cast<float>(j + 1));
+    p.correlations.emplace_back();
+    for (int i = 0; i < d.predictors; ++i) p.correlations[j].push_back(i == j ? 1.0f : rho);
   }
+  const Design blocks = core::design_of(p);
+  d.majority = blocks.majority;
+  d.minority = blocks.minority;
 }
 
 // feature 0: continuous; 1: a stage of zero weights (every composite ties); 2: a stage on a

@@ -12,16 +12,16 @@
 #include "driver/run.h"
 #include "driver/run_options.h"
 #include "pelko/problem.h"
-#include "recordio/clock.h"
-#include "recordio/stop.h"
+#include "driver/clock.h"
+#include "driver/exit_status.h"
 
 namespace {
 
 constexpr std::int64_t kWorkBudget = 40000;  // nrep * nsub * npred
 
 // Not a multiple of 10000, so the second seed is never zero.
-const pelko::recordio::FixedClock kClock(1796630709,
-                                         pelko::recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+const pelko::driver::FixedClock kClock(1796630709,
+                                         pelko::driver::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
 
 bool within_budget(const std::string& text) {
   const pelko::ParsedProblem parsed = pelko::parse_problem(text);
@@ -53,22 +53,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!within_budget(text)) return 0;
 
   pelko::driver::RunOptions reference;
-  reference.engine = pelko::engine::EngineKind::reference;
+  reference.simulation.engine = pelko::EngineChoice::reference;
   const Ending ending = run_with(text, reference);
-  if (ending.status != pelko::recordio::kStatusComplete &&
-      ending.status != pelko::recordio::kStatusStopped &&
-      ending.status != pelko::recordio::kStatusFatal) {
+  if (ending.status != pelko::driver::kExitComplete &&
+      ending.status != pelko::driver::kExitStopped &&
+      ending.status != pelko::driver::kExitFatal) {
     std::abort();
   }
   // Every ending keeps the start line; an abnormal one always explains itself on err.
   if (ending.out.rfind("Program execution starts on", 0) != 0) std::abort();
-  if (ending.status == pelko::recordio::kStatusFatal && ending.err.empty()) std::abort();
+  if (ending.status == pelko::driver::kExitFatal && ending.err.empty()) std::abort();
 
   pelko::driver::RunOptions fast;
-  fast.fast.threads = 1;
+  fast.simulation.threads = 1;
   pelko::driver::RunOptions threaded;
-  threaded.fast.threads = 3;
-  threaded.fast.stretch = 101;
+  threaded.simulation.threads = 3;
+  threaded.simulation.stretch = 101;
   for (const pelko::driver::RunOptions& options : {fast, threaded}) {
     const Ending other = run_with(text, options);
     if (other.status != ending.status || other.out != ending.out || other.err != ending.err) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "recordio/stop.h"
+#include "pelko/error.h"
 #include "recordio/writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t p = layout_size < size ? layout_size + 1 : size;
 
   std::ostringstream out;
-  std::ostringstream diagnostics;
-  pelko::recordio::ReportWriter writer(diagnostics);
+  pelko::recordio::ReportWriter writer;
   try {
     writer.begin_write(out, layout);
     for (int values = 0; values < 64 && p < size; ++values) {
@@ -50,16 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
     writer.end_write();
-  } catch (const pelko::recordio::RunStopped& stop) {
-    if (stop.status != pelko::recordio::kStatusFatal &&
-        stop.status != pelko::recordio::kStatusSystem) {
+  } catch (const pelko::Error& stop) {
+    if (stop.kind() != pelko::ErrorKind::internal &&
+        stop.kind() != pelko::ErrorKind::out_of_memory) {
       std::abort();
     }
-    if (diagnostics.str().empty()) std::abort();
+    if (stop.halt_lines().empty()) std::abort();
     return 0;
   }
-  // A completed statement leaves whole records and no diagnostic.
+  // A completed statement leaves whole records.
   const std::string written = out.str();
-  if (!diagnostics.str().empty() || written.empty() || written.back() != '\n') std::abort();
+  if (written.empty() || written.back() != '\n') std::abort();
   return 0;
 }

@@ -46,9 +46,8 @@ void expect_normal_stop(const Harness& h, Action action,
     ADD_FAILURE() << "the run goes on";
   } catch (const Error& stop) {
     EXPECT_EQ(static_cast<int>(stop.kind()), static_cast<int>(kind));
-    EXPECT_EQ(stop.exit_status(), kExitStopped);
-    EXPECT_EQ(stop.diagnostic_lines(), h.errors.diagnostic_lines());
-    EXPECT_EQ(stop.report_lines(), h.errors.report_lines());
+    EXPECT_EQ(stop.halt_lines(), h.errors.diagnostic_lines());
+    EXPECT_EQ(stop.message_lines(), h.errors.report_lines());
   }
 }
 

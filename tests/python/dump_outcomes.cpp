@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     }
   } catch (const pelko::Error& error) {
     std::cerr << error.what() << '\n';
-    return error.exit_status();
+    return 1;
   }
   return 0;
 }

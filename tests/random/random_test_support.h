@@ -28,9 +28,8 @@ inline void expect_stop(const std::function<void()>& action, ErrorKind kind, con
     ADD_FAILURE() << "the run did not stop";
   } catch (const Error& stopped) {
     EXPECT_EQ(static_cast<int>(stopped.kind()), static_cast<int>(kind));
-    EXPECT_EQ(stopped.exit_status(), kExitStopped);
-    EXPECT_EQ(joined(stopped.report_lines()), out);
-    EXPECT_EQ(joined(stopped.diagnostic_lines()), err);
+    EXPECT_EQ(joined(stopped.message_lines()), out);
+    EXPECT_EQ(joined(stopped.halt_lines()), err);
   }
 }
 

@@ -9,11 +9,12 @@
 #include <ios>
 #include <sstream>
 #include <streambuf>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "recordio/stop.h"
+#include "pelko/error.h"
 
 namespace pelko::recordio {
 namespace {
@@ -24,15 +25,14 @@ constexpr float kUnsetReal = -99.0f;
 struct Outcome {
   std::string values;  // requests separated by " | ", "-" for an unchanged item
   std::string diagnostic;
-  int status = -1;  // -1: no stop
+  std::optional<ErrorKind> stop;  // none: no stop
 };
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 // Runs one request per entry of `requests`; each character is an item: 'i' integer, 'r' real.
 Outcome read_requests(std::istream& input, const std::vector<std::string>& requests) {
-  std::ostringstream err;
-  FreeFormReader reader(input, err);
+  FreeFormReader reader(input);
   Outcome outcome;
   try {
     for (const std::string& request : requests) {
@@ -56,10 +56,10 @@ Outcome read_requests(std::istream& input, const std::vector<std::string>& reque
       }
       reader.read_end();
     }
-  } catch (const RunStopped& stopped) {
-    outcome.status = stopped.status;
+  } catch (const Error& stopped) {
+    outcome.stop = stopped.kind();
+    for (const std::string& line : stopped.halt_lines()) outcome.diagnostic += line + '\n';
   }
-  outcome.diagnostic = err.str();
   return outcome;
 }
 
@@ -153,17 +153,17 @@ TEST(FreeFormReader, ReadsEntries) {
   };
   for (const EntryCase& c : cases) {
     const Outcome outcome = read_requests(c.text + "\n", {c.items});
-    const std::string got = outcome.status == -1 ? outcome.values : first_line(outcome.diagnostic);
+    const std::string got = !outcome.stop ? outcome.values : first_line(outcome.diagnostic);
     EXPECT_EQ(got, c.expected) << "input: " << c.text << " items: " << c.items;
-    if (outcome.status != -1) {
-      EXPECT_EQ(outcome.status, kStatusFatal) << "input: " << c.text;
+    if (outcome.stop) {
+      EXPECT_EQ(outcome.stop, ErrorKind::unreadable_problem) << "input: " << c.text;
     }
   }
 }
 
 TEST(FreeFormReader, FatalDiagnosticHasFourLines) {
   const Outcome outcome = read_requests("x\n", {"i"});
-  EXPECT_EQ(outcome.status, kStatusFatal);
+  EXPECT_EQ(outcome.stop, ErrorKind::unreadable_problem);
   EXPECT_EQ(outcome.diagnostic,
             "invalid number: incomprehensible list input\n"
             "apparent state: unit 5 (unnamed)\n"
@@ -209,15 +209,14 @@ TEST(FreeFormReader, RequestsAndLines) {
   };
   for (const LinesCase& c : cases) {
     const Outcome outcome = read_requests(c.text, c.requests);
-    const std::string got = outcome.status == -1 ? outcome.values : first_line(outcome.diagnostic);
+    const std::string got = !outcome.stop ? outcome.values : first_line(outcome.diagnostic);
     EXPECT_EQ(got, c.expected) << "input: " << c.text;
   }
 }
 
 TEST(FreeFormReader, StopsAtEndWithoutTouchingTheStreamAgain) {
   std::istringstream input("7");
-  std::ostringstream err;
-  FreeFormReader reader(input, err);
+  FreeFormReader reader(input);
   std::int32_t value = 0;
   reader.read_begin();
   reader.read_item(value);
@@ -225,8 +224,13 @@ TEST(FreeFormReader, StopsAtEndWithoutTouchingTheStreamAgain) {
   EXPECT_EQ(value, 7);
   input.clear();
   input.str("8\n");  // new text after the end was met must not be read
-  EXPECT_THROW(reader.read_begin(), RunStopped);
-  EXPECT_EQ(first_line(err.str()), "read start: end of file");
+  try {
+    reader.read_begin();
+    ADD_FAILURE() << "no stop";
+  } catch (const Error& stopped) {
+    EXPECT_EQ(stopped.kind(), ErrorKind::unreadable_problem);
+    EXPECT_EQ(stopped.halt_lines().at(0), "read start: end of file");
+  }
 }
 
 // A stream buffer whose device fails after a few good characters.
@@ -249,7 +253,7 @@ TEST(FreeFormReader, ReadErrorIsFatal) {
   FailingBuffer buffer("1 2");
   std::istream input(&buffer);
   const Outcome outcome = read_requests(input, {"iii"});
-  EXPECT_EQ(outcome.status, kStatusFatal);
+  EXPECT_EQ(outcome.stop, ErrorKind::unreadable_problem);
   EXPECT_EQ(outcome.diagnostic,
             "list in: Input/output error\n"
             "apparent state: unit 5 (unnamed)\n"
@@ -261,7 +265,7 @@ TEST(FreeFormReader, DirectoryAsInputIsAReadError) {
   std::ifstream input("/");
   ASSERT_TRUE(input.is_open());
   const Outcome outcome = read_requests(input, {"i"});
-  EXPECT_EQ(outcome.status, kStatusFatal);
+  EXPECT_EQ(outcome.stop, ErrorKind::unreadable_problem);
   EXPECT_EQ(first_line(outcome.diagnostic), "list in: Is a directory");
 }
 
@@ -293,7 +297,7 @@ TEST(FreeFormReader, HostileInput) {
   };
   for (const LinesCase& c : cases) {
     const Outcome outcome = read_requests(c.text, c.requests);
-    const std::string got = outcome.status == -1 ? outcome.values : first_line(outcome.diagnostic);
+    const std::string got = !outcome.stop ? outcome.values : first_line(outcome.diagnostic);
     EXPECT_EQ(got, c.expected) << "input of " << c.text.size() << " bytes";
   }
 }

@@ -5,11 +5,12 @@
 #include <cstdint>
 #include <limits>
 #include <sstream>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "recordio/stop.h"
+#include "pelko/error.h"
 
 namespace pelko::recordio {
 namespace {
@@ -25,11 +26,10 @@ struct Case {
 struct Result {
   std::string out;
   std::string err;
-  int status = -1;  // -1: the write completed
+  std::optional<ErrorKind> stop;  // none: the write completed
 };
 
-Result run(ReportWriter& writer, std::ostringstream& err, const char* layout,
-           const std::vector<Value>& values) {
+Result run(ReportWriter& writer, const char* layout, const std::vector<Value>& values) {
   std::ostringstream out;
   Result result;
   try {
@@ -38,25 +38,24 @@ Result run(ReportWriter& writer, std::ostringstream& err, const char* layout,
       std::visit([&](const auto& v) { writer.write_value(v); }, value);
     }
     writer.end_write();
-  } catch (const RunStopped& stopped) {
-    result.status = stopped.status;
+  } catch (const Error& stopped) {
+    result.stop = stopped.kind();
+    for (const std::string& line : stopped.halt_lines()) result.err += line + '\n';
   }
   result.out = out.str();
-  result.err = err.str();
   return result;
 }
 
 Result run(const char* layout, const std::vector<Value>& values = {}) {
-  std::ostringstream err;
-  ReportWriter writer(err);
-  return run(writer, err, layout, values);
+  ReportWriter writer;
+  return run(writer, layout, values);
 }
 
 void expect_cases(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
     const Result result = run(c.layout, c.values);
     EXPECT_EQ(result.out, c.expected) << c.layout;
-    EXPECT_EQ(result.status, -1) << c.layout << ": " << result.err;
+    EXPECT_EQ(result.stop, std::nullopt) << c.layout << ": " << result.err;
   }
 }
 
@@ -180,8 +179,7 @@ TEST(WriterRecords, ValuesAndFields) {
 }
 
 TEST(WriterRecords, BufferGrowsAndIsReusedBetweenWrites) {
-  std::ostringstream err;
-  ReportWriter writer(err);
+  ReportWriter writer;
   const std::string long_text(5000, 'x');
   std::ostringstream out;
   writer.write(out, "(A,I3)", std::string_view(long_text), 7);
@@ -222,7 +220,7 @@ TEST(WriterFatal, DiagnosticsAndStatus) {
   };
   for (const FatalCase& c : cases) {
     const Result result = run(c.layout, c.values);
-    EXPECT_EQ(result.status, kStatusFatal) << c.layout;
+    EXPECT_EQ(result.stop, ErrorKind::internal) << c.layout;
     EXPECT_EQ(result.err.rfind(c.diagnostic, 0), 0u) << c.layout << ": " << result.err;
     EXPECT_EQ(result.out, "") << c.layout;
   }
@@ -235,33 +233,31 @@ TEST(WriterFatal, OperationLimit) {
   EXPECT_EQ(run((fits + ")").c_str()).out, std::string(298, 'a') + "\n");
   const std::string too_many = fits + ",'a')";
   const Result result = run(too_many.c_str());
-  EXPECT_EQ(result.status, kStatusFatal);
+  EXPECT_EQ(result.stop, ErrorKind::internal);
   EXPECT_EQ(result.err, "format too complicated:\n" + too_many + "\n");
 }
 
 TEST(WriterFatal, NestedWriteIsRecursion) {
-  std::ostringstream err;
-  ReportWriter writer(err);
+  ReportWriter writer;
   std::ostringstream out;
   writer.begin_write(out, "(I2)");
   try {
     writer.begin_write(out, "(I3)");
     FAIL() << "no stop";
-  } catch (const RunStopped& stopped) {
-    EXPECT_EQ(stopped.status, kStatusFatal);
+  } catch (const Error& stopped) {
+    EXPECT_EQ(stopped.kind(), ErrorKind::internal);
+    EXPECT_EQ(stopped.halt_lines(), std::vector<std::string>{"I/O recursion"});
   }
-  EXPECT_EQ(err.str(), "I/O recursion\n");
   // The writer is usable again afterwards.
   writer.write(out, "(I2)", 4);
   EXPECT_EQ(out.str(), " 4\n");
 }
 
 TEST(WriterFatal, ParseErrorLeavesNoWriteInProgress) {
-  std::ostringstream err;
-  ReportWriter writer(err);
-  EXPECT_EQ(run(writer, err, "(Q)", {}).status, kStatusFatal);
-  const Result after = run(writer, err, "(I2)", {{5}});
-  EXPECT_EQ(after.status, -1);
+  ReportWriter writer;
+  EXPECT_EQ(run(writer, "(Q)", {}).stop, ErrorKind::internal);
+  const Result after = run(writer, "(I2)", {{5}});
+  EXPECT_EQ(after.stop, std::nullopt);
   EXPECT_EQ(after.out, " 5\n");
 }
 

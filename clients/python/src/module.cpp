@@ -320,7 +320,7 @@ py::tuple result_state(const pelko::SimulationResult& r) {
       table_of(r.majority_retained, r.sra.size()), table_of(r.minority_retained, r.sra.size()),
       py::make_tuple(s.sr, s.expected_ai, s.expected_sra, s.expected_sri, s.defined, s.undefined,
                      s.undefined_freq),
-      detailed, stages, r.no_defined_ai_lines);
+      detailed, stages, r.no_defined_ai_halt_lines);
 }
 
 template <typename T>
@@ -380,7 +380,7 @@ pelko::SimulationResult result_from(const py::tuple& t) {
     r.stages.push_back({f[0].cast<double>(), f[1].cast<double>(), f[2].cast<double>(),
                         f[3].cast<std::int32_t>()});
   }
-  r.no_defined_ai_lines = t[14].cast<std::vector<std::string>>();
+  r.no_defined_ai_halt_lines = t[14].cast<std::vector<std::string>>();
   return r;
 }
 
@@ -400,9 +400,8 @@ void translate_errors() {
       const py::object error_type = py::module_::import("pelko._core").attr("Error");
       py::object instance = error_type(error.what());
       instance.attr("kind") = pelko::to_string(error.kind());
-      instance.attr("exit_status") = error.exit_status();
-      instance.attr("report_lines") = error.report_lines();
-      instance.attr("diagnostic_lines") = error.diagnostic_lines();
+      instance.attr("message_lines") = error.message_lines();
+      instance.attr("halt_lines") = error.halt_lines();
       PyErr_SetObject(error_type.ptr(), instance.ptr());
     }
   });
@@ -490,8 +489,9 @@ PYBIND11_MODULE(_core, m) {
           "summary", [](const pelko::SimulationResult& r) { return summary_dict(r.summary); })
       .def_property_readonly(
           "detailed", [](const pelko::SimulationResult& r) { return detailed_dict(r.summary); })
-      .def_property_readonly("no_defined_ai_lines",
-                             [](const pelko::SimulationResult& r) { return r.no_defined_ai_lines; })
+      .def_property_readonly(
+          "no_defined_ai_lines",
+          [](const pelko::SimulationResult& r) { return r.no_defined_ai_halt_lines; })
       .def_property_readonly("stages",
                              [](const pelko::SimulationResult& r) { return stage_list(r.stages); })
       .def("share_below", [](const pelko::SimulationResult& r,

@@ -1,12 +1,11 @@
 # Running a design with the library's engine, and the result as R values.
 
 pelko_condition <- function(error, call) {
-  lines <- c(error$report_lines, error$diagnostic_lines)
+  lines <- c(error$message_lines, error$halt_lines)
   structure(
     class = c(paste0("pelko_", error$kind), "pelko_error", "error", "condition"),
     list(message = paste(lines, collapse = "\n"), call = call, lines = lines,
-         report_lines = error$report_lines, diagnostic_lines = error$diagnostic_lines,
-         exit_status = error$exit_status))
+         message_lines = error$message_lines, halt_lines = error$halt_lines))
 }
 
 one_whole_number <- function(x) {

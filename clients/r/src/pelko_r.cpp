@@ -89,9 +89,8 @@ List diagnostics_to(const std::vector<pelko::Diagnostic>& diagnostics) {
 // An R condition of class pelko_error (with the kind as a second class) for the R side to signal.
 List error_to(const pelko::Error& e) {
   return List::create(Named("kind") = pelko::to_string(e.kind()),
-                      Named("exit_status") = e.exit_status(),
-                      Named("report_lines") = lines_of(e.report_lines()),
-                      Named("diagnostic_lines") = lines_of(e.diagnostic_lines()));
+                      Named("message_lines") = lines_of(e.message_lines()),
+                      Named("halt_lines") = lines_of(e.halt_lines()));
 }
 
 void check_interrupt(void*) { R_CheckUserInterrupt(); }
@@ -252,7 +251,7 @@ List result_to(const pelko::SimulationResult& r, double significance) {
       Named("defined") = s.defined, Named("undefined") = s.undefined,
       Named("undefined_freq") = static_cast<double>(s.undefined_freq),
       Named("detailed") = s.detailed ? SEXP(detailed_to(*s.detailed)) : R_NilValue,
-      Named("no_defined_ai_lines") = lines_of(r.no_defined_ai_lines));
+      Named("no_defined_ai_lines") = lines_of(r.no_defined_ai_halt_lines));
   out.push_back(stages_to(r), "stages");
   out.push_back(proportion_to(r.share_below(0.8)), "below_0.8");
   out.push_back(proportion_to(r.share_below_or_undefined(0.8)), "below_0.8_or_undefined");

@@ -13,16 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "core/problem_reading.h"
-#include "random/multinormal.h"
-#include "recordio/reader.h"
-#include "recordio/stop.h"
+#include "pelko/problem.h"
 
 namespace pelko::check {
 
 namespace {
 
-using Kind = recordio::ReadListener::ItemKind;
+using Kind = ItemKind;
 
 // The problem's values as far as they were read, in the file's own terms: a field keeps 0 until
 // a value reaches it, and a rejected line still holds what it read.
@@ -38,37 +35,9 @@ struct Problem {
   std::array<std::array<float, kMaxPredictors>, kMaxStages> wgt{};
 };
 
-// Everything the reader reports of one read request.
-struct Entry {
-  Kind kind;
-  std::uint64_t first;
-  std::uint64_t last;
-  double value = 0.0;
-};
-
-struct Request {
-  std::uint64_t begin = 0;
-  std::vector<Entry> entries;
-  bool ended = false;
-  std::uint64_t rest_first = 0;  // the discarded rest of the line
-  std::uint64_t rest_last = 0;
-};
-
-class Recorder : public recordio::ReadListener {
- public:
-  std::vector<Request> requests;
-
-  void request_started(std::uint64_t offset) override { requests.push_back({offset, {}}); }
-  void item_read(Kind kind, double value, std::uint64_t first, std::uint64_t last) override {
-    requests.back().entries.push_back({kind, first, last, value});
-  }
-  void request_ended(std::uint64_t first, std::uint64_t last) override {
-    Request& request = requests.back();
-    request.ended = true;
-    request.rest_first = first;
-    request.rest_last = last;
-  }
-};
+// What the reader did with one read request (a logical line) and with each of its items.
+using Request = ReadLine;
+using Entry = ReadItem;
 
 // Byte offsets to 1-based lines and columns.
 class TextMap {
@@ -161,22 +130,11 @@ std::string trimmed(std::string_view text) {
 // How many numbers pelko's reader takes from a text before it meets its end or something that
 // is not a number.
 int count_numbers(std::string_view text) {
-  std::istringstream in{std::string(text)};
-  std::ostringstream diagnostics;
-  recordio::FreeFormReader reader(in, diagnostics);
-  Recorder recorder;
-  reader.set_listener(&recorder);
   int count = 0;
-  try {
-    reader.read_begin();
-    // A repeat count can ask for billions of values; a thousand tell enough.
-    for (int i = 0; i < 1000; ++i) {
-      float value = 0.0f;
-      reader.read_item(value);
-      if (recorder.requests.back().entries.back().kind == Kind::skipped) break;
-      if (recorder.requests.back().entries.back().kind == Kind::value) ++count;
-    }
-  } catch (const recordio::RunStopped&) {
+  // A repeat count can ask for billions of values; a thousand tell enough.
+  for (const ReadItem& item : read_numbers(text, 1000)) {
+    if (item.kind == Kind::skipped) break;
+    if (item.kind == Kind::value) ++count;
   }
   return count;
 }
@@ -218,55 +176,26 @@ class Fields {
   int npred_;
 };
 
-// Smallest eigenvalue of a symmetric matrix by cyclic Jacobi rotations; n is at most 10.
-double smallest_eigenvalue(std::vector<std::vector<double>> a) {
-  const std::size_t n = a.size();
-  for (int sweep = 0; sweep < 100; ++sweep) {
-    double off = 0.0;
-    for (std::size_t p = 0; p < n; ++p) {
-      for (std::size_t q = p + 1; q < n; ++q) off += a[p][q] * a[p][q];
-    }
-    if (off < 1e-30) break;
-    for (std::size_t p = 0; p < n; ++p) {
-      for (std::size_t q = p + 1; q < n; ++q) {
-        if (a[p][q] == 0.0) continue;
-        const double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
-        const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::hypot(theta, 1.0));
-        const double c = 1.0 / std::hypot(t, 1.0);
-        const double s = t * c;
-        for (std::size_t k = 0; k < n; ++k) {
-          const double akp = a[k][p];
-          const double akq = a[k][q];
-          a[k][p] = c * akp - s * akq;
-          a[k][q] = s * akp + c * akq;
-        }
-        for (std::size_t k = 0; k < n; ++k) {
-          const double apk = a[p][k];
-          const double aqk = a[q][k];
-          a[p][k] = c * apk - s * aqk;
-          a[q][k] = s * apk + c * aqk;
-        }
-      }
-    }
-  }
-  double smallest = a[0][0];
-  for (std::size_t i = 1; i < n; ++i) smallest = std::min(smallest, a[i][i]);
-  return smallest;
-}
-
 class Checker {
  public:
   explicit Checker(std::string_view input) : input_(input), map_(input) {}
 
   CheckResult run() {
-    std::istringstream in{std::string(input_)};
-    const ParsedProblem parsed = core::read_problem(in, {}, &recorder_);
+    const ParsedProblem parsed = parse_problem(input_);
+    read_ = parsed.read;
     const bool accepted = parsed.ok();
+    diagnostics_ = parsed.diagnostics;
+    if (accepted) {
+      for (Diagnostic& d : validate(*parsed.problem)) {
+        if (d.kind == ErrorKind::not_positive_definite) diagnostics_.push_back(std::move(d));
+      }
+    }
     const bool fatal = !accepted && parsed.diagnostics.back().kind == ErrorKind::unreadable_problem;
     std::string out;
     std::string diagnostics;
     for (const Diagnostic& d : parsed.diagnostics) {
-      for (const std::string& line : d.lines) (d.on_report ? out : diagnostics) += line + "\n";
+      const bool runtime_error = d.kind == ErrorKind::unreadable_problem;
+      for (const std::string& line : d.lines) (runtime_error ? diagnostics : out) += line + "\n";
     }
     result_.pelko_messages = out + diagnostics;
     fill_values();
@@ -300,8 +229,8 @@ class Checker {
   }
 
   const Request* request(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= recorder_.requests.size()) return nullptr;
-    return &recorder_.requests[static_cast<std::size_t>(index)];
+    if (index < 0 || static_cast<std::size_t>(index) >= read_.size()) return nullptr;
+    return &read_[static_cast<std::size_t>(index)];
   }
   // A request whose values have all been read and stored.
   bool complete(int index) const {
@@ -311,8 +240,8 @@ class Checker {
   std::uint64_t entry_offset(int index, int item) const {
     const Request* r = request(index);
     if (r == nullptr) return input_.size();
-    if (static_cast<std::size_t>(item) < r->entries.size()) {
-      return r->entries[static_cast<std::size_t>(item)].first;
+    if (static_cast<std::size_t>(item) < r->items.size()) {
+      return r->items[static_cast<std::size_t>(item)].first;
     }
     return r->begin;
   }
@@ -332,11 +261,11 @@ class Checker {
   }
 
   void list_values() {
-    for (std::size_t r = 0; r < recorder_.requests.size(); ++r) {
-      const Request& request = recorder_.requests[r];
+    for (std::size_t r = 0; r < read_.size(); ++r) {
+      const Request& request = read_[r];
       const int index = static_cast<int>(r);
-      for (std::size_t i = 0; i < request.entries.size(); ++i) {
-        const Entry& entry = request.entries[i];
+      for (std::size_t i = 0; i < request.items.size(); ++i) {
+        const Entry& entry = request.items[i];
         const int item = static_cast<int>(i);
         std::string taken;
         if (!request.ended) {
@@ -360,11 +289,11 @@ class Checker {
   void check_text() {
     check_triangular();
     std::vector<bool> comma_reported(static_cast<std::size_t>(map_.lines()) + 1, false);
-    for (std::size_t r = 0; r < recorder_.requests.size(); ++r) {
-      const Request& request = recorder_.requests[r];
+    for (std::size_t r = 0; r < read_.size(); ++r) {
+      const Request& request = read_[r];
       const int index = static_cast<int>(r);
-      for (std::size_t i = 0; i < request.entries.size(); ++i) {
-        const Entry& entry = request.entries[i];
+      for (std::size_t i = 0; i < request.items.size(); ++i) {
+        const Entry& entry = request.items[i];
         const int line = map_.line(entry.first);
         if (!comma_reported[static_cast<std::size_t>(line)]) {
           comma_reported[static_cast<std::size_t>(line)] = true;
@@ -377,16 +306,16 @@ class Checker {
                   stored(index, static_cast<int>(i)));
         }
       }
-      if (request.entries.empty()) continue;
-      const int first_line = map_.line(request.entries.front().first);
-      const int last_line = map_.line(request.entries.back().first);
+      if (request.items.empty()) continue;
+      const int first_line = map_.line(request.items.front().first);
+      const int last_line = map_.line(request.items.back().first);
       const bool in_matrix = index > Fields::effect_line() && index < fields_.weight_line(1);
       if (last_line > first_line && !(triangular_ && in_matrix)) {
         int on_first = 0;
-        for (const Entry& entry : request.entries) on_first += map_.line(entry.first) == first_line;
-        add(Severity::warning, request.entries.front().first,
+        for (const Entry& entry : request.items) on_first += map_.line(entry.first) == first_line;
+        add(Severity::warning, request.items.front().first,
             "too few numbers: line " + std::to_string(first_line) + " holds " +
-                std::to_string(on_first) + " of the " + std::to_string(request.entries.size()) +
+                std::to_string(on_first) + " of the " + std::to_string(request.items.size()) +
                 " numbers of " + fields_.describe(index) + "; pelko takes the rest from line" +
                 (last_line > first_line + 1 ? "s " + std::to_string(first_line + 1) + " to "
                                             : " ") +
@@ -445,8 +374,8 @@ class Checker {
   void check_triangular() {
     const int npred = problem_.npred;
     const Request* first = request(Fields::effect_line() + 1);
-    if (npred < 2 || first == nullptr || first->entries.empty()) return;
-    const int start = map_.line(first->entries.front().first);
+    if (npred < 2 || first == nullptr || first->items.empty()) return;
+    const int start = map_.line(first->items.front().first);
     if (start + npred - 1 > map_.lines()) return;
     bool lower = true;
     bool upper = true;
@@ -458,7 +387,7 @@ class Checker {
     if (!lower && !upper) return;
     triangular_ = true;
     // Even when pelko runs, it runs on a matrix shifted across the lines, not the one meant.
-    add(Severity::error, first->entries.front().first,
+    add(Severity::error, first->items.front().first,
         std::string("the correlation matrix is written as a ") + (lower ? "lower" : "upper") +
             " triangle; pelko needs every row in full (" + std::to_string(npred) +
             " numbers, each row on a line of its own) and reads the numbers of later lines into "
@@ -468,12 +397,12 @@ class Checker {
   void explain_reader_failure(const std::string& diagnostics, std::uint64_t offset) {
     const std::string message = diagnostics.substr(0, diagnostics.find('\n'));
     // The item being read when the reader stopped.
-    int index = static_cast<int>(recorder_.requests.size()) - 1;
+    int index = static_cast<int>(read_.size()) - 1;
     int item = 0;
     if (message.rfind("read start", 0) == 0 || index < 0) {
       ++index;
     } else {
-      item = static_cast<int>(recorder_.requests.back().entries.size());
+      item = static_cast<int>(read_.back().items.size());
     }
     const std::string wanted = fields_.name(index, item) + " (" + fields_.describe(index) + ")";
     std::string text;
@@ -500,13 +429,13 @@ class Checker {
     // A line with too few numbers: pelko went on to the next line for the rest, and what it
     // met there stopped it. The short line is the mistake.
     const Request* current = request(index);
-    if (current != nullptr && !current->entries.empty() &&
+    if (current != nullptr && !current->items.empty() &&
         message.find("end of file") == std::string::npos &&
-        map_.line(offset) > map_.line(current->entries.front().first)) {
-      const int short_line = map_.line(current->entries.front().first);
+        map_.line(offset) > map_.line(current->items.front().first)) {
+      const int short_line = map_.line(current->items.front().first);
       int on_line = 0;
-      for (const Entry& entry : current->entries) on_line += map_.line(entry.first) == short_line;
-      const std::uint64_t short_at = current->entries.front().first;
+      for (const Entry& entry : current->items) on_line += map_.line(entry.first) == short_line;
+      const std::uint64_t short_at = current->items.front().first;
       add(Severity::error, short_at,
           "too few numbers: line " + std::to_string(short_line) + " holds " +
               std::to_string(on_line) + " of the " + std::to_string(expected_count(index)) +
@@ -556,8 +485,8 @@ class Checker {
     auto take = [&](int index, auto* items, int count) {
       const Request* r = request(index);
       if (r == nullptr) return;
-      for (int i = 0; i < count && static_cast<std::size_t>(i) < r->entries.size(); ++i) {
-        const Entry& e = r->entries[static_cast<std::size_t>(i)];
+      for (int i = 0; i < count && static_cast<std::size_t>(i) < r->items.size(); ++i) {
+        const Entry& e = r->items[static_cast<std::size_t>(i)];
         if (e.kind != Kind::value) continue;
         using Item = std::remove_pointer_t<decltype(items)>;
         items[i] = std::is_same_v<Item, float> ? static_cast<Item>(static_cast<float>(e.value))
@@ -595,7 +524,7 @@ class Checker {
           "pelko rejects " + what + " with \"" + quoted + "\" and no results");
       return;
     }
-    int index = static_cast<int>(recorder_.requests.size()) - 1;
+    int index = static_cast<int>(read_.size()) - 1;
     int item = 0;
     static constexpr std::array<std::string_view, 5> kSizes = {
         "replications", "applicants", "majority_applicants", "retained", "effect_sizes"};
@@ -635,14 +564,14 @@ class Checker {
     }
     if (complete(Fields::effect_line())) {
       bool all_positive = true;
-      for (int j = 0; j < p.npred; ++j) {
-        const float d = p.difp[static_cast<std::size_t>(j)];
-        all_positive = all_positive && d > 0.0f;
-        if (d > 2.0f || d < -2.0f) {
-          add(Severity::warning, entry_offset(2, j),
-              "an effect size beyond +-2: difp(" + std::to_string(j + 1) + ") = " + shortest(d) +
-                  " standard deviations; pelko warns and runs on");
-        }
+      for (int j = 0; j < p.npred; ++j) all_positive = all_positive && p.difp[j] > 0.0f;
+      // pelko's own warnings, in its order.
+      for (const Diagnostic& d : diagnostics_) {
+        if (d.severity != pelko::Severity::warning || d.field != "effect_sizes") continue;
+        add(Severity::warning, entry_offset(2, d.index - 1),
+            "an effect size beyond +-2: difp(" + std::to_string(d.index) + ") = " +
+                shortest(p.difp[static_cast<std::size_t>(d.index - 1)]) +
+                " standard deviations; pelko warns and runs on");
       }
       if (all_positive) {
         add(Severity::warning, entry_offset(2, 0),
@@ -705,34 +634,24 @@ class Checker {
               "; pelko uses it as that predictor's variance");
     }
     if (!accepted) return;
-    // The factorisation pelko's generator runs, on the same single-precision numbers.
-    std::array<float, kMaxPredictors * kMaxPredictors> covm{};
-    std::vector<std::vector<double>> symmetric(static_cast<std::size_t>(n),
-                                               std::vector<double>(static_cast<std::size_t>(n)));
-    for (int j = 0; j < n; ++j) {
-      for (int i = 0; i < n; ++i) {
-        covm[static_cast<std::size_t>(i + j * kMaxPredictors)] = p.corr[i][j];
-        symmetric[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] =
-            p.corr[std::min(i, j)][std::max(i, j)];
-      }
+    for (const Diagnostic& d : diagnostics_) {
+      if (d.kind != ErrorKind::not_positive_definite) continue;
+      factor_ok_ = false;
+      add(Severity::error, entry_offset(2 + d.index, 0),
+          "the correlation matrix is not positive definite in single precision: the Cholesky "
+          "pivot of predictor " +
+              std::to_string(d.index) + " is not positive (the smallest eigenvalue is " +
+              rounded(d.smallest_eigenvalue) +
+              "); pelko prints the problem and stops with \"COVM not positive definite in "
+              "SETGMN\" without results");
     }
-    std::int32_t info = 0;
-    random::spofa(covm.data(), kMaxPredictors, n, info);
-    if (info == 0) return;
-    factor_ok_ = false;
-    add(Severity::error, entry_offset(2 + info, 0),
-        "the correlation matrix is not positive definite in single precision: the Cholesky pivot "
-        "of predictor " +
-            std::to_string(info) + " is not positive (the smallest eigenvalue is " +
-            rounded(smallest_eigenvalue(symmetric)) +
-            "); pelko prints the problem and stops with \"COVM not positive definite in "
-            "SETGMN\" without results");
   }
 
   std::string_view input_;
   TextMap map_;
-  Recorder recorder_;
+  std::vector<ReadLine> read_;  // what the reader did, line by line
   Problem problem_;
+  std::vector<Diagnostic> diagnostics_;  // pelko's findings: reading's, then the factor's
   Fields fields_{0, 0};
   CheckResult result_;
   bool factor_ok_ = true;

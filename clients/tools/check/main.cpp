@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "pelko/pelko.h"
 #include "tools/check/check.h"
 
 namespace {
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
       return write_out(kHelp) ? kStatusRuns : kStatusOutput;
     }
     if (arg == "--version") {
-      return write_out("pelko-check " PELKO_VERSION "\n") ? kStatusRuns : kStatusOutput;
+      return write_out(std::string("pelko-check ") + pelko::version() + "\n") ? kStatusRuns
+                                                                            : kStatusOutput;
     }
     if (arg == "--strict") {
       strict = true;

@@ -1,17 +1,16 @@
-#include "driver/tests_section.h"
-
-#include <charconv>
+// The section --tests appends to the report.
 #include <string>
 
-namespace pelko::driver {
+#include "pelko/report.h"
+#include "recordio/number_text.h"
+#include "recordio/writer.h"
 
-void write_tests_section(const SimulationResult& result, const SelectionFlags& flags,
-                         recordio::Console& console) {
-  recordio::ReportWriter& writer = console.writer;
-  std::ostream& out = console.out;
-  char level[40];
-  const std::string significance(
-      level, std::to_chars(level, level + sizeof level, flags.significance).ptr);
+namespace pelko {
+
+void write_report_tests(std::ostream& out, const SimulationResult& result,
+                        const SelectionFlags& flags) {
+  recordio::ReportWriter writer;
+  const std::string significance = recordio::shortest_text(flags.significance);
   writer.write(out,
                "(/,'Tests that judge the selection, at the significance level ',A,/,"
                "2X,'Flagged: share of the replications the rule flags, with its 95 % Wilson',/,"
@@ -36,4 +35,4 @@ void write_tests_section(const SimulationResult& result, const SelectionFlags& f
   }
 }
 
-}  // namespace pelko::driver
+}  // namespace pelko

@@ -1,16 +1,19 @@
-#include "driver/criterion_options.h"
-
+// The criterion as a person types it: validities separated by commas and an effect size.
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/criterion.h"
+#include "pelko/problem.h"
 
-namespace pelko::driver {
+namespace pelko {
 
-std::optional<Diagnostic> apply_criterion_options(const RunOptions& options, Problem& problem) {
-  if (options.validities) {
+std::optional<Diagnostic> set_criterion(Problem& problem,
+                                        const std::optional<std::string>& validities,
+                                        const std::optional<std::string>& criterion_effect_size) {
+  if (validities) {
     problem.validities.clear();
-    const std::string_view text = *options.validities;
+    const std::string_view text = *validities;
     std::size_t start = 0;
     for (int index = 1;; ++index) {
       const std::size_t comma = text.find(',', start);
@@ -25,19 +28,19 @@ std::optional<Diagnostic> apply_criterion_options(const RunOptions& options, Pro
       start = comma + 1;
     }
   }
-  if (options.criterion_effect_size) {
+  if (criterion_effect_size) {
     float value = 0.0f;
-    if (!core::read_criterion_number(*options.criterion_effect_size, value)) {
+    if (!core::read_criterion_number(*criterion_effect_size, value)) {
       return core::criterion_not_a_number("criterion_effect_size", 0, "the criterion effect size",
-                                          *options.criterion_effect_size);
+                                          *criterion_effect_size);
     }
     problem.criterion_effect_size = value;
   }
-  if (!options.validities && !options.criterion_effect_size) return std::nullopt;
+  if (!validities && !criterion_effect_size) return std::nullopt;
   for (Diagnostic& d : validate(problem)) {
     if (d.severity == Severity::error) return std::move(d);
   }
   return std::nullopt;
 }
 
-}  // namespace pelko::driver
+}  // namespace pelko

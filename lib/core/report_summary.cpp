@@ -1,18 +1,22 @@
-#include "driver/summary.h"
+// The report's results: expected values, percentiles and the AI frequency table.
+#include <cstdint>
 
-namespace pelko::driver {
+#include "pelko/report.h"
+#include "recordio/writer.h"
+
+namespace pelko {
 namespace {
 
-void write_statistic_line(recordio::Console& console, const char* layout, const Distribution& d) {
+void write_statistic_line(recordio::ReportWriter& writer, std::ostream& out, const char* layout,
+                          const Distribution& d) {
   const Percentiles& p = d.percentiles;
-  console.writer.write(console.out, layout, d.mean, p.p50, p.p25, p.p75);
+  writer.write(out, layout, d.mean, p.p50, p.p25, p.p75);
 }
 
 }  // namespace
 
-bool write_summary(const SimulationResult& result, recordio::Console& console) {
-  recordio::ReportWriter& writer = console.writer;
-  std::ostream& out = console.out;
+bool write_report_summary(std::ostream& out, const SimulationResult& result) {
+  recordio::ReportWriter writer;
   const Summary& summary = result.summary;
   writer.write(out, "(/,24X,5X,'SR',5X,'AI',4X,'SRA',4X,'SRI')");
   writer.write(out,
@@ -27,7 +31,7 @@ bool write_summary(const SimulationResult& result, recordio::Console& console) {
   for (const std::int32_t retained : result.problem.retained) writer.write_value(retained);
   writer.end_write();
 
-  write_statistic_line(console, "(/,'  AI:  Mean and 50--25--75th perc',5F7.3)", s.ai);
+  write_statistic_line(writer, out, "(/,'  AI:  Mean and 50--25--75th perc',5F7.3)", s.ai);
 
   writer.write(out,
                "(/,'  Frequency and Cumulative frequency function of ','AI statistic',/,/,"
@@ -47,9 +51,9 @@ bool write_summary(const SimulationResult& result, recordio::Console& console) {
                "5X,'Number: Number of replications that resulted in the',/,"
                "13X,'corresponding AI ratio value')");
 
-  write_statistic_line(console, "(/,'  SRA: Mean and 50--25--75th perc',5F7.3)", s.sra);
-  write_statistic_line(console, "('  SRI: Mean and 50--25--75th perc',5F7.3)", s.sri);
+  write_statistic_line(writer, out, "(/,'  SRA: Mean and 50--25--75th perc',5F7.3)", s.sra);
+  write_statistic_line(writer, out, "('  SRI: Mean and 50--25--75th perc',5F7.3)", s.sri);
   return true;
 }
 
-}  // namespace pelko::driver
+}  // namespace pelko

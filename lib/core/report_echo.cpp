@@ -1,6 +1,10 @@
-#include "driver/echo.h"
+// The report up to the composites: the banner, the problem as read, each stage's composite.
+#include <cstdint>
 
-namespace pelko::driver {
+#include "pelko/report.h"
+#include "recordio/writer.h"
+
+namespace pelko {
 namespace {
 
 constexpr const char* kBanner =
@@ -14,10 +18,21 @@ constexpr const char* kBanner =
 
 }  // namespace
 
-void write_echo(const Problem& problem, const std::vector<float>& composite_effect_sizes,
-                recordio::Console& console) {
-  recordio::ReportWriter& writer = console.writer;
-  std::ostream& out = console.out;
+void write_report_start(std::ostream& report, int year, int month, int day, int hour, int minute,
+                        int second) {
+  recordio::ReportWriter().write(
+      report, "('Program execution starts on ',I2,'/',I2,'/',I4,' at',I3,':',I2,':',I2)",
+      std::int32_t{day}, std::int32_t{month}, std::int32_t{year}, std::int32_t{hour},
+      std::int32_t{minute}, std::int32_t{second});
+}
+
+void write_report_processor_time(std::ostream& report, float seconds) {
+  recordio::ReportWriter().write(report, "(/,'CPU TIME IN SECONDS ',F12.2)", seconds);
+}
+
+void write_report_echo(std::ostream& out, const Problem& problem) {
+  recordio::ReportWriter writer;
+  const std::vector<float> composites = composite_effect_sizes(problem);
   const std::int32_t nf = problem.stages();
   const std::int32_t npred = problem.predictors();
 
@@ -61,8 +76,8 @@ void write_echo(const Problem& problem, const std::vector<float>& composite_effe
   writer.write(out, "(/,'PROGRAM OUTPUT',/)");
   for (int k = 0; k < nf; ++k) {
     writer.write(out, "('Effect size predictor composite of stage',I2,' is:',F10.6)",
-                 static_cast<std::int32_t>(k + 1), composite_effect_sizes[k]);
+                 static_cast<std::int32_t>(k + 1), composites[k]);
   }
 }
 
-}  // namespace pelko::driver
+}  // namespace pelko

@@ -1,11 +1,11 @@
-#include "recordio/clock.h"
+#include "driver/clock.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 
-namespace pelko::recordio {
+namespace pelko::driver {
 namespace {
 
 TEST(Clock, DateAndTimeValuesAndText) {
@@ -38,4 +38,4 @@ TEST(Clock, SystemClockReadsThePlatform) {
 }
 
 }  // namespace
-}  // namespace pelko::recordio
+}  // namespace pelko::driver

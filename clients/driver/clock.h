@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace pelko::recordio {
+namespace pelko::driver {
 
 struct BrokenDownTime {
   int year = 1970;  // four digits
@@ -62,4 +62,4 @@ std::int64_t time(const Clock& clock);
 float etime(const Clock& clock, std::array<float, 2>& pair);
 float second(const Clock& clock);
 
-}  // namespace pelko::recordio
+}  // namespace pelko::driver

@@ -1,11 +1,11 @@
-#include "recordio/clock.h"
+#include "driver/clock.h"
 
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <ctime>
 
-namespace pelko::recordio {
+namespace pelko::driver {
 
 std::int64_t SystemClock::epoch_seconds() const {
   return static_cast<std::int64_t>(std::time(nullptr));
@@ -63,4 +63,4 @@ float second(const Clock& clock) {
   return etime(clock, pair);
 }
 
-}  // namespace pelko::recordio
+}  // namespace pelko::driver
