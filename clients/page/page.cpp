@@ -57,8 +57,8 @@ std::string error_json(const pelko::Error& e) {
   page::Object o;
   o.add("ok", "false");
   o.add("kind", page::quoted(pelko::to_string(e.kind())));
-  std::vector<std::string> lines = e.report_lines();
-  lines.insert(lines.end(), e.diagnostic_lines().begin(), e.diagnostic_lines().end());
+  std::vector<std::string> lines = e.message_lines();
+  lines.insert(lines.end(), e.halt_lines().begin(), e.halt_lines().end());
   o.add("lines", page::strings(lines));
   return o.text();
 }
@@ -134,7 +134,7 @@ EMSCRIPTEN_KEEPALIVE const char* pelko_run(const char* text, double seed_second)
     if (!parsed.problem) {
       for (const pelko::Diagnostic& d : parsed.diagnostics) {
         if (d.severity == pelko::Severity::error) {
-          throw pelko::Error(d.kind, pelko::kExitStopped, d.lines, {});
+          throw pelko::Error(d.kind, d.lines, {});
         }
       }
     }
