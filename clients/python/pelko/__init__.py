@@ -8,9 +8,10 @@ selection, by the exact Monte-Carlo engine of the program pelko, with numpy resu
     result.share_below(0.8)        # the four-fifths risk with its Wilson interval
 """
 from pelko._core import Error, version as __version__
+from pelko._frontier import Frontier, frontier
 from pelko._problem import Problem, PelkoWarning
-from pelko._result import Proportion, Result
+from pelko._result import Proportion, QualityDistribution, QualitySummary, Result
 from pelko._simulate import simulate, sweep
 
-__all__ = ["Error", "PelkoWarning", "Problem", "Proportion", "Result", "simulate", "sweep",
-           "__version__"]
+__all__ = ["Error", "Frontier", "PelkoWarning", "Problem", "Proportion", "QualityDistribution",
+           "QualitySummary", "Result", "frontier", "simulate", "sweep", "__version__"]

@@ -46,13 +46,19 @@ class Problem:
     minority mean minus majority mean of each predictor in standard deviations (at most 10);
     correlations: the predictors' correlation matrix, one row a predictor; weights: one row of
     predictor weights a stage. Reals are taken in single precision, as the program reads them.
+
+    A criterion (job performance, standardised in the majority group) is optional:
+    validities: the correlation of each predictor with it (None: no criterion);
+    criterion_effect_size: its minority mean minus majority mean (None: the value of a
+    regression line common to both groups, beta'd with beta = R^-1 r).
     """
 
     _fields = ("replications", "applicants", "majority_applicants", "retained", "effect_sizes",
-               "correlations", "weights")
+               "correlations", "weights", "validities", "criterion_effect_size")
+    _criterion_fields = ("validities", "criterion_effect_size")
 
     def __init__(self, *, replications, applicants, majority_applicants, retained, effect_sizes,
-                 correlations, weights):
+                 correlations, weights, validities=None, criterion_effect_size=None):
         self.replications = operator.index(replications)
         self.applicants = operator.index(applicants)
         self.majority_applicants = operator.index(majority_applicants)
@@ -60,6 +66,10 @@ class Problem:
         self.effect_sizes = [_single(d) for d in effect_sizes]
         self.correlations = [[_single(r) for r in row] for row in correlations]
         self.weights = [[_single(w) for w in row] for row in weights]
+        # An empty list of validities is no criterion, as None is.
+        self.validities = [_single(v) for v in validities] if validities else None
+        self.criterion_effect_size = (None if criterion_effect_size is None
+                                      else _single(criterion_effect_size))
 
     @classmethod
     def parse(cls, text, _stacklevel=2):
@@ -98,6 +108,10 @@ class Problem:
         return _core.composite_effect_sizes(self)
 
     @property
+    def has_criterion(self):
+        return self.validities is not None
+
+    @property
     def stages(self):
         return len(self.retained)
 
@@ -117,7 +131,8 @@ class Problem:
                 return "[" + ", ".join(shown(v) for v in value) + "]"
             return str(numpy.float32(value)) if isinstance(value, float) else repr(value)
 
-        args = ", ".join(f"{name}={shown(getattr(self, name))}" for name in self._fields)
+        args = ", ".join(f"{name}={shown(getattr(self, name))}" for name in self._fields
+                         if name not in self._criterion_fields or getattr(self, name) is not None)
         return f"Problem({args})"
 
     def __reduce__(self):

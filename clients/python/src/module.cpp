@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -35,6 +36,14 @@ pelko::Problem problem_from(const py::handle& object) {
   problem.effect_sizes = object.attr("effect_sizes").cast<std::vector<float>>();
   problem.correlations = object.attr("correlations").cast<std::vector<std::vector<float>>>();
   problem.weights = object.attr("weights").cast<std::vector<std::vector<float>>>();
+  // The criterion is optional: a problem object without it has none.
+  if (py::hasattr(object, "validities") && !object.attr("validities").is_none()) {
+    problem.validities = object.attr("validities").cast<std::vector<float>>();
+  }
+  if (py::hasattr(object, "criterion_effect_size") &&
+      !object.attr("criterion_effect_size").is_none()) {
+    problem.criterion_effect_size = object.attr("criterion_effect_size").cast<float>();
+  }
   return problem;
 }
 
@@ -47,6 +56,8 @@ py::dict problem_dict(const pelko::Problem& problem) {
   d["effect_sizes"] = problem.effect_sizes;
   d["correlations"] = problem.correlations;
   d["weights"] = problem.weights;
+  d["validities"] = problem.validities;
+  d["criterion_effect_size"] = problem.criterion_effect_size;
   return d;
 }
 
@@ -93,6 +104,43 @@ py::array_t<std::int32_t> table_of(const std::vector<std::vector<std::int32_t>>&
     }
   }
   return table;
+}
+
+py::array_t<float> float_table_of(const std::vector<std::vector<float>>& rows,
+                                  std::size_t columns) {
+  py::array_t<float> table(
+      {static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(columns)});
+  auto cells = table.mutable_unchecked<2>();
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    for (std::size_t r = 0; r < columns; ++r) {
+      cells(static_cast<py::ssize_t>(k), static_cast<py::ssize_t>(r)) = rows[k][r];
+    }
+  }
+  return table;
+}
+
+py::dict quality_distribution_dict(const pelko::QualityDistribution& q) {
+  py::dict d;
+  d["mean"] = q.mean;
+  d["sd"] = q.sd;
+  d["standard_error"] = q.standard_error;
+  d["p50"] = q.percentiles.p50;
+  d["p25"] = q.percentiles.p25;
+  d["p75"] = q.percentiles.p75;
+  d["count"] = q.count;
+  return d;
+}
+
+py::object quality_summary_dict(const pelko::SimulationResult& r) {
+  if (!r.quality_summary) return py::none();
+  const pelko::QualitySummary& q = *r.quality_summary;
+  py::dict d;
+  d["criterion_effect_size"] = q.criterion_effect_size;
+  d["composite_validities"] = q.composite_validities;
+  d["overall"] = quality_distribution_dict(q.overall);
+  d["majority"] = quality_distribution_dict(q.majority);
+  d["minority"] = quality_distribution_dict(q.minority);
+  return d;
 }
 
 py::dict distribution_dict(const pelko::Distribution& distribution) {
@@ -201,6 +249,104 @@ std::unique_ptr<pelko::SimulationResult> run_simulation(const py::handle& proble
   return result;
 }
 
+pelko::FrontierOptions frontier_options(int stage, double step, std::vector<int> predictors,
+                                        std::vector<std::vector<float>> weightings) {
+  pelko::FrontierOptions options;
+  options.stage = stage;
+  options.step = step;
+  options.predictors = std::move(predictors);
+  options.weightings = std::move(weightings);
+  return options;
+}
+
+py::dict frontier_point_dict(const pelko::FrontierPoint& p) {
+  py::dict d;
+  d["weights"] = p.weights;
+  d["quality"] = p.quality;
+  d["quality_standard_error"] = p.quality_standard_error;
+  d["composite_validity"] = p.composite_validity;
+  d["expected_ai"] = p.expected_ai;
+  d["below"] = proportion_tuple(p.below);
+  return d;
+}
+
+// The search without the GIL, as run_simulation runs one simulation: Ctrl-C and exceptions
+// from progress or finished cancel it. finished(index, point dict) hears each point when done.
+py::tuple run_frontier(const py::handle& problem_object, int stage, double step,
+                       std::vector<int> predictors, std::vector<std::vector<float>> weightings,
+                       std::optional<std::int64_t> seed_second, int threads,
+                       const py::object& progress, const py::object& finished) {
+  const pelko::Problem problem = problem_from(problem_object);
+  std::atomic<bool> cancel{false};
+  std::optional<py::error_already_set> raised;
+  auto last_check = std::chrono::steady_clock::now();
+
+  pelko::FrontierOptions options =
+      frontier_options(stage, step, std::move(predictors), std::move(weightings));
+  options.seed_second = seed_second;
+  options.threads = threads;
+  options.cancel = &cancel;
+  options.progress = [&](std::int64_t done, std::int64_t total) {
+    const auto now = std::chrono::steady_clock::now();
+    if (raised || (done < total && now - last_check < kCheckInterval)) return;
+    last_check = now;
+    py::gil_scoped_acquire gil;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!progress.is_none()) progress(done, total);
+    } catch (py::error_already_set& error) {
+      raised.emplace(std::move(error));
+      cancel.store(true, std::memory_order_relaxed);
+    }
+  };
+  options.finished = [&](std::size_t index, const pelko::FrontierPoint& point) {
+    if (raised || finished.is_none()) return;
+    py::gil_scoped_acquire gil;
+    try {
+      finished(index, frontier_point_dict(point));
+    } catch (py::error_already_set& error) {
+      raised.emplace(std::move(error));
+      cancel.store(true, std::memory_order_relaxed);
+    }
+  };
+
+  std::optional<pelko::Frontier> result;
+  try {
+    py::gil_scoped_release no_gil;
+    result = pelko::frontier(problem, options);
+  } catch (const pelko::Error& error) {
+    if (!raised || error.kind() != pelko::ErrorKind::cancelled) throw;
+  }
+  if (raised) {
+    raised->restore();
+    throw py::error_already_set();
+  }
+  py::list points;
+  for (const pelko::FrontierPoint& p : result->points) {
+    py::dict d = frontier_point_dict(p);
+    d["on_front"] = p.on_front;
+    d["on_front_expected_ai"] = p.on_front_expected_ai;
+    points.append(d);
+  }
+  return py::make_tuple(result->seed_second, points);
+}
+
+// The library's front marks of (quality, P(AI < ratio), expected AI) triples.
+py::list mark_fronts(const std::vector<std::tuple<double, double, float>>& measures) {
+  std::vector<pelko::FrontierPoint> points(measures.size());
+  for (std::size_t i = 0; i < measures.size(); ++i) {
+    points[i].quality = std::get<0>(measures[i]);
+    points[i].below.share = std::get<1>(measures[i]);
+    points[i].expected_ai = std::get<2>(measures[i]);
+  }
+  pelko::mark_fronts(points);
+  py::list marks;
+  for (const pelko::FrontierPoint& p : points) {
+    marks.append(py::make_tuple(p.on_front, p.on_front_expected_ai));
+  }
+  return marks;
+}
+
 void translate_errors() {
   py::register_exception_translator([](std::exception_ptr pointer) {
     try {
@@ -287,6 +433,27 @@ PYBIND11_MODULE(_core, m) {
           "detailed", [](const pelko::SimulationResult& r) { return detailed_dict(r.summary); })
       .def_property_readonly("no_defined_ai_lines",
                              [](const pelko::SimulationResult& r) { return r.no_defined_ai_lines; })
+      .def_property_readonly("quality",
+                             [](const pelko::SimulationResult& r) { return array_of(r.quality); })
+      .def_property_readonly(
+          "quality_majority",
+          [](const pelko::SimulationResult& r) { return array_of(r.quality_majority); })
+      .def_property_readonly(
+          "quality_minority",
+          [](const pelko::SimulationResult& r) { return array_of(r.quality_minority); })
+      .def_property_readonly("stage_quality",
+                             [](const pelko::SimulationResult& r) {
+                               return float_table_of(r.stage_quality, r.quality.size());
+                             })
+      .def_property_readonly("stage_quality_majority",
+                             [](const pelko::SimulationResult& r) {
+                               return float_table_of(r.stage_quality_majority, r.quality.size());
+                             })
+      .def_property_readonly("stage_quality_minority",
+                             [](const pelko::SimulationResult& r) {
+                               return float_table_of(r.stage_quality_minority, r.quality.size());
+                             })
+      .def_property_readonly("quality_summary", &quality_summary_dict)
       .def_property_readonly("stages",
                              [](const pelko::SimulationResult& r) { return stage_list(r.stages); })
       .def("share_below", [](const pelko::SimulationResult& r,
@@ -295,6 +462,21 @@ PYBIND11_MODULE(_core, m) {
         return proportion_tuple(r.share_below_or_undefined(ratio));
       });
 
+  m.def("frontier", &run_frontier, py::arg("problem"), py::arg("stage"), py::arg("step"),
+        py::arg("predictors"), py::arg("weightings"), py::arg("seed_second"), py::arg("threads"),
+        py::arg("progress"), py::arg("finished"),
+        "(seed second, points) of the frontier search, without the GIL");
+  m.def(
+      "frontier_weightings",
+      [](const py::handle& p, int stage, double step, std::vector<int> predictors,
+         std::vector<std::vector<float>> weightings) {
+        return pelko::frontier_weightings(
+            problem_from(p),
+            frontier_options(stage, step, std::move(predictors), std::move(weightings)));
+      },
+      "The candidate weightings of a frontier search, as full rows");
+  m.def("mark_fronts", &mark_fronts,
+        "(on_front, on_front_expected_ai) of (quality, P(AI < ratio), expected AI) triples");
   m.def("simulate", &run_simulation, py::arg("problem"), py::arg("seed_second"), py::arg("threads"),
         py::arg("progress"),
         "Runs a problem without the GIL; Ctrl-C or an exception from progress cancels it");
