@@ -36,7 +36,8 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       return line;
     }
     const bool takes_value = argument == "--seed" || argument == "--threads" ||
-                             argument == "--replications" || argument == "--json";
+                             argument == "--replications" || argument == "--json" ||
+                             argument == "--validities" || argument == "--criterion-effect-size";
     if (takes_value) {
       if (i + 1 >= argc) return refuse("'" + std::string(argument) + "' needs a value");
       const std::string_view value = argv[++i];
@@ -53,6 +54,10 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
                         std::string(value) + "'");
         }
         line.threads = static_cast<int>(number);
+      } else if (argument == "--validities") {
+        line.validities = value;
+      } else if (argument == "--criterion-effect-size") {
+        line.criterion_effect_size = value;
       } else {
         if (value.empty()) return refuse("'" + std::string(argument) + "' needs a file name");
         (argument == "--json" ? line.json_file : line.replications_file) = value;
@@ -83,9 +88,18 @@ Options (none changes the results but --seed, which chooses them):
   --threads N           run on N threads (0, the default: every CPU the process may use)
   --replications FILE   write every replication as CSV: replication, sra, sri, ai (empty
                         where undefined), then the majority and minority applicants left
-                        after each stage
+                        after each stage (with a criterion, then the quality columns)
   --json FILE           write the problem, the seed, the summary, every stage's mean hiring
                         rates and AI, and P(AI < 0.8) with its 95 % Wilson interval as JSON
+                        (with a criterion, also a "quality" object)
+
+A criterion (job performance, mean 0 and SD 1 in the majority group) adds the quality of
+the hires: the report ends with a section "Quality of hires", the mean expected criterion
+score of those hired, overall and per group, and each stage's composite validity. These
+options override a criterion block of the problem file:
+  --validities V1,V2,...        each predictor's correlation with the criterion (-1..1)
+  --criterion-effect-size D     minority mean minus majority mean of the criterion; without
+                                it, beta'd with beta = R^-1 r (a common regression line)
 
 PELKO estimates by Monte-Carlo simulation the sampling distribution of the adverse-impact
 ratio AI = SRI/SRA of a multi-stage top-down personnel selection, where SRA and SRI are the
@@ -102,6 +116,10 @@ its last number is ignored:
                                negative value)
   then npred lines             the rows of the predictor correlation matrix
   then nf lines                the predictor weights of each stage
+Lines after the last weights line are ignored, except, in a file or a pipe, a criterion block:
+  criterion
+  validities V1 .. Vnpred      each predictor's correlation with the criterion
+  effect_size D                (optional) the criterion effect size
 
 Exit status:
   0  a complete report

@@ -90,6 +90,9 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   options.fast.threads = line.threads;
   options.replications_file = line.replications_file;
   options.json_file = line.json_file;
+  options.validities = line.validities;
+  options.criterion_effect_size = line.criterion_effect_size;
+  options.criterion_block = !from_terminal;
   const pelko::recordio::SystemClock clock;
   std::istream& in = line.problem_file.empty() ? std::cin : problem_file;
   int status = pelko::driver::run(in, std::cout, std::cerr, clock, options, aids);

@@ -1,5 +1,7 @@
 #pragma once
 // The run's opening (processor-time reading and start line) and its closing.
+#include <functional>
+
 #include "recordio/clock.h"
 #include "recordio/console.h"
 
@@ -11,9 +13,10 @@ float open_run(recordio::Console& console, const recordio::Clock& clock);
 // What the closing follows: the last result line, or an input-error message.
 enum class Closing { complete_report, input_error };
 
-// Prints the processor time used since the opening and stops the run: with kStatusComplete
-// after a complete report, with kStatusStopped after an input error.
+// Prints the processor time used since the opening, then what `after` writes, and stops the
+// run: with kStatusComplete after a complete report, with kStatusStopped after an input error.
 [[noreturn]] void close_run(recordio::Console& console, const recordio::Clock& clock,
-                            float cpustart, Closing closing);
+                            float cpustart, Closing closing,
+                            const std::function<void()>& after = {});
 
 }  // namespace pelko::driver

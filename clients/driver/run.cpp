@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/engine_tuning.h"
+#include "core/problem_reading.h"
+#include "driver/criterion_options.h"
 #include "driver/echo.h"
 #include "driver/opening.h"
 #include "driver/result_files.h"
@@ -42,9 +44,19 @@ struct RunContext {
 [[noreturn]] void run_to_end(std::istream& in, RunContext& run) {
   recordio::Console& console = run.console;
   const float cpustart = open_run(console, run.clock);
-  const ParsedProblem parsed = parse_problem(in, [&console](const Diagnostic& found) {
-    write_lines(found.on_report ? console.out : console.err, found.lines);
-  });
+  ParsedProblem parsed = core::read_problem(
+      in,
+      [&console](const Diagnostic& found) {
+        write_lines(found.on_report ? console.out : console.err, found.lines);
+      },
+      nullptr, run.options.criterion_block);
+  if (parsed.ok()) {
+    if (auto refused = apply_criterion_options(run.options, *parsed.problem)) {
+      write_lines(console.out, refused->lines);
+      parsed.problem.reset();
+      parsed.diagnostics.push_back(std::move(*refused));
+    }
+  }
   if (!parsed.ok()) {
     run.input_refused = true;
     if (parsed.diagnostics.back().kind == ErrorKind::unreadable_problem) recordio::stop_fatal();
@@ -86,7 +98,10 @@ struct RunContext {
     write_lines(console.err, result->no_defined_ai_lines);
     recordio::stop_fatal(kExitStopped);
   }
-  close_run(console, run.clock, cpustart, Closing::complete_report);
+  // The quality of the hires follows the report as it always ended.
+  close_run(console, run.clock, cpustart, Closing::complete_report, [&] {
+    if (result->quality_summary) write_quality_section(*result, console);
+  });
 }
 
 }  // namespace

@@ -20,6 +20,12 @@ struct RunOptions {
   // Files of results beside the report (empty: none), written once the replications are done.
   std::string replications_file;
   std::string json_file;
+  // The criterion's numbers as typed on the command line, overriding the problem file's.
+  std::optional<std::string> validities;             // "V1,V2,..."
+  std::optional<std::string> criterion_effect_size;  // "D"
+  // Whether the problem's criterion block is read after its last weights line: not from a
+  // person typing, whose run starts at that line.
+  bool criterion_block = true;
 };
 
 }  // namespace pelko::driver

@@ -9,4 +9,7 @@ namespace pelko::driver {
 // defined AI only the expected values are written, and false is returned.
 bool write_summary(const SimulationResult& result, recordio::Console& console);
 
+// The section "Quality of hires" of a run with a criterion.
+void write_quality_section(const SimulationResult& result, recordio::Console& console);
+
 }  // namespace pelko::driver

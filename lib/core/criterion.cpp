@@ -2,7 +2,9 @@
 // validity, from the validities and the predictor correlations.
 #include "core/criterion.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace pelko {
@@ -38,6 +40,7 @@ CriterionModel criterion_model(const Problem& problem) {
     for (std::size_t k = 0; k < i; ++k) sum -= l[i * n + k] * y[k];
     y[i] = sum / l[i * n + i];
     explained += y[i] * y[i];
+    model.leading_explained.push_back(explained);
     if (model.indefinite_at == 0 && !(explained < 1.0 - kResidualFloor)) {
       model.indefinite_at = static_cast<int>(i + 1);
     }
@@ -57,6 +60,87 @@ CriterionModel criterion_model(const Problem& problem) {
   model.effect_size = problem.criterion_effect_size ? *problem.criterion_effect_size
                                                     : static_cast<float>(shift);
   return model;
+}
+
+namespace {
+
+std::string shortest(float value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+Diagnostic criterion_error(std::string field, int index, std::string line) {
+  Diagnostic d;
+  d.field = std::move(field);
+  d.index = index;
+  d.lines = {"Input error: " + std::move(line)};
+  return d;
+}
+
+}  // namespace
+
+bool read_criterion_number(std::string_view text, float& value) {
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
+Diagnostic criterion_not_a_number(const std::string& field, int index, const std::string& what,
+                                  const std::string& text) {
+  return criterion_error(field, index, what + " is not a number: '" + text + "'");
+}
+
+std::optional<Diagnostic> check_criterion(const Problem& p) {
+  if (!p.has_criterion()) {
+    if (!p.criterion_effect_size) return std::nullopt;
+    return criterion_error("criterion_effect_size", 0,
+                           "a criterion effect size needs validities, one a predictor");
+  }
+  const auto n = static_cast<std::size_t>(p.predictors());
+  if (p.validities.size() != n) {
+    return criterion_error("validities", 0,
+                           "validities must hold " + std::to_string(n) +
+                               " numbers, one a predictor, not " +
+                               std::to_string(p.validities.size()));
+  }
+  for (std::size_t j = 0; j < n; ++j) {
+    const float v = p.validities[j];
+    const int index = static_cast<int>(j + 1);
+    if (std::isnan(v)) {
+      return criterion_error("validities", index,
+                             "validity " + std::to_string(index) + " is not a number");
+    }
+    if (v < -1.0f || v > 1.0f) {
+      return criterion_error("validities", index,
+                             "validity " + std::to_string(index) +
+                                 " must be between -1 and 1, not " + shortest(v));
+    }
+  }
+  if (p.criterion_effect_size && !std::isfinite(*p.criterion_effect_size)) {
+    return criterion_error("criterion_effect_size", 0,
+                           "the criterion effect size must be a finite number, not " +
+                               shortest(*p.criterion_effect_size));
+  }
+  const CriterionModel model = criterion_model(p);
+  if (!model.factored) {
+    return criterion_error("correlations", 0,
+                           "the predictor correlations are not positive definite, so no "
+                           "criterion can have these validities");
+  }
+  if (model.indefinite_at != 0) {
+    const int j = model.indefinite_at;
+    char explained[32];
+    std::snprintf(explained, sizeof explained, "%.3f", model.leading_explained[j - 1]);
+    return criterion_error(
+        "validities", j,
+        "validity " + std::to_string(j) + " (" + shortest(p.validities[j - 1]) +
+            ") is more than the predictors can carry: " +
+            (j == 1 ? std::string("predictor 1") : "predictors 1 to " + std::to_string(j)) +
+            " would explain " + explained +
+            " of the criterion's variance, so the correlations of predictors and criterion are "
+            "not positive definite");
+  }
+  return std::nullopt;
 }
 
 }  // namespace core

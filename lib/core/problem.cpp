@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/criterion.h"
 #include "core/problem_reading.h"
 #include "core/problem_rules.h"
 #include "numeric/error_facility.h"
@@ -20,6 +21,8 @@ namespace {
 class LineCountingBuffer final : public std::streambuf {
  public:
   explicit LineCountingBuffer(std::streambuf* source) : source_(source) {}
+
+  std::uint64_t consumed() const { return consumed_; }
 
   // 1-based line and column of the byte at `offset`.
   void place(std::uint64_t offset, int& line, int& column) const {
@@ -131,6 +134,101 @@ void append_number(std::string& text, float value) {
   text.append(digits, end);
 }
 
+// A word of a line of the criterion block and the offset of its first byte in the input.
+struct Word {
+  std::string text;
+  std::uint64_t offset = 0;
+};
+
+std::vector<Word> words_of(const std::string& line, std::uint64_t start) {
+  std::vector<Word> words;
+  std::size_t i = 0;
+  auto separator = [](char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; };
+  while (i < line.size()) {
+    while (i < line.size() && separator(line[i])) ++i;
+    const std::size_t first = i;
+    while (i < line.size() && !separator(line[i])) ++i;
+    if (i > first) words.push_back({line.substr(first, i - first), start + first});
+  }
+  return words;
+}
+
+// The criterion block, read after the last weights line up to the end of the input: from a line
+// "criterion", the lines "validities V1 .. Vn" and "effect_size D"; a line with another first
+// word ends the block. Anything before the block is ignored, as it always was. An error comes
+// with the offset of the text it concerns.
+std::optional<std::pair<Diagnostic, std::uint64_t>> read_criterion_block(
+    std::istream& in, const LineCountingBuffer& counting, Problem& p) {
+  bool in_block = false;
+  bool validities_read = false;
+  bool effect_size_read = false;
+  std::uint64_t block_offset = 0;
+  std::uint64_t effect_size_offset = 0;
+  std::vector<std::uint64_t> validity_offsets;
+  auto refuse = [](std::string field, int index, std::string line, std::uint64_t offset) {
+    Diagnostic d;
+    d.field = std::move(field);
+    d.index = index;
+    d.lines = {"Input error: " + std::move(line)};
+    return std::optional<std::pair<Diagnostic, std::uint64_t>>({std::move(d), offset});
+  };
+  std::string line;
+  for (;;) {
+    const std::uint64_t start = counting.consumed();
+    if (!std::getline(in, line)) break;
+    const std::vector<Word> words = words_of(line, start);
+    if (words.empty()) continue;
+    const std::string& key = words[0].text;
+    if (!in_block) {
+      in_block = key == "criterion" && words.size() == 1;
+      block_offset = words[0].offset;
+      continue;
+    }
+    if (key == "validities") {
+      if (validities_read) return refuse("validities", 0, "validities given twice", start);
+      validities_read = true;
+      for (std::size_t j = 1; j < words.size(); ++j) {
+        validity_offsets.push_back(words[j].offset);
+        float value = 0.0f;
+        if (!core::read_criterion_number(words[j].text, value)) {
+          Diagnostic d = core::criterion_not_a_number(
+              "validities", static_cast<int>(j), "validity " + std::to_string(j), words[j].text);
+          return std::optional<std::pair<Diagnostic, std::uint64_t>>({d, words[j].offset});
+        }
+        p.validities.push_back(value);
+      }
+      if (p.validities.empty()) return refuse("validities", 0, "validities without numbers", start);
+    } else if (key == "effect_size") {
+      if (effect_size_read) {
+        return refuse("criterion_effect_size", 0, "effect_size given twice", start);
+      }
+      effect_size_read = true;
+      effect_size_offset = words.size() > 1 ? words[1].offset : start;
+      float value = 0.0f;
+      if (words.size() != 2 || !core::read_criterion_number(words[1].text, value)) {
+        const std::string text = words.size() > 1 ? line.substr(words[1].offset - start) : "";
+        Diagnostic d = core::criterion_not_a_number("criterion_effect_size", 0,
+                                                    "the criterion effect size", text);
+        return std::optional<std::pair<Diagnostic, std::uint64_t>>(
+            {d, words.size() > 1 ? words[1].offset : start});
+      }
+      p.criterion_effect_size = value;
+    } else {
+      break;
+    }
+  }
+  if (in_block && !validities_read) {
+    return refuse("validities", 0, "the criterion block has no validities line", block_offset);
+  }
+  if (auto e = core::check_criterion(p)) {
+    std::uint64_t at = block_offset;
+    if (e->field == "validities" && e->index > 0) at = validity_offsets[e->index - 1];
+    if (e->field == "criterion_effect_size") at = effect_size_offset;
+    return std::optional<std::pair<Diagnostic, std::uint64_t>>({std::move(*e), at});
+  }
+  return std::nullopt;
+}
+
 Error out_of_memory() {
   return Error(ErrorKind::out_of_memory, kExitSystem, {},
                {"pelko: not enough memory for this run"});
@@ -141,7 +239,7 @@ Error out_of_memory() {
 namespace core {
 
 ParsedProblem read_problem(std::istream& in, const std::function<void(const Diagnostic&)>& found,
-                           recordio::ReadListener* also) {
+                           recordio::ReadListener* also, bool criterion_block) {
   ParsedProblem parsed;
   LineCountingBuffer counting(in.rdbuf());
   std::istream counted(&counting);
@@ -194,6 +292,12 @@ ParsedProblem read_problem(std::istream& in, const std::function<void(const Diag
     p.weights.assign(static_cast<std::size_t>(nf),
                      std::vector<float>(static_cast<std::size_t>(npred), 0.0f));
     for (int k = 0; k < nf; ++k) read_line(reader, p.weights[k].data(), npred);
+    if (criterion_block && in.rdbuf() != nullptr) {
+      if (auto refused = read_criterion_block(counted, counting, p)) {
+        report(std::move(refused->first), refused->second);
+        return parsed;
+      }
+    }
   } catch (const recordio::RunStopped&) {
     Diagnostic d;
     d.kind = ErrorKind::unreadable_problem;
@@ -250,6 +354,7 @@ std::vector<Diagnostic> validate(const Problem& p) {
     }
   }
   if (auto e = check_shape(p.weights, nf, npred, "weights", "one a stage")) return refuse(*e);
+  if (auto e = core::check_criterion(p)) return refuse(*e);
   return found;
 }
 
@@ -286,6 +391,15 @@ std::string format_problem(const Problem& p) {
   numbers(p.effect_sizes);
   for (const auto& row : p.correlations) numbers(row);
   for (const auto& row : p.weights) numbers(row);
+  if (p.has_criterion() || p.criterion_effect_size) text += "criterion\n";
+  if (p.has_criterion()) {
+    text += "validities ";
+    numbers(p.validities);
+  }
+  if (p.criterion_effect_size) {
+    text += "effect_size ";
+    numbers(std::vector<float>{*p.criterion_effect_size});
+  }
   return text;
 }
 

@@ -9,8 +9,9 @@
 
 namespace pelko::core {
 
-// parse_problem, with `also` (when given) told what the reader does.
+// parse_problem, with `also` (when given) told what the reader does. Without `criterion_block`
+// reading ends with the last weights line, as a person typing the problem expects.
 ParsedProblem read_problem(std::istream& in, const std::function<void(const Diagnostic&)>& found,
-                           recordio::ReadListener* also);
+                           recordio::ReadListener* also, bool criterion_block = true);
 
 }  // namespace pelko::core

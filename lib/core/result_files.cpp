@@ -52,6 +52,29 @@ std::string json_proportion(const Proportion& p) {
          ", \"upper\": " + json_number(p.upper) + "}";
 }
 
+std::string json_quality(const QualityDistribution& d) {
+  const Percentiles& p = d.percentiles;
+  return "{\"mean\": " + json_number(d.mean) + ", \"sd\": " + json_number(d.sd) +
+         ", \"standard_error\": " + json_number(d.standard_error) +
+         ", \"p50\": " + json_number(p.p50) + ", \"p25\": " + json_number(p.p25) +
+         ", \"p75\": " + json_number(p.p75) + ", \"count\": " + std::to_string(d.count) + "}";
+}
+
+// The mean over the replications where it is defined; NaN where it never is.
+double defined_mean(const std::vector<float>& values) {
+  double sum = 0.0;
+  std::size_t count = 0;
+  for (const float v : values) {
+    if (std::isnan(v)) continue;
+    sum += v;
+    ++count;
+  }
+  return count != 0 ? sum / static_cast<double>(count) : std::nan("");
+}
+
+// Empty where the group hired nobody.
+std::string csv_number(float value) { return std::isnan(value) ? std::string() : number(value); }
+
 }  // namespace
 
 void write_replications_csv(const SimulationResult& result, std::ostream& out) {
@@ -59,12 +82,29 @@ void write_replications_csv(const SimulationResult& result, std::ostream& out) {
   for (int k = 1; k <= result.problem.stages(); ++k) {
     out << ",stage" << k << "_majority,stage" << k << "_minority";
   }
+  const bool quality = !result.quality.empty();
+  if (quality) {
+    out << ",quality,quality_majority,quality_minority";
+    for (int k = 1; k <= result.problem.stages(); ++k) {
+      out << ",stage" << k << "_quality,stage" << k << "_quality_majority,stage" << k
+          << "_quality_minority";
+    }
+  }
   out << '\n';
   for (std::size_t r = 0; r < result.ai.size(); ++r) {
     out << r + 1 << ',' << number(result.sra[r]) << ',' << number(result.sri[r]) << ',';
     if (result.ai_defined[r] != 0) out << number(result.ai[r]);
     for (std::size_t k = 0; k < result.majority_retained.size(); ++k) {
       out << ',' << result.majority_retained[k][r] << ',' << result.minority_retained[k][r];
+    }
+    if (quality) {
+      out << ',' << csv_number(result.quality[r]) << ',' << csv_number(result.quality_majority[r])
+          << ',' << csv_number(result.quality_minority[r]);
+      for (std::size_t k = 0; k < result.stage_quality.size(); ++k) {
+        out << ',' << csv_number(result.stage_quality[k][r]) << ','
+            << csv_number(result.stage_quality_majority[k][r]) << ','
+            << csv_number(result.stage_quality_minority[k][r]);
+      }
     }
     out << '\n';
   }
@@ -80,7 +120,12 @@ void write_result_json(const SimulationResult& result, std::ostream& out) {
       << ",\n    \"retained\": " << json_list(p.retained, [](int v) { return std::to_string(v); })
       << ",\n    \"effect_sizes\": " << json_reals(p.effect_sizes)
       << ",\n    \"correlations\": " << json_list(p.correlations, json_reals)
-      << ",\n    \"weights\": " << json_list(p.weights, json_reals) << "},\n";
+      << ",\n    \"weights\": " << json_list(p.weights, json_reals);
+  if (p.has_criterion()) out << ",\n    \"validities\": " << json_reals(p.validities);
+  if (p.criterion_effect_size) {
+    out << ",\n    \"criterion_effect_size\": " << json_number(*p.criterion_effect_size);
+  }
+  out << "},\n";
   out << "  \"seed_second\": " << result.seed_second << ",\n  \"seeds\": [" << result.seed1 << ", "
       << result.seed2 << "],\n";
   out << "  \"composite_effect_sizes\": " << json_reals(result.composite_effect_sizes) << ",\n";
@@ -115,7 +160,25 @@ void write_result_json(const SimulationResult& result, std::ostream& out) {
   }
   out << "],\n  \"ai_below_0_8\": " << json_proportion(result.share_below(0.8))
       << ",\n  \"ai_below_0_8_or_undefined\": "
-      << json_proportion(result.share_below_or_undefined(0.8)) << "\n}\n";
+      << json_proportion(result.share_below_or_undefined(0.8));
+  if (result.quality_summary) {
+    const QualitySummary& q = *result.quality_summary;
+    out << ",\n  \"quality\": {\"criterion_effect_size\": " << json_number(q.criterion_effect_size)
+        << ",\n    \"composite_validities\": "
+        << json_list(q.composite_validities, [](double v) { return json_number(v); })
+        << ",\n    \"overall\": " << json_quality(q.overall)
+        << ",\n    \"majority\": " << json_quality(q.majority)
+        << ",\n    \"minority\": " << json_quality(q.minority) << ",\n    \"stages\": [";
+    for (std::size_t k = 0; k < result.stage_quality.size(); ++k) {
+      out << (k == 0 ? "\n" : ",\n") << "      {\"stage\": " << k + 1
+          << ", \"mean\": " << json_number(defined_mean(result.stage_quality[k]))
+          << ", \"majority_mean\": " << json_number(defined_mean(result.stage_quality_majority[k]))
+          << ", \"minority_mean\": " << json_number(defined_mean(result.stage_quality_minority[k]))
+          << "}";
+    }
+    out << "]}";
+  }
+  out << "\n}\n";
 }
 
 }  // namespace pelko

@@ -1,0 +1,103 @@
+// What a criterion costs: whole runs of the program, each problem without and with validities,
+// interleaved, and optionally the same problems on a baseline program (a build without the
+// criterion) to show that a run without one costs what it did. Prints the median seconds of
+// each and their ratios.
+// Usage: bench_quality PELKO [BASELINE_PELKO] [REPEATS]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Case {
+  std::string name;
+  std::string problem;
+  std::string validities;
+};
+
+// stages keeping 40%, 20%, 10%, 5% of the pool; correlations 0.3; weights 1 on the first
+// predictors of each stage.
+std::string generated(int nrep, int nsub, int nf, int npred) {
+  std::ostringstream text;
+  text << nrep << ' ' << nsub << ' ' << nsub * 4 / 5 << ' ' << nf << ' ' << npred << '\n';
+  int keep = nsub;
+  for (int k = 0; k < nf; ++k) text << (keep = keep * (k == 0 ? 2 : 1) / (k == 0 ? 5 : 2)) << ' ';
+  text << '\n';
+  for (int j = 0; j < npred; ++j) text << -0.1 * (j % 5) << ' ';
+  text << '\n';
+  for (int i = 0; i < npred; ++i) {
+    for (int j = 0; j < npred; ++j) text << (i == j ? "1 " : "0.3 ");
+    text << '\n';
+  }
+  for (int k = 0; k < nf; ++k) {
+    for (int j = 0; j < npred; ++j) text << (j <= k + npred / 2 ? "1 " : "0 ");
+    text << '\n';
+  }
+  return text.str();
+}
+
+std::string validities(int npred) {
+  std::string text;
+  for (int j = 0; j < npred; ++j) text += (j == 0 ? "" : ",") + std::string(j % 2 ? "0.2" : "0.3");
+  return text;
+}
+
+double run_seconds(const std::string& program, const std::string& file, const std::string& extra) {
+  const std::string command =
+      program + " --seed 1796630709 --threads 1 " + extra + " " + file + " > /dev/null";
+  const auto start = std::chrono::steady_clock::now();
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "failed: %s\n", command.c_str());
+    std::exit(1);
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: bench_quality PELKO [BASELINE_PELKO] [REPEATS]\n");
+    return 2;
+  }
+  const std::string program = argv[1];
+  const std::string baseline = argc > 2 ? argv[2] : "";
+  const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 7;
+  const std::vector<Case> cases = {
+      {"nrep 20000 nsub 500 nf 2 npred 3", generated(20000, 500, 2, 3), validities(3)},
+      {"nrep 400 nsub 10000 nf 4 npred 10", generated(400, 10000, 4, 10), validities(10)},
+      {"nrep 100000 nsub 100 nf 1 npred 4", generated(100000, 100, 1, 4), validities(4)},
+  };
+  std::printf("%-36s %9s %9s %7s", "median seconds, 1 thread", "none", "criterion", "ratio");
+  if (!baseline.empty()) std::printf(" %9s %7s", "baseline", "b/none");
+  std::printf("\n");
+  for (const Case& c : cases) {
+    const std::string file = "bench_quality_problem.txt";
+    std::ofstream(file, std::ios::binary) << c.problem;
+    std::vector<double> none, with, base;
+    for (int i = 0; i < repeats; ++i) {
+      none.push_back(run_seconds(program, file, ""));
+      with.push_back(run_seconds(program, file, "--validities " + c.validities));
+      if (!baseline.empty()) base.push_back(run_seconds(baseline, file, ""));
+    }
+    std::remove(file.c_str());
+    std::printf("%-36s %9.3f %9.3f %7.3f", c.name.c_str(), median(none), median(with),
+                median(with) / median(none));
+    // The baseline's time over this build's: at least 0.98 means no cost without a criterion.
+    if (!baseline.empty()) {
+      std::printf(" %9.3f %7.3f", median(base), median(base) / median(none));
+    }
+    std::printf("\n");
+  }
+  return 0;
+}
