@@ -95,7 +95,8 @@ void check_options(const Problem& problem, const FrontierOptions& options) {
     if (named[j]) refuse("predictor " + std::to_string(j + 1) + " is named twice");
     named[j] = true;
   }
-  const int parts = options.predictors.empty() ? npred : static_cast<int>(options.predictors.size());
+  const int parts =
+      options.predictors.empty() ? npred : static_cast<int>(options.predictors.size());
   if (lattice_size(n, parts) > kMaxLatticePoints) {
     refuse("a step of " + shown(options.step) + " over " + std::to_string(parts) +
            " predictors makes more than " + shown(kMaxLatticePoints) +

@@ -7,10 +7,10 @@ import tempfile
 
 
 def finished_rows(path, required):
-    """The complete rows of the file at `path` as dicts of strings ([] when there is none). A
-    last line cut short by a stop while it was written is dropped, and the file is written
-    again without it (a new file renamed over it), so that the next row starts on a line of
-    its own."""
+    """The complete rows of the file at `path` as dicts of strings ([] when there is none),
+    which must have the columns `required` (an empty cell is NaN). A last line cut short by a
+    stop while it was written is dropped, and the file is written again without it (a new
+    file renamed over it), so that the next row starts on a line of its own."""
     try:
         with open(path, "r", encoding="utf-8", newline="") as f:
             text = f.read()
@@ -29,7 +29,7 @@ def finished_rows(path, required):
         if missing:
             raise ValueError(f"file {path!r} has no column {', '.join(missing)}: not a file of "
                              "this function")
-    complete = [all(row.get(name) not in (None, "") for name in required) for row in rows]
+    complete = [None not in row and None not in row.values() for row in rows]
     if not all(complete):
         kept = kept[:1] + [line for line, ok in zip(kept[1:], complete) if ok]
         rows = [row for row, ok in zip(rows, complete) if ok]
@@ -66,6 +66,7 @@ def one_seed(rows, seed, path):
     """The seed of the rows already in the file, which a resumed run must keep."""
     seeds = {int(float(row["seed"])) for row in rows}
     if len(seeds) > 1 or (seeds and seed is not None and int(seed) not in seeds):
-        raise ValueError(f"file {path!r} holds results of seed {', '.join(map(str, sorted(seeds)))}: "
-                         "give that seed (or None) to resume it, or another file")
+        shown = ", ".join(map(str, sorted(seeds)))
+        raise ValueError(f"file {path!r} holds results of seed {shown}: give that seed (or "
+                         "None) to resume it, or another file")
     return seeds.pop() if seeds else seed

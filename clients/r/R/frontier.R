@@ -90,7 +90,8 @@ pelko_frontier <- function(problem, stage = 1, step = 0.1, predictors = NULL, we
 
   weight_columns <- sprintf("weight_%d", seq_len(npred))
   finished <- if (!is.null(file)) {
-    read_finished_rows(file, c("seed", "stage", weight_columns, frontier_measures), call)
+    read_finished_rows(file, c("seed", "stage", weight_columns, frontier_measures),
+                       c("seed", "stage", weight_columns), call)
   }
   if (!is.null(finished)) {
     if (any(finished$stage != stage)) {
@@ -103,6 +104,9 @@ pelko_frontier <- function(problem, stage = 1, step = 0.1, predictors = NULL, we
                                paste(sprintf("%.0f", kept_seed), collapse = ", ")), call))
     }
     seed <- kept_seed
+    for (name in c(weight_columns, frontier_measures)) {
+      finished[[name]] <- as.numeric(finished[[name]])
+    }
   }
   # One clock second for every weighting: common random numbers.
   if (is.null(seed)) seed <- as.numeric(Sys.time()) %/% 1
@@ -153,7 +157,7 @@ new_frontier <- function(rows, seed, stage, weight_columns) {
   varying <- which(apply(weights, 2, function(w) any(w != w[1])))
   if (length(varying) == 0) varying <- seq_along(weight_columns)
   frame$label <- apply(weights[, varying, drop = FALSE], 1, function(w)
-    paste(formatC(w, digits = 3, format = "g"), collapse = "/"))
+    paste(sprintf("%.3g", w), collapse = "/"))
   attr(frame, "labelled_predictors") <- unname(varying)
   rownames(frame) <- NULL
   structure(frame, class = c("pelko_frontier", "data.frame"), seed = seed, stage = stage)

@@ -22,10 +22,11 @@ append_csv_row <- function(file, row) {
   flush(con)
 }
 
-# The finished rows of `file` (NULL when it does not exist or holds none). A last line cut short
-# by a stop while it was written is dropped, and the file is written again without it (through
+# The finished rows of `file` (NULL when it does not exist or holds none), which must have the
+# columns `required` and values in those of them that are `identity`. A last line cut short by
+# a stop while it was written is dropped, and the file is written again without it (through
 # a new file renamed over it), so that the next row starts on a line of its own.
-read_finished_rows <- function(file, required, call) {
+read_finished_rows <- function(file, required, identity, call) {
   if (!file.exists(file) || file.info(file)$size == 0) return(NULL)
   size <- file.info(file)$size
   cut_short <- !identical(readBin(file, "raw", n = size)[size], as.raw(10L))
@@ -44,7 +45,7 @@ read_finished_rows <- function(file, required, call) {
       stop(simpleError(sprintf("'file' (%s) has no column %s: not a file this function wrote",
                                file, paste(missing, collapse = ", ")), call))
     }
-    complete <- stats::complete.cases(rows[required])
+    complete <- stats::complete.cases(rows[identity])
     if (!all(complete)) kept <- kept[c(TRUE, complete)]
     rows <- rows[complete, , drop = FALSE]
   }

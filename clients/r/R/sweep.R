@@ -56,7 +56,8 @@ pelko_sweep <- function(problem, vary, seed = NULL, threads = NULL, parallel = T
     stop(simpleError("'file' must be one file name", call))
   }
   finished <- if (!is.null(file)) {
-    read_finished_rows(file, c("design", "seed", names(vary), "expected_ai"), call)
+    read_finished_rows(file, c("design", "seed", names(vary), "expected_ai"),
+                       c("design", "seed"), call)
   }
   if (!is.null(finished)) {
     kept_seed <- unique(finished$seed)
