@@ -8,6 +8,7 @@ import time
 from pelko import _core
 from pelko._problem import Problem
 from pelko._resume import append_row, finished_rows, one_seed, real
+from pelko._simulate import _ProgressLine
 
 # The columns of a frontier file after seed, stage and weight_1 .. weight_n; the R package
 # writes and resumes the same files.
@@ -124,6 +125,28 @@ def _chunk(problem, stage, weightings, seed, threads):
     return [_record(point) for point in points]
 
 
+def _run_chunks(executor, chunk_size, todo, keep, progress, task, replications):
+    """Runs the weightings `todo` through `executor` in chunks, keeping each chunk's points as
+    it comes back and telling progress in replications of the whole search."""
+    if chunk_size is None:
+        workers = getattr(executor, "_max_workers", None) or 1
+        chunk_size = max(1, math.ceil(len(todo) / (4 * workers)))
+    chunk_size = _whole(chunk_size, "chunk_size", minimum=1)
+    chunks = [todo[i:i + chunk_size] for i in range(0, len(todo), chunk_size)]
+    futures = {executor.submit(*task(chunk)): chunk for chunk in chunks}
+    done = 0
+    try:
+        for future in concurrent.futures.as_completed(futures):
+            for i, record in zip(futures[future], future.result()):
+                keep(i, record)
+            done += len(futures[future])
+            if progress is not None:
+                progress(done * replications, len(todo) * replications)
+    finally:
+        for future in futures:
+            future.cancel()
+
+
 def _whole(value, name, minimum=0):
     try:
         value = operator.index(value)
@@ -204,36 +227,24 @@ def frontier(problem, stage=0, step=0.1, predictors=None, weightings=None, seed=
         if file is not None:
             append_row(file, header, _file_cells(record, seed, stage))
 
-    if todo and executor is None:
-        from pelko._simulate import _ProgressLine
-
-        line = None
-        if progress is True:
-            line = progress = _ProgressLine(sys.stderr)
-        elif progress is False:
-            progress = None
-        try:
+    line = None
+    if progress is True:
+        line = progress = _ProgressLine(sys.stderr)
+    elif progress is False:
+        progress = None
+    try:
+        if todo and executor is None:
             _core.frontier(problem, stage, float(step), [], [candidates[i] for i in todo], seed,
                            threads, progress,
                            lambda place, point: keep(todo[place], _record(point)))
-        finally:
-            if line is not None:
-                line.erase()
-    elif todo:
-        if chunk_size is None:
-            workers = getattr(executor, "_max_workers", None) or 1
-            chunk_size = max(1, math.ceil(len(todo) / (4 * workers)))
-        chunk_size = _whole(chunk_size, "chunk_size", minimum=1)
-        chunks = [todo[i:i + chunk_size] for i in range(0, len(todo), chunk_size)]
-        futures = {executor.submit(_chunk, problem, stage, [candidates[i] for i in chunk], seed,
-                                   threads): chunk for chunk in chunks}
-        try:
-            for future in concurrent.futures.as_completed(futures):
-                for i, record in zip(futures[future], future.result()):
-                    keep(i, record)
-        finally:
-            for future in futures:
-                future.cancel()
+        elif todo:
+            _run_chunks(executor, chunk_size, todo, keep, progress,
+                        lambda chunk: (_chunk, problem, stage, [candidates[i] for i in chunk],
+                                       seed, threads),
+                        problem.replications)
+    finally:
+        if line is not None:
+            line.erase()
 
     marks = _core.mark_fronts([(r["quality"], r["share_below"], r["expected_ai"])
                                for r in records])
