@@ -45,15 +45,15 @@ double median_seconds(Work&& work) {
 // The problem bench_run generates: correlations 0.3, stages keeping 40 %, 20 %, 10 %, 5 %.
 engine::Design design_of(int nrep, int nsub, int nf, int npred) {
   engine::Design d;
-  d.nrep = nrep;
-  d.nsub = nsub;
-  d.nsub1 = nsub * 4 / 5;
-  d.nf = nf;
-  d.npred = npred;
+  d.replications = nrep;
+  d.applicants = nsub;
+  d.majority_applicants = nsub * 4 / 5;
+  d.stages = nf;
+  d.predictors = npred;
   int keep = nsub;
-  for (int k = 0; k < nf; ++k) d.nma[k] = keep = k == 0 ? keep * 2 / 5 : keep / 2;
+  for (int k = 0; k < nf; ++k) d.retained[k] = keep = k == 0 ? keep * 2 / 5 : keep / 2;
   for (int k = 0; k < nf; ++k)
-    for (int j = 0; j < npred; ++j) d.wgt[k][j] = j <= k + npred / 2 ? 1.0f : 0.0f;
+    for (int j = 0; j < npred; ++j) d.weights[k][j] = j <= k + npred / 2 ? 1.0f : 0.0f;
   float mean[kMaxPredictors] = {};
   float difp[kMaxPredictors] = {};
   for (int j = 0; j < npred; ++j) difp[j] = -0.1f * static_cast<float>(j % 5);
@@ -69,13 +69,14 @@ engine::Design design_of(int nrep, int nsub, int nf, int npred) {
 
 bool same_store(const engine::ReplicationStore& a, const engine::ReplicationStore& b, int nrep) {
   const auto n = static_cast<std::size_t>(nrep);
-  return std::memcmp(a.exai.data(), b.exai.data(), n * 4) == 0 &&
-         std::memcmp(a.laa.data(), b.laa.data(), n * 4) == 0 &&
-         std::memcmp(a.exs1.data(), b.exs1.data(), n * 4) == 0 &&
-         std::memcmp(a.exs2.data(), b.exs2.data(), n * 4) == 0 &&
-         std::memcmp(&a.sumai, &b.sumai, 4) == 0 && std::memcmp(&a.sumdef, &b.sumdef, 4) == 0 &&
-         std::memcmp(&a.sumsra, &b.sumsra, 4) == 0 && std::memcmp(&a.sumsri, &b.sumsri, 4) == 0 &&
-         a.majority_retained == b.majority_retained;
+  return std::memcmp(a.ai.data(), b.ai.data(), n * 4) == 0 &&
+         std::memcmp(a.ai_defined.data(), b.ai_defined.data(), n * 4) == 0 &&
+         std::memcmp(a.sra.data(), b.sra.data(), n * 4) == 0 &&
+         std::memcmp(a.sri.data(), b.sri.data(), n * 4) == 0 &&
+         std::memcmp(&a.sum_ai, &b.sum_ai, 4) == 0 &&
+         std::memcmp(&a.sum_defined, &b.sum_defined, 4) == 0 &&
+         std::memcmp(&a.sum_sra, &b.sum_sra, 4) == 0 &&
+         std::memcmp(&a.sum_sri, &b.sum_sri, 4) == 0 && a.majority_retained == b.majority_retained;
 }
 
 }  // namespace
@@ -122,10 +123,12 @@ int main(int argc, char** argv) {
         static_cast<double>(per_replication);
     selection::WindowedSelector windowed;
     std::int32_t by_stage[kMaxStages];
-    windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set, by_stage);
+    windowed.majority_count(nsub, design.majority_applicants, nf, design.retained.data(), *table,
+                            set, by_stage);
     const double t_select =
         median_seconds([&] {
-          windowed.majority_count(nsub, design.nsub1, nf, design.nma.data(), *table, set, by_stage);
+          windowed.majority_count(nsub, design.majority_applicants, nf, design.retained.data(),
+                                  *table, set, by_stage);
         }) /
         static_cast<double>(per_replication);
     std::printf(

@@ -22,9 +22,9 @@ void fill_pool(pelko::selection::CompositeTable& t, int nsub, int nsub1, std::mt
     const float shift = i < nsub1 ? 0.0f : -0.5f;
     const float common = normal(rng);
     for (int k = 0; k < pelko::kMaxStages; ++k) {
-      t.xspp[k][i] = shift + 0.6f * common + 0.8f * normal(rng);
+      t.by_stage[k][i] = shift + 0.6f * common + 0.8f * normal(rng);
     }
-    t.xspc[i] = t.xspp[pelko::kMaxStages - 1][i];
+    t.final_composite[i] = t.by_stage[pelko::kMaxStages - 1][i];
   }
 }
 
@@ -46,8 +46,8 @@ int main() {
 
   struct Plan {
     const char* name;
-    std::int32_t nf;
-    std::int32_t nma[pelko::kMaxStages];
+    std::int32_t stages;
+    std::int32_t retained[pelko::kMaxStages];
   };
   const Plan plans[] = {
       {"nf 4: 4000/2000/1000/300", 4, {4000, 2000, 1000, 300}},
@@ -58,23 +58,24 @@ int main() {
   for (const Plan& plan : plans) {
     bool same = true;
     for (int p = 0; p < kPools; ++p) {
-      const auto a = selector.value(nsub, nsub1, plan.nf, plan.nma, *pools[p], errors);
-      const auto b = selector.value_fast(nsub, nsub1, plan.nf, plan.nma, *pools[p], errors);
-      same &= a.AI == b.AI && a.SRA == b.SRA && a.SRI == b.SRI && a.aidef == b.aidef &&
+      const auto a = selector.value(nsub, nsub1, plan.stages, plan.retained, *pools[p], errors);
+      const auto b =
+          selector.value_fast(nsub, nsub1, plan.stages, plan.retained, *pools[p], errors);
+      same &= a.ai == b.ai && a.sra == b.sra && a.sri == b.sri && a.ai_defined == b.ai_defined &&
               a.majority_retained == b.majority_retained;
     }
     auto time = [&](auto call) {
       const auto start = std::chrono::steady_clock::now();
-      for (int c = 0; c < kCalls; ++c) sink = call(*pools[c % kPools]).SRA;
+      for (int c = 0; c < kCalls; ++c) sink = call(*pools[c % kPools]).sra;
       const std::chrono::duration<double, std::nano> elapsed =
           std::chrono::steady_clock::now() - start;
       return elapsed.count() / kCalls;
     };
     const double sorted_ns = time([&](const selection::CompositeTable& t) {
-      return selector.value(nsub, nsub1, plan.nf, plan.nma, t, errors);
+      return selector.value(nsub, nsub1, plan.stages, plan.retained, t, errors);
     });
     const double fast_ns = time([&](const selection::CompositeTable& t) {
-      return selector.value_fast(nsub, nsub1, plan.nf, plan.nma, t, errors);
+      return selector.value_fast(nsub, nsub1, plan.stages, plan.retained, t, errors);
     });
     std::printf("%-26s value %9.0f ns  value_fast %8.0f ns  ratio %5.1f  %s\n", plan.name,
                 sorted_ns, fast_ns, sorted_ns / fast_ns, same ? "same results" : "RESULTS DIFFER");

@@ -22,7 +22,7 @@ void write_quality_section(const SimulationResult& result, recordio::Console& co
                "'  (criterion mean 0 and SD 1 in the majority group)')");
   writer.write(console.out, "(/,'  Criterion effect size (minority - majority)',F7.3)",
                q.criterion_effect_size);
-  writer.begin_write(console.out, "('  Composite validity at the stages',12X,4F7.3)");
+  writer.begin_write(console.out, "('  Composite validity at the stages',11X,4F7.3)");
   for (const double validity : q.composite_validities) {
     writer.write_value(static_cast<float>(validity));
   }

@@ -5,7 +5,9 @@
 #include <new>
 #include <utility>
 
+#include "core/criterion.h"
 #include "core/engine_tuning.h"
+#include "core/quality.h"
 #include "core/statistics.h"
 #include "engine/design.h"
 #include "random/generator.h"
@@ -19,11 +21,12 @@ constexpr int kLeadingDimension = kMaxPredictors;
 // The set-up factors a fresh copy of the correlations, since it overwrites its matrix.
 void set_up_group(const Problem& problem, const float* mean, engine::ParamBlock& param) {
   std::array<float, kLeadingDimension * kMaxPredictors> covm{};
-  const int npred = problem.predictors();
-  for (int j = 0; j < npred; ++j) {
-    for (int i = 0; i < npred; ++i) covm[i + j * kLeadingDimension] = problem.correlations[i][j];
+  const int predictors = problem.predictors();
+  for (int j = 0; j < predictors; ++j) {
+    for (int i = 0; i < predictors; ++i)
+      covm[i + j * kLeadingDimension] = problem.correlations[i][j];
   }
-  random::setgmn(kLeadingDimension, mean, covm.data(), npred, param.data());
+  random::setgmn(kLeadingDimension, mean, covm.data(), predictors, param.data());
 }
 
 numeric::InstructionSet instruction_set_of(InstructionSet set) {
@@ -48,10 +51,10 @@ std::int64_t clock_second() {
 
 // The store's tables become the result's, moved rather than copied: a large run holds them once.
 void fill_outcomes(engine::ReplicationStore& store, SimulationResult& result) {
-  result.ai = std::move(store.exai);
-  result.sra = std::move(store.exs1);
-  result.sri = std::move(store.exs2);
-  result.ai_defined.assign(store.laa.begin(), store.laa.end());
+  result.ai = std::move(store.ai);
+  result.sra = std::move(store.sra);
+  result.sri = std::move(store.sri);
+  result.ai_defined.assign(store.ai_defined.begin(), store.ai_defined.end());
   result.majority_retained = std::move(store.majority_retained);
   for (std::size_t k = 0; k < result.majority_retained.size(); ++k) {
     std::vector<std::int32_t> minority(result.majority_retained[k].size());
@@ -60,6 +63,13 @@ void fill_outcomes(engine::ReplicationStore& store, SimulationResult& result) {
     }
     result.minority_retained.push_back(std::move(minority));
   }
+  if (store.quality_all.empty()) return;
+  result.quality = store.quality_all.back();
+  result.quality_majority = store.quality_majority.back();
+  result.quality_minority = store.quality_minority.back();
+  result.stage_quality = std::move(store.quality_all);
+  result.stage_quality_majority = std::move(store.quality_majority);
+  result.stage_quality_minority = std::move(store.quality_minority);
 }
 
 SimulationResult run(const Problem& problem, const SimulationOptions& options,
@@ -77,9 +87,9 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
   generator.setall(seeds.seed1, seeds.seed2);
   const engine::Design design = core::design_of(problem);
 
-  engine::ReplicationStore store(design.nrep, design.nf);
+  engine::ReplicationStore store(design.replications, design.stages, design.criterion);
   numeric::ErrorFacility errors(ErrorKind::nobody_retained);
-  const int total = design.nrep;
+  const int total = design.replications;
   const engine::ProgressReport progress = [&options, total](int done) {
     if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
       throw Error(ErrorKind::cancelled, kExitStopped, {}, {"pelko: the simulation was cancelled"});
@@ -103,16 +113,17 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
            : engine::run_reference(design, generator, errors, store, progress);
   if (tuning.trace != nullptr) *tuning.trace = trace;
 
-  result.summary =
-      core::expected_values(design.nma[design.nf - 1], design.nsub, design.nrep, store);
+  result.summary = core::expected_values(design.retained[design.stages - 1], design.applicants,
+                                         design.replications, store);
   numeric::ErrorFacility summary_errors(ErrorKind::no_defined_ai);
   try {
-    result.summary.detailed = core::detailed_statistics(design.nrep, store, summary_errors);
+    result.summary.detailed = core::detailed_statistics(design.replications, store, summary_errors);
   } catch (const Error& refusal) {
     result.no_defined_ai_lines = refusal.diagnostic_lines();
   }
   result.stages = core::stage_summaries(problem, store);
   fill_outcomes(store, result);
+  if (design.criterion) result.quality_summary = core::quality_summary(result);
   return result;
 }
 
@@ -127,23 +138,35 @@ namespace core {
 
 engine::Design design_of(const Problem& problem) {
   engine::Design design;
-  design.nrep = problem.replications;
-  design.nsub = problem.applicants;
-  design.nsub1 = problem.majority_applicants;
-  design.nf = problem.stages();
-  design.npred = problem.predictors();
-  for (int k = 0; k < design.nf; ++k) {
-    design.nma[k] = problem.retained[k];
-    for (int j = 0; j < design.npred; ++j) design.wgt[k][j] = problem.weights[k][j];
+  design.replications = problem.replications;
+  design.applicants = problem.applicants;
+  design.majority_applicants = problem.majority_applicants;
+  design.stages = problem.stages();
+  design.predictors = problem.predictors();
+  for (int k = 0; k < design.stages; ++k) {
+    design.retained[k] = problem.retained[k];
+    for (int j = 0; j < design.predictors; ++j) design.weights[k][j] = problem.weights[k][j];
   }
   // The set-ups draw no random numbers and depend only on the correlations and the mean, so
   // each group's block is formed once; a matrix that is not positive definite still stops the
   // run before the first draw, as a set-up inside the first replication would.
   const std::array<float, kMaxPredictors> zero_mean{};
   std::array<float, kMaxPredictors> effect_sizes{};
-  for (int j = 0; j < design.npred; ++j) effect_sizes[j] = problem.effect_sizes[j];
+  for (int j = 0; j < design.predictors; ++j) effect_sizes[j] = problem.effect_sizes[j];
   set_up_group(problem, zero_mean.data(), design.majority);
   set_up_group(problem, effect_sizes.data(), design.minority);
+  if (problem.has_criterion()) {
+    const CriterionModel model = criterion_model(problem);
+    design.criterion = true;
+    // beta'x in single precision as every composite is; the minority's shift d_Y - beta'd
+    // uses the same rounded beta.
+    double shift = model.effect_size;
+    for (int j = 0; j < design.predictors; ++j) {
+      design.criterion_weights[j] = static_cast<float>(model.weights[j]);
+      shift -= static_cast<double>(design.criterion_weights[j]) * problem.effect_sizes[j];
+    }
+    design.minority_criterion_shift = shift;
+  }
   return design;
 }
 

@@ -22,28 +22,29 @@ bool sort_ascending(std::vector<float>& values, std::int32_t count,
 
 }  // namespace
 
-Summary expected_values(std::int32_t selected, std::int32_t nsub, std::int32_t nrep,
+Summary expected_values(std::int32_t selected, std::int32_t applicants, std::int32_t replications,
                         const engine::ReplicationStore& store) {
-  const float fnrep = static_cast<float>(nrep);
+  const float real_replications = static_cast<float>(replications);
   Summary summary;
-  summary.sr = static_cast<float>(selected) / static_cast<float>(nsub);
-  summary.expected_ai = store.sumdef != 0.0f ? store.sumai / store.sumdef : 0.0f;
-  summary.expected_sra = store.sumsra / fnrep;
-  summary.expected_sri = store.sumsri / fnrep;
-  for (std::int32_t r = 0; r < nrep; ++r) summary.defined += store.laa[r] != 0 ? 1 : 0;
-  summary.undefined = nrep - summary.defined;
-  summary.undefined_freq = static_cast<float>(summary.undefined) / fnrep;
+  summary.sr = static_cast<float>(selected) / static_cast<float>(applicants);
+  summary.expected_ai = store.sum_defined != 0.0f ? store.sum_ai / store.sum_defined : 0.0f;
+  summary.expected_sra = store.sum_sra / real_replications;
+  summary.expected_sri = store.sum_sri / real_replications;
+  for (std::int32_t r = 0; r < replications; ++r)
+    summary.defined += store.ai_defined[r] != 0 ? 1 : 0;
+  summary.undefined = replications - summary.defined;
+  summary.undefined_freq = static_cast<float>(summary.undefined) / real_replications;
   return summary;
 }
 
-std::optional<DetailedSummary> detailed_statistics(std::int32_t nrep,
+std::optional<DetailedSummary> detailed_statistics(std::int32_t replications,
                                                    const engine::ReplicationStore& store,
                                                    numeric::ErrorFacility& errors) {
-  const float fnrep = static_cast<float>(nrep);
-  const auto size = static_cast<std::size_t>(nrep);
-  std::vector<float> aep(size);
-  std::vector<float> aes1(size);
-  std::vector<float> aes2(size);
+  const float real_replications = static_cast<float>(replications);
+  const auto size = static_cast<std::size_t>(replications);
+  std::vector<float> defined_ai(size);
+  std::vector<float> sra(size);
+  std::vector<float> sri(size);
   std::vector<std::int32_t> iperm(size);
 
   DetailedSummary s;
@@ -51,37 +52,38 @@ std::optional<DetailedSummary> detailed_statistics(std::int32_t nrep,
   float sum_ai = 0.0f;
   float sum_sra = 0.0f;
   float sum_sri = 0.0f;
-  for (std::int32_t r = 0; r < nrep; ++r) {
-    aes1[r] = store.exs1[r];
-    aes2[r] = store.exs2[r];
-    if (store.laa[r] != 0) {
-      aep[defined] = store.exai[r];
+  for (std::int32_t r = 0; r < replications; ++r) {
+    sra[r] = store.sra[r];
+    sri[r] = store.sri[r];
+    if (store.ai_defined[r] != 0) {
+      defined_ai[defined] = store.ai[r];
       ++defined;
-      sum_ai += store.exai[r];
+      sum_ai += store.ai[r];
     }
-    sum_sra += store.exs1[r];
-    sum_sri += store.exs2[r];
+    sum_sra += store.sra[r];
+    sum_sri += store.sri[r];
   }
-  s.ai.mean = sum_ai / store.sumdef;
-  s.sra.mean = sum_sra / fnrep;
-  s.sri.mean = sum_sri / fnrep;
+  s.ai.mean = sum_ai / store.sum_defined;
+  s.sra.mean = sum_sra / real_replications;
+  s.sri.mean = sum_sri / real_replications;
 
-  if (!sort_ascending(aep, defined, iperm, errors)) return std::nullopt;
-  s.ai.percentiles = percentiles(aep, defined);
-  if (!sort_ascending(aes1, nrep, iperm, errors)) return std::nullopt;
-  s.sra.percentiles = percentiles(aes1, nrep);
-  if (!sort_ascending(aes2, nrep, iperm, errors)) return std::nullopt;
-  s.sri.percentiles = percentiles(aes2, nrep);
+  if (!sort_ascending(defined_ai, defined, iperm, errors)) return std::nullopt;
+  s.ai.percentiles = percentiles(defined_ai, defined);
+  if (!sort_ascending(sra, replications, iperm, errors)) return std::nullopt;
+  s.sra.percentiles = percentiles(sra, replications);
+  if (!sort_ascending(sri, replications, iperm, errors)) return std::nullopt;
+  s.sri.percentiles = percentiles(sri, replications);
 
-  // aep is sorted, so equal values form one run each and the runs come out ascending.
+  // defined_ai is sorted, so equal values form one run each and the runs come out ascending.
   for (std::int32_t i = 0; i < defined; ++i) {
-    if (s.rows.empty() || aep[i] != s.rows.back().value) s.rows.push_back({aep[i], 0, 0.0f, 0.0f});
+    if (s.rows.empty() || defined_ai[i] != s.rows.back().value)
+      s.rows.push_back({defined_ai[i], 0, 0.0f, 0.0f});
     ++s.rows.back().count;
   }
-  const float fnai = static_cast<float>(defined);
+  const float real_defined = static_cast<float>(defined);
   float cfreq = 0.0f;
   for (FrequencyRow& row : s.rows) {
-    row.freq = static_cast<float>(row.count) / fnai;
+    row.freq = static_cast<float>(row.count) / real_defined;
     cfreq += row.freq;
     row.cfreq = cfreq;
   }

@@ -11,13 +11,13 @@
 namespace pelko::core {
 
 // SR, the expected values and the Undef row; the detailed part is left empty.
-Summary expected_values(std::int32_t selected, std::int32_t nsub, std::int32_t nrep,
+Summary expected_values(std::int32_t selected, std::int32_t applicants, std::int32_t replications,
                         const engine::ReplicationStore& store);
 
 // Sorts the stored values with the permutation sort, which reports through `errors`. With no
 // defined AI the sort refuses its count: the facility then ends the run (throwing), or, when it
 // lets the run go on, there are no detailed statistics.
-std::optional<DetailedSummary> detailed_statistics(std::int32_t nrep,
+std::optional<DetailedSummary> detailed_statistics(std::int32_t replications,
                                                    const engine::ReplicationStore& store,
                                                    numeric::ErrorFacility& errors);
 

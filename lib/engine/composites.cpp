@@ -17,13 +17,15 @@ constexpr int kTile = 32;
 // nonzero sum that cancels is +0). That takes a finite score, and the scores are finite when
 // no entry of either group's block is anywhere near overflow, since the deviates are far below
 // 10^6 in magnitude (normal deviates are below 10): then the zero-weight terms are left out.
+// Entry kCriterion is the criterion score's.
+constexpr int kCriterion = kMaxStages;
 struct StageTerms {
-  int count[kMaxStages];
-  int predictor[kMaxStages][kMaxPredictors];
+  int count[kMaxStages + 1];
+  int predictor[kMaxStages + 1][kMaxPredictors];
 };
 
 bool scores_are_finite(const Design& design) {
-  const int size = random::param_size(design.npred);
+  const int size = random::param_size(design.predictors);
   for (const ParamBlock* block : {&design.majority, &design.minority}) {
     for (int e = 1; e < size; ++e) {
       if (!(std::fabs((*block)[e]) <= 1e25f)) return false;
@@ -35,12 +37,14 @@ bool scores_are_finite(const Design& design) {
 StageTerms stage_terms(const Design& design) {
   const bool skip_zeros = scores_are_finite(design);
   StageTerms terms{};
-  for (int k = 0; k < design.nf; ++k) {
-    for (int j = 0; j < design.npred; ++j) {
-      if (skip_zeros && design.wgt[k][j] == 0.0f) continue;
+  auto keep = [&](int k, const float* weights) {
+    for (int j = 0; j < design.predictors; ++j) {
+      if (skip_zeros && weights[j] == 0.0f) continue;
       terms.predictor[k][terms.count[k]++] = j;
     }
-  }
+  };
+  for (int k = 0; k < design.stages; ++k) keep(k, design.weights[k].data());
+  if (design.criterion) keep(kCriterion, design.criterion_weights.data());
   return terms;
 }
 
@@ -61,7 +65,7 @@ template <bool Fused>
 [[gnu::always_inline]] inline void form_tile(const Design& design, const StageTerms& terms,
                                              const float* param, const float* deviates, int start,
                                              int n, selection::CompositeTable& table) {
-  const int p = design.npred;
+  const int p = design.predictors;
   alignas(64) double z[kMaxPredictors][kTile];
   alignas(64) double dev[kMaxPredictors][kTile];
   alignas(64) double sum[kTile];
@@ -80,36 +84,41 @@ template <bool Fused>
     for (int b = 0; b < kTile; ++b) dev[i - 1][b] = random::plus_mean_wide(sum[b], mean);
   }
   alignas(64) float composite[kTile];
-  for (int k = 0; k < design.nf; ++k) {
+  auto form = [&](int k, const float* weights, float* out) {
     for (int b = 0; b < kTile; ++b) sum[b] = 0.0;
     for (int t = 0; t < terms.count[k]; ++t) {
       const int j = terms.predictor[k][t];
-      const double w = design.wgt[k][j];
+      const double w = weights[j];
       for (int b = 0; b < kTile; ++b) sum[b] = add<Fused>(sum[b], w, dev[j][b]);
     }
     for (int b = 0; b < kTile; ++b) composite[b] = static_cast<float>(sum[b]);
-    std::memcpy(table.xspp[k].data() + start, composite,
-                static_cast<std::size_t>(n) * sizeof(float));
+    std::memcpy(out + start, composite, static_cast<std::size_t>(n) * sizeof(float));
+  };
+  for (int k = 0; k < design.stages; ++k) {
+    form(k, design.weights[k].data(), table.by_stage[k].data());
   }
+  if (design.criterion) form(kCriterion, design.criterion_weights.data(), table.criterion.data());
 }
 
 template <bool Fused>
 [[gnu::always_inline]] inline void form_range(const Design& design, const float* deviates,
                                               int first, int last,
                                               selection::CompositeTable& table) {
-  const int p = design.npred;
+  const int p = design.predictors;
   const StageTerms terms = stage_terms(design);
   for (int start = first; start < last;) {
     // A tile never mixes the groups: they have different blocks.
-    const int group_end = start < design.nsub1 ? std::min(last, design.nsub1) : last;
+    const int group_end =
+        start < design.majority_applicants ? std::min(last, design.majority_applicants) : last;
     const int n = std::min(kTile, group_end - start);
-    const float* param = start < design.nsub1 ? design.majority.data() : design.minority.data();
+    const float* param =
+        start < design.majority_applicants ? design.majority.data() : design.minority.data();
     form_tile<Fused>(design, terms, param,
                      deviates + static_cast<std::ptrdiff_t>(start - first) * p, start, n, table);
     start += n;
   }
-  const float* last_stage = table.xspp[design.nf - 1].data();
-  std::copy(last_stage + first, last_stage + last, table.xspc.data() + first);
+  const float* last_stage = table.by_stage[design.stages - 1].data();
+  std::copy(last_stage + first, last_stage + last, table.final_composite.data() + first);
 }
 
 void form_plain(const Design& design, const float* deviates, int first, int last,

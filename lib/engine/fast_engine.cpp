@@ -30,31 +30,35 @@ constexpr std::size_t kRoundUniforms = std::size_t{2} << 20;
 
 // What one thread keeps from round to round.
 struct Worker {
-  explicit Worker(std::size_t stretch) : uniforms(stretch) {}
+  Worker(std::size_t stretch, bool criterion)
+      : uniforms(stretch), survived(criterion ? kMaxApplicants : 0) {}
   random::UniformStretch uniforms;
   std::unique_ptr<selection::CompositeTable> table = std::make_unique<selection::CompositeTable>();
   selection::WindowedSelector windowed;
   std::unique_ptr<selection::Selector> sorter;  // made when a tie first needs it
   std::vector<float> straddling = std::vector<float>(kMaxPredictors);
+  std::vector<std::uint8_t> survived;  // with a criterion: the stages each applicant came through
   std::int64_t sorted = 0;
 };
 
 selection::SelectionResult select(const Design& design, Worker& worker,
                                   numeric::ErrorFacility& errors, numeric::InstructionSet set) {
   std::array<std::int32_t, kMaxStages> majority_retained{};
-  const std::int32_t nmaj =
-      worker.windowed.majority_count(design.nsub, design.nsub1, design.nf, design.nma.data(),
-                                     *worker.table, set, majority_retained.data());
-  if (nmaj >= 0) {
+  std::uint8_t* const survived = design.criterion ? worker.survived.data() : nullptr;
+  const std::int32_t majority_hired = worker.windowed.majority_count(
+      design.applicants, design.majority_applicants, design.stages, design.retained.data(),
+      *worker.table, set, majority_retained.data(), survived);
+  if (majority_hired >= 0) {
     selection::SelectionResult result =
-        selection::majority_rates(design.nsub, design.nsub1, nmaj, design.nma[design.nf - 1]);
+        selection::majority_rates(design.applicants, design.majority_applicants, majority_hired,
+                                  design.retained[design.stages - 1]);
     result.majority_retained = majority_retained;
     return result;
   }
   if (!worker.sorter) worker.sorter = std::make_unique<selection::Selector>();
   ++worker.sorted;
-  return worker.sorter->value(design.nsub, design.nsub1, design.nf, design.nma.data(),
-                              *worker.table, errors);
+  return worker.sorter->value(design.applicants, design.majority_applicants, design.stages,
+                              design.retained.data(), *worker.table, errors, survived);
 }
 
 }  // namespace
@@ -62,10 +66,10 @@ selection::SelectionResult select(const Design& design, Worker& worker,
 bool fast_engine_applies(const Design& design) {
   // A stage that retains nobody stops the run inside the selection, through the error
   // facility; that ending belongs to the reference engine.
-  for (int k = 0; k < design.nf; ++k) {
-    if (design.nma[k] < 1) return false;
+  for (int k = 0; k < design.stages; ++k) {
+    if (design.retained[k] < 1) return false;
   }
-  return design.nsub >= 1 && design.npred >= 1 && design.nf >= 1;
+  return design.applicants >= 1 && design.predictors >= 1 && design.stages >= 1;
 }
 
 int available_cpus() {
@@ -87,10 +91,10 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
   // for memory where a run with less memory would have gone on with fewer threads.
   const int wanted = settings.threads > 0 ? settings.threads : available_cpus();
   std::vector<std::unique_ptr<Worker>> workers;
-  workers.push_back(std::make_unique<Worker>(length));
+  workers.push_back(std::make_unique<Worker>(length, design.criterion));
   for (int w = 1; w < wanted; ++w) {
     try {
-      workers.push_back(std::make_unique<Worker>(length));
+      workers.push_back(std::make_unique<Worker>(length, design.criterion));
     } catch (const std::bad_alloc&) {
       break;
     }
@@ -124,9 +128,9 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
 
   // Enough stretches for the deviates still wanted, at most a round's worth.
   auto stretches_for = [&](int scheduled, std::size_t carried) -> std::size_t {
-    if (scheduled >= design.nrep) return 0;
+    if (scheduled >= design.replications) return 0;
     const std::size_t wanted =
-        static_cast<std::size_t>(design.nrep - scheduled) * per_replication - carried;
+        static_cast<std::size_t>(design.replications - scheduled) * per_replication - carried;
     return std::clamp<std::size_t>((wanted + wanted / 3) / length + 1, 1, max_stretches);
   };
   auto draw = [&](Round& round, std::int64_t origin, int w, std::size_t s) {
@@ -146,7 +150,7 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
     const std::int64_t next_origin = origin + deviates.assemble(round, length);
     const std::size_t available = deviates.available();
     const auto complete = static_cast<int>(std::min<std::size_t>(
-        available / per_replication, static_cast<std::size_t>(design.nrep - scheduled)));
+        available / per_replication, static_cast<std::size_t>(design.replications - scheduled)));
     // What is left begins the next replication; it is copied out while the workers run.
     const std::size_t used = static_cast<std::size_t>(complete) * per_replication;
 
@@ -159,7 +163,11 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
       if (item >= replications) return draw(next, next_origin, w, item - replications);
       Worker& worker = *workers[w];
       deviates.form(design, item * per_replication, *worker.table, worker.straddling.data(), set);
-      store.store(first + static_cast<int>(item), select(design, worker, errors, set));
+      const int r = first + static_cast<int>(item);
+      store.store(r, select(design, worker, errors, set));
+      if (design.criterion) {
+        store.store_quality(r, retained_quality(design, worker.survived.data(), *worker.table));
+      }
     });
     if (progress) progress(scheduled);
     if (next.stretches == 0) break;
@@ -168,8 +176,8 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
   }
 
   // The running sums in replication order, as the reference adds them.
-  store.sumai = store.sumdef = store.sumsra = store.sumsri = 0.0f;
-  for (int r = 0; r < design.nrep; ++r) store.add_to_sums(r);
+  store.sum_ai = store.sum_defined = store.sum_sra = store.sum_sri = 0.0f;
+  for (int r = 0; r < design.replications; ++r) store.add_to_sums(r);
 
   EngineTrace trace;
   trace.kind = EngineKind::fast;

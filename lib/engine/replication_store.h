@@ -3,31 +3,44 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/retained_quality.h"
 #include "numeric/capacities.h"
 #include "selection/selection.h"
 
 namespace pelko::engine {
 
 struct ReplicationStore {
-  // Entries 0..nrep-1 are filled by the engine, for stages 0..nf-1.
-  ReplicationStore(std::int32_t nrep, std::int32_t nf)
-      : exai(static_cast<std::size_t>(nrep)),
-        laa(static_cast<std::size_t>(nrep)),
-        exs1(static_cast<std::size_t>(nrep)),
-        exs2(static_cast<std::size_t>(nrep)),
-        majority_retained(static_cast<std::size_t>(nf),
-                          std::vector<std::int32_t>(static_cast<std::size_t>(nrep))) {}
+  // Entries 0..replications-1 are filled by the engine, for stages 0..stages-1; the quality of
+  // the retained only with a criterion.
+  ReplicationStore(std::int32_t replications, std::int32_t stages, bool criterion = false)
+      : ai(static_cast<std::size_t>(replications)),
+        ai_defined(static_cast<std::size_t>(replications)),
+        sra(static_cast<std::size_t>(replications)),
+        sri(static_cast<std::size_t>(replications)),
+        majority_retained(static_cast<std::size_t>(stages),
+                          std::vector<std::int32_t>(static_cast<std::size_t>(replications))) {
+    if (!criterion) return;
+    for (auto* quality : {&quality_all, &quality_majority, &quality_minority}) {
+      quality->assign(static_cast<std::size_t>(stages),
+                      std::vector<float>(static_cast<std::size_t>(replications)));
+    }
+  }
 
-  std::vector<float> exai;        // AI (0.0 when undefined)
-  std::vector<std::int32_t> laa;  // 1 when AI is defined
-  std::vector<float> exs1;        // SRA
-  std::vector<float> exs2;        // SRI
+  std::vector<float> ai;                 // AI (0.0 when undefined)
+  std::vector<std::int32_t> ai_defined;  // 1 when AI is defined
+  std::vector<float> sra;                // majority selection rate
+  std::vector<float> sri;                // minority selection rate
   // [stage][replication]: majority applicants left after the stage.
   std::vector<std::vector<std::int32_t>> majority_retained;
-  float sumai = 0.0f;
-  float sumdef = 0.0f;  // number of replications with a defined AI, as a real
-  float sumsra = 0.0f;
-  float sumsri = 0.0f;
+  // [stage][replication]: the mean expected criterion score of those retained after the stage,
+  // of everybody and of each group (NaN for nobody); empty without a criterion.
+  std::vector<std::vector<float>> quality_all;
+  std::vector<std::vector<float>> quality_majority;
+  std::vector<std::vector<float>> quality_minority;
+  float sum_ai = 0.0f;
+  float sum_defined = 0.0f;  // number of replications with a defined AI, as a real
+  float sum_sra = 0.0f;
+  float sum_sri = 0.0f;
 
   // Stores replication r (0-based) and adds it to the running sums, in replication order.
   void record(int r, const selection::SelectionResult& result) {
@@ -36,20 +49,27 @@ struct ReplicationStore {
   }
   // Entry r alone: replications may be stored in any order, and their sums added later.
   void store(int r, const selection::SelectionResult& result) {
-    exai[r] = result.AI;
-    laa[r] = result.aidef != 0.0f ? 1 : 0;
-    exs1[r] = result.SRA;
-    exs2[r] = result.SRI;
+    ai[r] = result.ai;
+    ai_defined[r] = result.ai_defined != 0.0f ? 1 : 0;
+    sra[r] = result.sra;
+    sri[r] = result.sri;
     for (std::size_t k = 0; k < majority_retained.size(); ++k) {
       majority_retained[k][r] = result.majority_retained[k];
     }
   }
-  // Adds stored entry r to the running sums; aidef is 1.0 exactly when laa is 1.
+  void store_quality(int r, const RetainedQuality& q) {
+    for (std::size_t k = 0; k < quality_all.size(); ++k) {
+      quality_all[k][r] = q.all[k];
+      quality_majority[k][r] = q.majority[k];
+      quality_minority[k][r] = q.minority[k];
+    }
+  }
+  // Adds stored entry r to the running sums.
   void add_to_sums(int r) {
-    sumdef += laa[r] != 0 ? 1.0f : 0.0f;
-    sumai += exai[r];
-    sumsra += exs1[r];
-    sumsri += exs2[r];
+    sum_defined += ai_defined[r] != 0 ? 1.0f : 0.0f;
+    sum_ai += ai[r];
+    sum_sra += sra[r];
+    sum_sri += sri[r];
   }
 };
 

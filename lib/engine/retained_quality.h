@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/design.h"
 #include "numeric/capacities.h"
+#include "selection/selection.h"
 
 namespace pelko::engine {
 
@@ -21,5 +23,12 @@ struct RetainedQuality {
 RetainedQuality retained_quality(std::int32_t applicants, std::int32_t majority_applicants,
                                  std::int32_t stages, const std::uint8_t* survived,
                                  const float* scores, double minority_shift);
+
+// The same of a replication of `design` whose criterion scores are in `table`.
+inline RetainedQuality retained_quality(const Design& design, const std::uint8_t* survived,
+                                        const selection::CompositeTable& table) {
+  return retained_quality(design.applicants, design.majority_applicants, design.stages, survived,
+                          table.criterion.data(), design.minority_criterion_shift);
+}
 
 }  // namespace pelko::engine

@@ -30,16 +30,16 @@ std::int64_t RoundDeviates::assemble(Round& round, std::size_t length) {
 
 void RoundDeviates::form(const Design& design, std::size_t first, selection::CompositeTable& table,
                          float* straddling, numeric::InstructionSet set) const {
-  const int p = design.npred;
+  const int p = design.predictors;
   auto piece = static_cast<std::size_t>(std::upper_bound(offsets_.begin(), offsets_.end(), first) -
                                         offsets_.begin() - 1);
   int applicant = 0;
-  while (applicant < design.nsub) {
+  while (applicant < design.applicants) {
     const std::size_t at = first + static_cast<std::size_t>(applicant) * p;
     while (at >= offsets_[piece] + pieces_[piece].length) ++piece;
     const std::size_t inside = at - offsets_[piece];
     const auto whole = static_cast<int>((pieces_[piece].length - inside) / p);
-    const int last = std::min(design.nsub, applicant + whole);
+    const int last = std::min(design.applicants, applicant + whole);
     if (last > applicant) {
       form_composites(design, pieces_[piece].data + inside, applicant, last, table, set);
       applicant = last;

@@ -58,36 +58,40 @@ bool keep_highest(const float* key, std::int32_t* ids, std::int32_t n, std::int3
 // When the m-th and (m+1)-th highest composites of a stage differ, the retained set is the
 // candidates at or above the m-th whatever the sort does with ties elsewhere, so only the
 // set needs finding, not an order.
-std::int32_t Selector::clean_majority_count(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
-                                            const std::int32_t* nma,
+std::int32_t Selector::clean_majority_count(std::int32_t applicants,
+                                            std::int32_t majority_applicants, std::int32_t stages,
+                                            const std::int32_t* retained,
                                             const CompositeTable& composites,
                                             std::int32_t* majority_by_stage) {
-  if (nf < 1 || nf > kMaxStages || nsub < 1 || nsub > kMaxApplicants) return -1;
+  if (stages < 1 || stages > kMaxStages || applicants < 1 || applicants > kMaxApplicants) return -1;
   std::int32_t* const ids = candidates_.data();
-  for (std::int32_t i = 0; i < nsub; ++i) ids[i] = i;
+  for (std::int32_t i = 0; i < applicants; ++i) ids[i] = i;
 
-  std::int32_t n = nsub;
-  for (int k = 0; k < nf; ++k) {
-    const std::int32_t m = nma[k];
+  std::int32_t n = applicants;
+  for (int k = 0; k < stages; ++k) {
+    const std::int32_t m = retained[k];
     if (m < 1 || m > n) return -1;
     if (m < n) {  // else nobody leaves, whatever the order
       float cut;
-      if (!keep_highest(composites.xspp[k].data(), ids, n, m, ranked_.data(), cut)) return -1;
+      if (!keep_highest(composites.by_stage[k].data(), ids, n, m, ranked_.data(), cut)) return -1;
       n = m;
     }
-    majority_by_stage[k] = count_majority(ids, n, nsub1);
+    majority_by_stage[k] = count_majority(ids, n, majority_applicants);
   }
-  return majority_by_stage[nf - 1];
+  return majority_by_stage[stages - 1];
 }
 
-SelectionResult Selector::value_fast(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
-                                     const std::int32_t* nma, const CompositeTable& composites,
+SelectionResult Selector::value_fast(std::int32_t applicants, std::int32_t majority_applicants,
+                                     std::int32_t stages, const std::int32_t* retained,
+                                     const CompositeTable& composites,
                                      numeric::ErrorFacility& errors) {
   std::array<std::int32_t, kMaxStages> majority_retained{};
-  const std::int32_t nmaj =
-      clean_majority_count(nsub, nsub1, nf, nma, composites, majority_retained.data());
-  if (nmaj < 0) return value(nsub, nsub1, nf, nma, composites, errors);
-  SelectionResult result = majority_rates(nsub, nsub1, nmaj, nma[nf - 1]);
+  const std::int32_t majority_hired = clean_majority_count(
+      applicants, majority_applicants, stages, retained, composites, majority_retained.data());
+  if (majority_hired < 0)
+    return value(applicants, majority_applicants, stages, retained, composites, errors);
+  SelectionResult result =
+      majority_rates(applicants, majority_applicants, majority_hired, retained[stages - 1]);
   result.majority_retained = majority_retained;
   return result;
 }

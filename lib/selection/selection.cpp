@@ -5,90 +5,108 @@
 namespace pelko::selection {
 
 Selector::Selector()
-    : cs_(static_cast<std::size_t>(kColumns) * kMaxApplicants),
-      css_(static_cast<std::size_t>(kColumns) * kMaxApplicants),
-      xs_(kMaxApplicants),
-      iperm_(kMaxApplicants),
-      iden_(kMaxApplicants),
-      idens_(kMaxApplicants),
+    : columns_(static_cast<std::size_t>(kColumns) * kMaxApplicants),
+      snapshot_(static_cast<std::size_t>(kColumns) * kMaxApplicants),
+      keys_(kMaxApplicants),
+      order_(kMaxApplicants),
+      is_majority_(kMaxApplicants),
+      is_majority_snapshot_(kMaxApplicants),
       ranked_(kMaxApplicants),
-      candidates_(kMaxApplicants) {}
+      candidates_(kMaxApplicants),
+      applicant_(kMaxApplicants),
+      applicant_snapshot_(kMaxApplicants) {}
 
-SelectionResult Selector::value(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
-                                const std::int32_t* nma, const CompositeTable& composites,
-                                numeric::ErrorFacility& errors) {
-  std::int32_t* const iperm = iperm_.data();
-  std::int32_t* const iden = iden_.data();
-  std::int32_t* const idens = idens_.data();
-  float* const xs = xs_.data();
+SelectionResult Selector::value(std::int32_t applicants, std::int32_t majority_applicants,
+                                std::int32_t stages, const std::int32_t* retained,
+                                const CompositeTable& composites, numeric::ErrorFacility& errors,
+                                std::uint8_t* survived) {
+  std::int32_t* const order = order_.data();
+  std::int32_t* const is_majority = is_majority_.data();
+  std::int32_t* const is_majority_snapshot = is_majority_snapshot_.data();
+  float* const keys = keys_.data();
 
-  for (int i = 0; i < nsub; ++i) {
-    iden[i] = i < nsub1 ? 1 : 0;
-    idens[i] = iden[i];
+  for (int i = 0; i < applicants; ++i) {
+    is_majority[i] = i < majority_applicants ? 1 : 0;
+    is_majority_snapshot[i] = is_majority[i];
   }
-  for (int j = 0; j < nf; ++j) {
-    const float* source = composites.xspp[j].data();
-    float* cs = cs_column(j);
-    float* css = css_column(j);
-    for (int i = 0; i < nsub; ++i) {
-      cs[i] = source[i];
-      css[i] = source[i];
+  if (survived != nullptr) {
+    for (int i = 0; i < applicants; ++i) {
+      survived[i] = 0;
+      applicant_snapshot_[i] = i;
+    }
+  }
+  for (int j = 0; j < stages; ++j) {
+    const float* source = composites.by_stage[j].data();
+    float* current = column(j);
+    float* saved = snapshot_column(j);
+    for (int i = 0; i < applicants; ++i) {
+      current[i] = source[i];
+      saved[i] = source[i];
     }
   }
   {
-    float* cs = cs_column(nf);
-    float* css = css_column(nf);
-    for (int i = 0; i < nsub; ++i) {
-      cs[i] = composites.xspc[i];
-      css[i] = composites.xspc[i];
+    float* current = column(stages);
+    float* saved = snapshot_column(stages);
+    for (int i = 0; i < applicants; ++i) {
+      current[i] = composites.final_composite[i];
+      saved[i] = composites.final_composite[i];
     }
   }
 
   std::int32_t ier = 0;
   std::array<std::int32_t, kMaxStages> majority_retained{};
-  for (int k = 0; k < nf; ++k) {
-    const std::int32_t n = k == 0 ? nsub : nma[k - 1];
-    const float* key = cs_column(k);
-    for (int i = 0; i < n; ++i) xs[i] = key[i];
-    numeric::spsort(xs, n, iperm, -1, ier, errors);
+  for (int k = 0; k < stages; ++k) {
+    const std::int32_t n = k == 0 ? applicants : retained[k - 1];
+    const float* key = column(k);
+    for (int i = 0; i < n; ++i) keys[i] = key[i];
+    numeric::spsort(keys, n, order, -1, ier, errors);
 
-    const std::int32_t m = nma[k];
-    for (int i = 0; i < m; ++i) iden[i] = idens[iperm[i] - 1];
-    for (int i = 0; i < m; ++i) idens[i] = iden[i];
-    std::int32_t nmaj = 0;
-    for (int i = 0; i < m; ++i) nmaj += iden[i];
-    majority_retained[k] = nmaj;
+    const std::int32_t m = retained[k];
+    for (int i = 0; i < m; ++i) is_majority[i] = is_majority_snapshot[order[i] - 1];
+    for (int i = 0; i < m; ++i) is_majority_snapshot[i] = is_majority[i];
+    if (survived != nullptr) {
+      for (int i = 0; i < m; ++i) applicant_[i] = applicant_snapshot_[order[i] - 1];
+      for (int i = 0; i < m; ++i) {
+        applicant_snapshot_[i] = applicant_[i];
+        survived[applicant_[i]] = static_cast<std::uint8_t>(k + 1);
+      }
+    }
+    std::int32_t majority_hired = 0;
+    for (int i = 0; i < m; ++i) majority_hired += is_majority[i];
+    majority_retained[k] = majority_hired;
     // Gathering from the snapshot lets a row be overwritten after it has been read.
-    for (int j = k + 1; j <= nf; ++j) {
-      float* cs = cs_column(j);
-      float* css = css_column(j);
-      for (int i = 0; i < m; ++i) cs[i] = css[iperm[i] - 1];
-      for (int i = 0; i < m; ++i) css[i] = cs[i];
+    for (int j = k + 1; j <= stages; ++j) {
+      float* current = column(j);
+      float* saved = snapshot_column(j);
+      for (int i = 0; i < m; ++i) current[i] = saved[order[i] - 1];
+      for (int i = 0; i < m; ++i) saved[i] = current[i];
     }
   }
 
-  const std::int32_t m = nma[nf - 1];
-  std::int32_t nmaj = 0;
-  for (int i = 0; i < m; ++i) nmaj += iden[i];
+  const std::int32_t m = retained[stages - 1];
+  std::int32_t majority_hired = 0;
+  for (int i = 0; i < m; ++i) majority_hired += is_majority[i];
 
   // The final ordering by the last column is read by nothing; its only effect is the sort's
   // refusal of a count below 1, so it is only run when it will refuse.
-  if (m < 1) numeric::spsort(xs, m, iperm, -2, ier, errors);
+  if (m < 1) numeric::spsort(keys, m, order, -2, ier, errors);
 
-  SelectionResult result = majority_rates(nsub, nsub1, nmaj, m);
+  SelectionResult result = majority_rates(applicants, majority_applicants, majority_hired, m);
   result.majority_retained = majority_retained;
   return result;
 }
 
-SelectionResult majority_rates(std::int32_t nsub, std::int32_t nsub1, std::int32_t nmaj,
-                               std::int32_t m) {
-  const std::int32_t nmin = m - nmaj;
+SelectionResult majority_rates(std::int32_t applicants, std::int32_t majority_applicants,
+                               std::int32_t majority_hired, std::int32_t m) {
+  const std::int32_t minority_hired = m - majority_hired;
   SelectionResult result;
-  result.SRA = static_cast<float>(static_cast<double>(nmaj) / static_cast<double>(nsub1));
-  result.SRI = static_cast<float>(static_cast<double>(nmin) / static_cast<double>(nsub - nsub1));
-  if (nmaj != 0) {
-    result.aidef = 1.0f;
-    result.AI = result.SRI / result.SRA;
+  result.sra = static_cast<float>(static_cast<double>(majority_hired) /
+                                  static_cast<double>(majority_applicants));
+  result.sri = static_cast<float>(static_cast<double>(minority_hired) /
+                                  static_cast<double>(applicants - majority_applicants));
+  if (majority_hired != 0) {
+    result.ai_defined = 1.0f;
+    result.ai = result.sri / result.sra;
   }
   return result;
 }

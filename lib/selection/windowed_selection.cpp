@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "numeric/lane_permutations.h"
@@ -154,30 +155,41 @@ WindowedSelector::WindowedSelector()
       inside_(kMaxApplicants + kSlack),
       ranked_(kMaxApplicants) {}
 
-std::int32_t WindowedSelector::majority_count(std::int32_t nsub, std::int32_t nsub1,
-                                              std::int32_t nf, const std::int32_t* nma,
+std::int32_t WindowedSelector::majority_count(std::int32_t applicants,
+                                              std::int32_t majority_applicants, std::int32_t stages,
+                                              const std::int32_t* retained,
                                               const CompositeTable& composites,
                                               numeric::InstructionSet set,
-                                              std::int32_t* majority_by_stage) {
-  if (nf < 1 || nf > kMaxStages || nsub < 1 || nsub > kMaxApplicants) return -1;
-  std::int32_t n = nsub;
-  bool listed = false;  // until a stage removes somebody the candidates are 0..nsub-1
+                                              std::int32_t* majority_by_stage,
+                                              std::uint8_t* survived) {
+  if (stages < 1 || stages > kMaxStages || applicants < 1 || applicants > kMaxApplicants) return -1;
+  std::int32_t n = applicants;
+  bool listed = false;  // until a stage removes somebody the candidates are 0..applicants-1
   bool missed = false;
-  for (int k = 0; k < nf; ++k) {
-    const std::int32_t m = nma[k];
+  for (int k = 0; k < stages; ++k) {
+    const std::int32_t m = retained[k];
     if (m < 1 || m > n) return -1;
     if (m < n) {  // else nobody leaves, whatever the order
       if (!listed) {
         for (std::int32_t i = 0; i < n; ++i) candidates_[i] = i;
         listed = true;
+        // Everybody came through the stages before this one.
+        if (survived != nullptr) std::memset(survived, k, static_cast<std::size_t>(applicants));
       }
-      if (!select_stage(k, composites.xspp[k].data(), n, m, set, missed)) return -1;
+      if (!select_stage(k, composites.by_stage[k].data(), n, m, set, missed)) return -1;
       n = m;
     }
-    majority_by_stage[k] = listed ? count_majority(candidates_.data(), n, nsub1) : nsub1;
+    majority_by_stage[k] =
+        listed ? count_majority(candidates_.data(), n, majority_applicants) : majority_applicants;
+    if (survived != nullptr && listed) {
+      for (std::int32_t c = 0; c < n; ++c) survived[candidates_[c]] = static_cast<std::uint8_t>(k + 1);
+    }
+  }
+  if (survived != nullptr && !listed) {
+    std::memset(survived, stages, static_cast<std::size_t>(applicants));
   }
   ++(missed ? misses_ : hits_);
-  return majority_by_stage[nf - 1];
+  return majority_by_stage[stages - 1];
 }
 
 bool WindowedSelector::select_stage(int k, const float* key, std::int32_t n, std::int32_t m,

@@ -18,10 +18,12 @@ class WindowedSelector {
 
   // The number of majority applicants finally selected, or -1 when a tie or a NaN at some
   // stage's cut leaves it to the sort. majority_by_stage[k] receives the majority applicants
-  // left after stage k+1.
-  std::int32_t majority_count(std::int32_t nsub, std::int32_t nsub1, std::int32_t nf,
-                              const std::int32_t* nma, const CompositeTable& composites,
-                              numeric::InstructionSet set, std::int32_t* majority_by_stage);
+  // left after stage k+1. `survived`, when given, receives for each applicant the stages it
+  // came through (0..stages), unless -1 is returned.
+  std::int32_t majority_count(std::int32_t applicants, std::int32_t majority_applicants,
+                              std::int32_t stages, const std::int32_t* retained,
+                              const CompositeTable& composites, numeric::InstructionSet set,
+                              std::int32_t* majority_by_stage, std::uint8_t* survived = nullptr);
 
   // Replications whose window held the cut at every stage, and those that needed more.
   std::int64_t hits() const { return hits_; }

@@ -64,27 +64,27 @@ std::vector<std::vector<std::int32_t>> direct_counts(const Problem& p, std::int6
   random::Generator generator;
   generator.setall(seeds.seed1, seeds.seed2);
   auto table = std::make_unique<selection::CompositeTable>();
-  std::vector<std::vector<std::int32_t>> counts(static_cast<std::size_t>(d.nf));
+  std::vector<std::vector<std::int32_t>> counts(static_cast<std::size_t>(d.stages));
   std::array<float, kMaxPredictors> score{};
   std::array<float, kMaxPredictors> work{};
-  for (int r = 0; r < d.nrep; ++r) {
-    for (int i = 0; i < d.nsub; ++i) {
-      random::genmn((i < d.nsub1 ? d.majority : d.minority).data(), score.data(), work.data(),
-                    generator);
+  for (int r = 0; r < d.replications; ++r) {
+    for (int i = 0; i < d.applicants; ++i) {
+      random::genmn((i < d.majority_applicants ? d.majority : d.minority).data(), score.data(),
+                    work.data(), generator);
       engine::store_composites(d, i, score.data(), *table);
     }
-    std::vector<int> pool(static_cast<std::size_t>(d.nsub));
+    std::vector<int> pool(static_cast<std::size_t>(d.applicants));
     std::iota(pool.begin(), pool.end(), 0);
-    for (int k = 0; k < d.nf; ++k) {
-      const auto& key = table->xspp[k];
+    for (int k = 0; k < d.stages; ++k) {
+      const auto& key = table->by_stage[k];
       std::sort(pool.begin(), pool.end(), [&](int a, int b) { return key[a] > key[b]; });
-      const auto m = static_cast<std::size_t>(d.nma[k]);
+      const auto m = static_cast<std::size_t>(d.retained[k]);
       if (m < pool.size()) {
         EXPECT_NE(key[pool[m - 1]], key[pool[m]]) << "a tie at a cut";
       }
       pool.resize(std::min(m, pool.size()));
-      counts[k].push_back(static_cast<std::int32_t>(
-          std::count_if(pool.begin(), pool.end(), [&](int i) { return i < d.nsub1; })));
+      counts[k].push_back(static_cast<std::int32_t>(std::count_if(
+          pool.begin(), pool.end(), [&](int i) { return i < d.majority_applicants; })));
     }
   }
   return counts;

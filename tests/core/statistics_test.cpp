@@ -18,18 +18,18 @@ namespace {
 struct Stored {
   numeric::ErrorFacility errors{ErrorKind::no_defined_ai};
   std::unique_ptr<engine::ReplicationStore> store;
-  int nrep = 0;
+  int replications = 0;
 
   // AI values in replication order; a negative entry stands for an undefined AI.
   void add(const std::vector<float>& ai) {
     store = std::make_unique<engine::ReplicationStore>(static_cast<int>(ai.size()), 1);
     for (const float value : ai) {
       selection::SelectionResult r;
-      r.AI = value < 0.0f ? 0.0f : value;
-      r.aidef = value < 0.0f ? 0.0f : 1.0f;
-      r.SRA = 0.25f;
-      r.SRI = 0.125f * static_cast<float>(nrep % 3);
-      store->record(nrep++, r);
+      r.ai = value < 0.0f ? 0.0f : value;
+      r.ai_defined = value < 0.0f ? 0.0f : 1.0f;
+      r.sra = 0.25f;
+      r.sri = 0.125f * static_cast<float>(replications % 3);
+      store->record(replications++, r);
     }
   }
 };
@@ -37,7 +37,7 @@ struct Stored {
 TEST(Statistics, RowsPercentilesAndTheRunningCumulativeFrequency) {
   Stored s;
   s.add({0.5f, -1.0f, 0.0f, 0.5f, 1.0f, 0.5f, -1.0f});
-  const auto stats = detailed_statistics(s.nrep, *s.store, s.errors);
+  const auto stats = detailed_statistics(s.replications, *s.store, s.errors);
   ASSERT_TRUE(stats.has_value());
   ASSERT_EQ(stats->rows.size(), 3u);
   EXPECT_EQ(stats->rows[0].value, 0.0f);
@@ -51,12 +51,12 @@ TEST(Statistics, RowsPercentilesAndTheRunningCumulativeFrequency) {
   EXPECT_EQ(stats->ai.percentiles.p75, 0.5f);
   EXPECT_EQ(stats->ai.mean, 2.5f / 5.0f);
 
-  const Summary expected = expected_values(3, 12, s.nrep, *s.store);
+  const Summary expected = expected_values(3, 12, s.replications, *s.store);
   EXPECT_EQ(expected.defined, 5);
   EXPECT_EQ(expected.undefined, 2);
   EXPECT_EQ(expected.undefined_freq, 2.0f / 7.0f);
   EXPECT_EQ(expected.sr, 0.25f);
-  EXPECT_EQ(expected.expected_ai, s.store->sumai / 5.0f);
+  EXPECT_EQ(expected.expected_ai, s.store->sum_ai / 5.0f);
   EXPECT_EQ(expected.expected_sra, 0.25f);
   EXPECT_FALSE(expected.detailed.has_value());
   EXPECT_TRUE(s.errors.diagnostic_lines().empty());
@@ -65,7 +65,7 @@ TEST(Statistics, RowsPercentilesAndTheRunningCumulativeFrequency) {
 TEST(Statistics, FewerThanFourValuesTakeTheSmallestBelowPositionOne) {
   Stored s;
   s.add({0.75f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, 0.25f});
-  const auto stats = detailed_statistics(s.nrep, *s.store, s.errors);
+  const auto stats = detailed_statistics(s.replications, *s.store, s.errors);
   ASSERT_TRUE(stats.has_value());
   EXPECT_EQ(stats->ai.percentiles.p50, 0.25f);  // position 1
   EXPECT_EQ(stats->ai.percentiles.p25, 0.25f);  // position 0, taken as 1
@@ -75,12 +75,12 @@ TEST(Statistics, FewerThanFourValuesTakeTheSmallestBelowPositionOne) {
 TEST(Statistics, NoDefinedAiIsRefusedByTheSort) {
   Stored s;
   s.add({-1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f});
-  const Summary expected = expected_values(1, 2, s.nrep, *s.store);
+  const Summary expected = expected_values(1, 2, s.replications, *s.store);
   EXPECT_EQ(expected.expected_ai, 0.0f);
   EXPECT_EQ(expected.defined, 0);
   EXPECT_EQ(expected.undefined_freq, 1.0f);
   try {
-    detailed_statistics(s.nrep, *s.store, s.errors);
+    detailed_statistics(s.replications, *s.store, s.errors);
     ADD_FAILURE() << "the run went on";
   } catch (const Error& refusal) {
     EXPECT_EQ(refusal.kind(), ErrorKind::no_defined_ai);
@@ -96,7 +96,7 @@ TEST(Statistics, NoDefinedAiGivesNoDetailsWhenTheFacilityLetsTheRunGoOn) {
   Stored s;
   s.add({-1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f});
   s.errors.j4save(2, 0, true);  // recoverable errors neither print nor stop
-  EXPECT_FALSE(detailed_statistics(s.nrep, *s.store, s.errors).has_value());
+  EXPECT_FALSE(detailed_statistics(s.replications, *s.store, s.errors).has_value());
 }
 
 TEST(Statistics, StageRatesAndAiOverTheReplications) {

@@ -54,12 +54,12 @@ TEST(CriterionRun, TheReportGainsItsLastSectionAndNothingElse) {
                 q.overall.mean, q.overall.sd, q.overall.standard_error, q.overall.percentiles.p50,
                 q.overall.percentiles.p25, q.overall.percentiles.p75,
                 static_cast<int>(q.overall.count));
-  EXPECT_EQ(section.substr(0, 66),
+  EXPECT_EQ(section.substr(0, 67),
             "\nQuality of hires: mean expected criterion score of those hired\n  (");
   EXPECT_NE(section.find(overall), std::string::npos) << section;
   char validities[80];
   std::snprintf(validities, sizeof validities,
-                "  Composite validity at the stages            %7.3f%7.3f\n",
+                "  Composite validity at the stages           %7.3f%7.3f\n",
                 q.composite_validities[0], q.composite_validities[1]);
   EXPECT_NE(section.find(validities), std::string::npos) << section;
   EXPECT_EQ(q.overall.count, 1000);
@@ -134,10 +134,11 @@ TEST(CriterionRun, BadCriteriaStopWithOneLineAndStatusOne) {
     EXPECT_EQ(run.err, "");
   }
   RunOptions effect_size;
-  effect_size.criterion_effect_size = "1,5";
+  effect_size.criterion_effect_size = "0.5";
   EXPECT_EQ(run_problem(problem, effect_size).out,
             kStart + "Input error: a criterion effect size needs validities, one a predictor\n" +
                 kClosing);
+  effect_size.criterion_effect_size = "1,5";
   effect_size.validities = "0.5,0.3,0.2";
   EXPECT_EQ(run_problem(problem, effect_size).out,
             kStart + "Input error: the criterion effect size is not a number: '1,5'\n" + kClosing);

@@ -44,14 +44,14 @@ struct Fixture {
   }
   // Stores replications as the loop would, rates formed as the selection forms them.
   void add(int r, float ai, bool defined, float sra, float sri) {
-    store->exai[r] = ai;
-    store->laa[r] = defined ? 1 : 0;
-    store->exs1[r] = sra;
-    store->exs2[r] = sri;
-    store->sumdef += defined ? 1.0f : 0.0f;
-    store->sumai += ai;
-    store->sumsra += sra;
-    store->sumsri += sri;
+    store->ai[r] = ai;
+    store->ai_defined[r] = defined ? 1 : 0;
+    store->sra[r] = sra;
+    store->sri[r] = sri;
+    store->sum_defined += defined ? 1.0f : 0.0f;
+    store->sum_ai += ai;
+    store->sum_sra += sra;
+    store->sum_sri += sri;
   }
   void hire(const std::vector<Hired>& replications) {
     const int minority = problem.applicants - problem.majority_applicants;

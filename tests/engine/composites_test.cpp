@@ -52,15 +52,15 @@ void expect_every_variant_equals_scalar(const Design& d, const std::vector<float
     form_composites(d, z.data(), first, last, table, set);
     for (int i = first; i < last; ++i) {
       float xscore[kMaxPredictors];
-      const ParamBlock& param = i < d.nsub1 ? d.majority : d.minority;
-      random::genmn_scores(param.data(), z.data() + static_cast<std::size_t>(i - first) * d.npred,
-                           xscore);
-      for (int k = 0; k < d.nf; ++k) {
-        ASSERT_EQ(bits(table.xspp[k][i]), bits(stage_composite(d, k, xscore)))
-            << numeric::name_of(set) << " nf " << d.nf << " npred " << d.npred << " stage " << k
-            << " applicant " << i;
+      const ParamBlock& param = i < d.majority_applicants ? d.majority : d.minority;
+      random::genmn_scores(param.data(),
+                           z.data() + static_cast<std::size_t>(i - first) * d.predictors, xscore);
+      for (int k = 0; k < d.stages; ++k) {
+        ASSERT_EQ(bits(table.by_stage[k][i]), bits(stage_composite(d, k, xscore)))
+            << numeric::name_of(set) << " nf " << d.stages << " npred " << d.predictors << " stage "
+            << k << " applicant " << i;
       }
-      ASSERT_EQ(bits(table.xspc[i]), bits(table.xspp[d.nf - 1][i]));
+      ASSERT_EQ(bits(table.final_composite[i]), bits(table.by_stage[d.stages - 1][i]));
     }
   }
 }
@@ -70,7 +70,7 @@ TEST(Composites, EveryVariantEqualsTheScalarApplicant) {
   std::normal_distribution<float> normal;
   auto table = std::make_unique<selection::CompositeTable>();
   struct Case {
-    int nf, npred, nsub1, first, last;
+    int stages, predictors, majority_applicants, first, last;
   };
   const Case cases[] = {{1, 1, 1, 0, 2},
                         {4, 10, 8000, 0, 10000},
@@ -84,15 +84,15 @@ TEST(Composites, EveryVariantEqualsTheScalarApplicant) {
                         {4, 4, 96, 32, 160}};
   for (const Case& c : cases) {
     Design d = testing_support::random_design(source, 0, 2);
-    d.nf = c.nf;
-    d.npred = c.npred;
-    d.nsub1 = c.nsub1;
-    d.nsub = 10000;
-    for (int k = 0; k < c.nf; ++k)
-      for (int j = 0; j < c.npred; ++j)
-        d.wgt[k][j] = (k + j) % 4 == 0 ? 0.0f : (j % 2 == 0 ? -1.0f : 1.0f) * normal(source);
+    d.stages = c.stages;
+    d.predictors = c.predictors;
+    d.majority_applicants = c.majority_applicants;
+    d.applicants = 10000;
+    for (int k = 0; k < c.stages; ++k)
+      for (int j = 0; j < c.predictors; ++j)
+        d.weights[k][j] = (k + j) % 4 == 0 ? 0.0f : (j % 2 == 0 ? -1.0f : 1.0f) * normal(source);
     testing_support::set_up_blocks(d, 0.4f, 0.7f);
-    std::vector<float> z(static_cast<std::size_t>(c.last - c.first) * c.npred);
+    std::vector<float> z(static_cast<std::size_t>(c.last - c.first) * c.predictors);
     for (std::size_t i = 0; i < z.size(); ++i) {
       // Large and tiny magnitudes, exact zeros of both signs.
       z[i] = normal(source) * (i % 3 == 0 ? 1e4f : i % 3 == 1 ? 1e-4f : 1.0f);
@@ -109,20 +109,20 @@ TEST(Composites, AZeroWeightOnAnInfiniteScoreStaysNaN) {
   std::normal_distribution<float> normal;
   auto table = std::make_unique<selection::CompositeTable>();
   Design d = testing_support::random_design(source, 0, 2);
-  d.nf = 2;
-  d.npred = 3;
-  d.nsub = 200;
-  d.nsub1 = 100;
+  d.stages = 2;
+  d.predictors = 3;
+  d.applicants = 200;
+  d.majority_applicants = 100;
   testing_support::set_up_blocks(d, 0.2f, 0.5f);
-  d.wgt[0] = {0.0f, 1.0f, 0.5f};
-  d.wgt[1] = {2.0f, 0.0f, -0.0f};
+  d.weights[0] = {0.0f, 1.0f, 0.5f};
+  d.weights[1] = {2.0f, 0.0f, -0.0f};
   d.minority[1] = std::numeric_limits<float>::infinity();  // the mean of the first predictor
   d.minority[3] = 3.0e38f;                                 // the third overflows for z > 0.4
-  std::vector<float> z(static_cast<std::size_t>(d.nsub) * d.npred);
+  std::vector<float> z(static_cast<std::size_t>(d.applicants) * d.predictors);
   for (float& x : z) x = normal(source);
-  expect_every_variant_equals_scalar(d, z, 0, d.nsub, *table);
-  EXPECT_TRUE(std::isnan(table->xspp[0][150]));
-  EXPECT_FALSE(std::isnan(table->xspp[0][50]));
+  expect_every_variant_equals_scalar(d, z, 0, d.applicants, *table);
+  EXPECT_TRUE(std::isnan(table->by_stage[0][150]));
+  EXPECT_FALSE(std::isnan(table->by_stage[0][50]));
 }
 
 }  // namespace

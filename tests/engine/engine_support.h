@@ -14,12 +14,12 @@ namespace pelko::engine::testing_support {
 inline void set_up_blocks(Design& d, float rho, float shift) {
   float zero[kMaxPredictors] = {};
   float difp[kMaxPredictors] = {};
-  for (int j = 0; j < d.npred; ++j) difp[j] = shift * static_cast<float>(j + 1);
+  for (int j = 0; j < d.predictors; ++j) difp[j] = shift * static_cast<float>(j + 1);
   for (int group = 0; group < 2; ++group) {
     float covm[kMaxPredictors * kMaxPredictors] = {};
-    for (int j = 0; j < d.npred; ++j)
-      for (int i = 0; i < d.npred; ++i) covm[i + j * kMaxPredictors] = i == j ? 1.0f : rho;
-    random::setgmn(kMaxPredictors, group == 0 ? zero : difp, covm, d.npred,
+    for (int j = 0; j < d.predictors; ++j)
+      for (int i = 0; i < d.predictors; ++i) covm[i + j * kMaxPredictors] = i == j ? 1.0f : rho;
+    random::setgmn(kMaxPredictors, group == 0 ? zero : difp, covm, d.predictors,
                    group == 0 ? d.majority.data() : d.minority.data());
   }
 }
@@ -32,22 +32,24 @@ inline Design random_design(std::mt19937& source, int feature, int max_nsub = 30
     return std::uniform_real_distribution<float>(lo, hi)(source);
   };
   Design d;
-  d.nrep = uniform(10, 40);
-  d.nsub = uniform(2, max_nsub);
-  d.nsub1 = uniform(1, d.nsub - 1);
-  d.nf = uniform(1, kMaxStages);
-  d.npred = uniform(1, kMaxPredictors);
-  d.nma[0] = uniform(1, d.nsub);
-  for (int k = 1; k < d.nf; ++k) d.nma[k] = feature == 3 ? d.nma[0] : uniform(1, d.nma[k - 1]);
-  for (int k = 0; k < d.nf; ++k)
-    for (int j = 0; j < d.npred; ++j) d.wgt[k][j] = uniform(0, 5) == 0 ? 0.0f : real(-1.0f, 2.0f);
-  const int odd_stage = uniform(0, d.nf - 1);
-  if (feature == 1) d.wgt[odd_stage].fill(0.0f);
+  d.replications = uniform(10, 40);
+  d.applicants = uniform(2, max_nsub);
+  d.majority_applicants = uniform(1, d.applicants - 1);
+  d.stages = uniform(1, kMaxStages);
+  d.predictors = uniform(1, kMaxPredictors);
+  d.retained[0] = uniform(1, d.applicants);
+  for (int k = 1; k < d.stages; ++k)
+    d.retained[k] = feature == 3 ? d.retained[0] : uniform(1, d.retained[k - 1]);
+  for (int k = 0; k < d.stages; ++k)
+    for (int j = 0; j < d.predictors; ++j)
+      d.weights[k][j] = uniform(0, 5) == 0 ? 0.0f : real(-1.0f, 2.0f);
+  const int odd_stage = uniform(0, d.stages - 1);
+  if (feature == 1) d.weights[odd_stage].fill(0.0f);
   if (feature == 2) {
-    d.wgt[odd_stage].fill(0.0f);
-    d.wgt[odd_stage][0] = 1e-45f;
+    d.weights[odd_stage].fill(0.0f);
+    d.weights[odd_stage][0] = 1e-45f;
   }
-  set_up_blocks(d, d.npred == 1 ? 0.0f : real(-0.5f / static_cast<float>(d.npred), 0.8f),
+  set_up_blocks(d, d.predictors == 1 ? 0.0f : real(-0.5f / static_cast<float>(d.predictors), 0.8f),
                 real(-1.0f, 1.0f));
   return d;
 }
@@ -55,14 +57,15 @@ inline Design random_design(std::mt19937& source, int feature, int max_nsub = 30
 inline bool same_store(const ReplicationStore& a, const ReplicationStore& b, int nrep) {
   const auto n = static_cast<std::size_t>(nrep) * 4;
   const auto entries = static_cast<std::size_t>(nrep);
-  if (a.exai.size() < entries || b.exai.size() < entries) return false;
-  return std::memcmp(a.exai.data(), b.exai.data(), n) == 0 &&
-         std::memcmp(a.laa.data(), b.laa.data(), n) == 0 &&
-         std::memcmp(a.exs1.data(), b.exs1.data(), n) == 0 &&
-         std::memcmp(a.exs2.data(), b.exs2.data(), n) == 0 &&
-         std::memcmp(&a.sumai, &b.sumai, 4) == 0 && std::memcmp(&a.sumdef, &b.sumdef, 4) == 0 &&
-         std::memcmp(&a.sumsra, &b.sumsra, 4) == 0 && std::memcmp(&a.sumsri, &b.sumsri, 4) == 0 &&
-         a.majority_retained == b.majority_retained;
+  if (a.ai.size() < entries || b.ai.size() < entries) return false;
+  return std::memcmp(a.ai.data(), b.ai.data(), n) == 0 &&
+         std::memcmp(a.ai_defined.data(), b.ai_defined.data(), n) == 0 &&
+         std::memcmp(a.sra.data(), b.sra.data(), n) == 0 &&
+         std::memcmp(a.sri.data(), b.sri.data(), n) == 0 &&
+         std::memcmp(&a.sum_ai, &b.sum_ai, 4) == 0 &&
+         std::memcmp(&a.sum_defined, &b.sum_defined, 4) == 0 &&
+         std::memcmp(&a.sum_sra, &b.sum_sra, 4) == 0 &&
+         std::memcmp(&a.sum_sri, &b.sum_sri, 4) == 0 && a.majority_retained == b.majority_retained;
 }
 
 }  // namespace pelko::engine::testing_support

@@ -22,20 +22,20 @@ using testing_support::same_store;
 // The majority counts of every replication against what its other entries say: never more
 // than a stage retains nor rising from stage to stage, and the last one giving SRA and AI.
 void expect_plausible_majority_counts(const Design& d, const ReplicationStore& store) {
-  ASSERT_EQ(store.majority_retained.size(), static_cast<std::size_t>(d.nf));
-  for (int r = 0; r < d.nrep; ++r) {
-    std::int32_t before = d.nsub1;
-    for (int k = 0; k < d.nf; ++k) {
+  ASSERT_EQ(store.majority_retained.size(), static_cast<std::size_t>(d.stages));
+  for (int r = 0; r < d.replications; ++r) {
+    std::int32_t before = d.majority_applicants;
+    for (int k = 0; k < d.stages; ++k) {
       const std::int32_t majority = store.majority_retained[k][r];
       ASSERT_LE(majority, before) << "replication " << r << " stage " << k + 1;
-      ASSERT_LE(majority, d.nma[k]) << "replication " << r << " stage " << k + 1;
-      ASSERT_GE(majority, d.nma[k] - (d.nsub - d.nsub1))
+      ASSERT_LE(majority, d.retained[k]) << "replication " << r << " stage " << k + 1;
+      ASSERT_GE(majority, d.retained[k] - (d.applicants - d.majority_applicants))
           << "replication " << r << " stage " << k + 1;
       before = majority;
     }
-    ASSERT_EQ(store.laa[r], before > 0 ? 1 : 0) << "replication " << r;
-    ASSERT_EQ(store.exs1[r],
-              static_cast<float>(static_cast<double>(before) / static_cast<double>(d.nsub1)))
+    ASSERT_EQ(store.ai_defined[r], before > 0 ? 1 : 0) << "replication " << r;
+    ASSERT_EQ(store.sra[r], static_cast<float>(static_cast<double>(before) /
+                                               static_cast<double>(d.majority_applicants)))
         << "replication " << r;
   }
 }
@@ -47,8 +47,8 @@ struct Harness {
 
   // Fresh stores of the design's size, and the reference engine's run into the first.
   random::StreamState run_reference_from(const Design& d, std::int32_t seed1, std::int32_t seed2) {
-    reference = std::make_unique<ReplicationStore>(d.nrep, d.nf);
-    fast = std::make_unique<ReplicationStore>(d.nrep, d.nf);
+    reference = std::make_unique<ReplicationStore>(d.replications, d.stages);
+    fast = std::make_unique<ReplicationStore>(d.replications, d.stages);
     random::Generator generator;
     generator.setall(seed1, seed2);
     const random::StreamState start = generator.position();
@@ -67,8 +67,9 @@ TEST(FastEngine, EqualsReferenceOnRandomDesigns) {
     settings.threads = 1 + n % 3;
     settings.stretch = n % 2 == 0 ? 16384 : 97 + 13 * n;
     const EngineTrace trace = run_fast(d, start, settings, h.errors, *h.fast);
-    ASSERT_TRUE(same_store(*h.reference, *h.fast, d.nrep))
-        << "design " << n << " nsub " << d.nsub << " nf " << d.nf << " npred " << d.npred;
+    ASSERT_TRUE(same_store(*h.reference, *h.fast, d.replications))
+        << "design " << n << " nsub " << d.applicants << " nf " << d.stages << " npred "
+        << d.predictors;
     expect_plausible_majority_counts(d, *h.reference);
     if (n % 4 == 1) {
       EXPECT_GT(trace.sorted, 0) << "zero weights tie at the cut";
@@ -80,13 +81,13 @@ TEST(FastEngine, EveryVariantAndThreadCountGivesTheSameStore) {
   std::mt19937 source(4711);
   Harness h;
   Design d = random_design(source, 0, 2);
-  d.nrep = 60;
-  d.nsub = 700;
-  d.nsub1 = 500;
-  d.nf = 3;
-  d.npred = 10;
-  d.nma = {300, 120, 40, 0};
-  for (int k = 0; k < d.nf; ++k) d.wgt[k].fill(1.0f);
+  d.replications = 60;
+  d.applicants = 700;
+  d.majority_applicants = 500;
+  d.stages = 3;
+  d.predictors = 10;
+  d.retained = {300, 120, 40, 0};
+  for (int k = 0; k < d.stages; ++k) d.weights[k].fill(1.0f);
   testing_support::set_up_blocks(d, 0.3f, -0.1f);
   const random::StreamState start = h.run_reference_from(d, 24680, 13579);
   for (InstructionSet set : numeric::kInstructionSets) {
@@ -101,7 +102,7 @@ TEST(FastEngine, EveryVariantAndThreadCountGivesTheSameStore) {
         const EngineTrace trace = run_fast(d, start, settings, h.errors, *h.fast);
         EXPECT_EQ(trace.set, set);
         EXPECT_EQ(trace.threads, threads);
-        ASSERT_TRUE(same_store(*h.reference, *h.fast, d.nrep))
+        ASSERT_TRUE(same_store(*h.reference, *h.fast, d.replications))
             << numeric::name_of(set) << " threads " << threads << " stretch " << stretch;
       }
     }
@@ -110,13 +111,13 @@ TEST(FastEngine, EveryVariantAndThreadCountGivesTheSameStore) {
 
 TEST(FastEngine, AppliesOnlyWhenEveryStageRetainsSomebody) {
   Design d;
-  d.nsub = 10;
-  d.nsub1 = 5;
-  d.nf = 2;
-  d.npred = 1;
-  d.nma = {3, 1, 0, 0};
+  d.applicants = 10;
+  d.majority_applicants = 5;
+  d.stages = 2;
+  d.predictors = 1;
+  d.retained = {3, 1, 0, 0};
   EXPECT_TRUE(fast_engine_applies(d));
-  d.nma[1] = 0;
+  d.retained[1] = 0;
   EXPECT_FALSE(fast_engine_applies(d));
 }
 
@@ -129,14 +130,14 @@ TEST(Engines, RefuseADesignBeyondTheCapacitiesOrTheStore) {
     std::int32_t stored_replications;
   };
   Design applicants = fits;
-  applicants.nsub = kMaxApplicants + 1;
+  applicants.applicants = kMaxApplicants + 1;
   Design predictors = fits;
-  predictors.npred = kMaxPredictors + 1;
-  const Case cases[] = {{"applicants", applicants, fits.nrep},
-                        {"predictors", predictors, fits.nrep},
-                        {"store too small", fits, fits.nrep - 1}};
+  predictors.predictors = kMaxPredictors + 1;
+  const Case cases[] = {{"applicants", applicants, fits.replications},
+                        {"predictors", predictors, fits.replications},
+                        {"store too small", fits, fits.replications - 1}};
   for (const Case& c : cases) {
-    ReplicationStore store(c.stored_replications, c.design.nf);
+    ReplicationStore store(c.stored_replications, c.design.stages);
     numeric::ErrorFacility errors;
     random::Generator generator;
     generator.setall(1, 1);

@@ -38,9 +38,10 @@ struct Harness {
   void load(const std::vector<std::vector<float>>& stages) {
     const int nf = static_cast<int>(stages.size());
     for (int k = 0; k < nf; ++k) {
-      for (std::size_t i = 0; i < stages[k].size(); ++i) table->xspp[k][i] = stages[k][i];
+      for (std::size_t i = 0; i < stages[k].size(); ++i) table->by_stage[k][i] = stages[k][i];
     }
-    for (std::size_t i = 0; i < stages[0].size(); ++i) table->xspc[i] = stages[nf - 1][i];
+    for (std::size_t i = 0; i < stages[0].size(); ++i)
+      table->final_composite[i] = stages[nf - 1][i];
   }
   std::array<std::int32_t, kMaxStages> by_stage{};
   std::int32_t clean_count(int nsub1, const std::vector<std::vector<float>>& stages,
@@ -54,10 +55,11 @@ struct Harness {
 };
 
 void expect_same_bits(const SelectionResult& fast, const SelectionResult& exact) {
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.AI), std::bit_cast<std::uint32_t>(exact.AI));
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.SRA), std::bit_cast<std::uint32_t>(exact.SRA));
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.SRI), std::bit_cast<std::uint32_t>(exact.SRI));
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.aidef), std::bit_cast<std::uint32_t>(exact.aidef));
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.ai), std::bit_cast<std::uint32_t>(exact.ai));
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.sra), std::bit_cast<std::uint32_t>(exact.sra));
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.sri), std::bit_cast<std::uint32_t>(exact.sri));
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(fast.ai_defined),
+            std::bit_cast<std::uint32_t>(exact.ai_defined));
   EXPECT_EQ(fast.majority_retained, exact.majority_retained);
 }
 
@@ -65,7 +67,7 @@ TEST(FastSelection, DecidesOnlyWhenEveryCutIsBetweenDistinctComposites) {
   struct Case {
     const char* name;
     std::vector<std::vector<float>> stages;
-    std::vector<std::int32_t> nma;
+    std::vector<std::int32_t> retained;
     std::int32_t expected;  // majority applicants 1..3, or -1 for the sorting path
     std::vector<std::int32_t> by_stage = {};  // counted by hand, when the cut is clean
   };
@@ -99,13 +101,13 @@ TEST(FastSelection, DecidesOnlyWhenEveryCutIsBetweenDistinctComposites) {
   Harness h;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(h.clean_count(3, c.stages, c.nma), c.expected);
+    EXPECT_EQ(h.clean_count(3, c.stages, c.retained), c.expected);
     if (c.expected < 0) continue;
     // Every stage's count, by hand and from the sorting path.
-    const int nf = static_cast<int>(c.nma.size());
-    ASSERT_EQ(c.by_stage.size(), c.nma.size());
+    const int nf = static_cast<int>(c.retained.size());
+    ASSERT_EQ(c.by_stage.size(), c.retained.size());
     const SelectionResult sorted = h.selector.value(static_cast<int>(c.stages[0].size()), 3, nf,
-                                                    c.nma.data(), *h.table, h.errors);
+                                                    c.retained.data(), *h.table, h.errors);
     for (int k = 0; k < nf; ++k) {
       EXPECT_EQ(h.by_stage[k], c.by_stage[k]) << "stage " << k + 1;
       EXPECT_EQ(sorted.majority_retained[k], c.by_stage[k]) << "stage " << k + 1;
@@ -174,10 +176,11 @@ TEST(FastSelection, MatchesTheSortingPathOnRandomPools) {
       const int zero_stage = uniform(0, nf - 1);
       for (int k = 0; k < nf; ++k) {
         for (int i = 0; i < nsub; ++i)
-          h.table->xspp[k][i] = draw_key(kind.keys, k, zero_stage, rng);
+          h.table->by_stage[k][i] = draw_key(kind.keys, k, zero_stage, rng);
       }
       // Only the stages rank: a final composite unlike the last stage's must not matter.
-      for (int i = 0; i < nsub; ++i) h.table->xspc[i] = static_cast<float>(uniform(-2, 2));
+      for (int i = 0; i < nsub; ++i)
+        h.table->final_composite[i] = static_cast<float>(uniform(-2, 2));
 
       std::array<std::int32_t, kMaxStages> by_stage{};
       const bool decided = FastSelectionProbe::clean_count(h.selector, nsub, nsub1, nf, nma.data(),

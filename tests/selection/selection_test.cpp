@@ -25,9 +25,9 @@ struct Harness {
     const int nsub = static_cast<int>(stages[0].size());
     const int nf = static_cast<int>(stages.size());
     for (int k = 0; k < nf; ++k) {
-      for (int i = 0; i < nsub; ++i) table->xspp[k][i] = stages[k][i];
+      for (int i = 0; i < nsub; ++i) table->by_stage[k][i] = stages[k][i];
     }
-    for (int i = 0; i < nsub; ++i) table->xspc[i] = stages[nf - 1][i];
+    for (int i = 0; i < nsub; ++i) table->final_composite[i] = stages[nf - 1][i];
     return selector.value(nsub, nsub1, nf, nma.data(), *table, errors);
   }
 };
@@ -37,10 +37,10 @@ float rate(int count, int group) {
 }
 
 void expect_result(const SelectionResult& r, float ai, float sra, float sri, float aidef) {
-  EXPECT_EQ(r.AI, ai);
-  EXPECT_EQ(r.SRA, sra);
-  EXPECT_EQ(r.SRI, sri);
-  EXPECT_EQ(r.aidef, aidef);
+  EXPECT_EQ(r.ai, ai);
+  EXPECT_EQ(r.sra, sra);
+  EXPECT_EQ(r.sri, sri);
+  EXPECT_EQ(r.ai_defined, aidef);
 }
 
 TEST(Selection, OneStageKeepsTheHighestComposites) {
@@ -64,7 +64,7 @@ TEST(Selection, LaterStagesRankOnlyTheirOwnComposite) {
   expect_result(same, 1.0f, rate(2, 3), rate(2, 3), 1.0f);
   EXPECT_EQ(same.majority_retained, (std::array<std::int32_t, kMaxStages>{2, 2, 0, 0}));
   const auto stage1_only = h.select(3, {s1}, {4});
-  expect_result(stage1_only, same.AI, same.SRA, same.SRI, same.aidef);
+  expect_result(stage1_only, same.ai, same.sra, same.sri, same.ai_defined);
   EXPECT_EQ(stage1_only.majority_retained, (std::array<std::int32_t, kMaxStages>{2, 0, 0, 0}));
 }
 
@@ -73,7 +73,7 @@ TEST(Selection, FinalGroupsDecideTheRates) {
     const char* name;
     std::vector<float> composites;
     std::int32_t retained;
-    float ai, sra, sri, aidef;
+    float ai, sra, sri, ai_defined;
   };
   const Case cases[] = {
       {"everybody", {1, 2, 3, 4, 5}, 5, 1.0f, 1.0f, 1.0f, 1.0f},
@@ -85,7 +85,7 @@ TEST(Selection, FinalGroupsDecideTheRates) {
     SCOPED_TRACE(c.name);
     const auto r = h.select(3, {c.composites, c.composites, c.composites, c.composites},
                             {c.retained, c.retained, c.retained, c.retained});
-    expect_result(r, c.ai, c.sra, c.sri, c.aidef);
+    expect_result(r, c.ai, c.sra, c.sri, c.ai_defined);
   }
 }
 
@@ -106,8 +106,8 @@ TEST(Selection, AllZeroStageRetainsInTheSortsTieOrder) {
       const int nmaj = static_cast<int>(majority);
       differs_from_input_order |= nmaj != std::min(kept, nsub1);
       const auto r = h.select(nsub1, {std::vector<float>(kPool, 0.0f)}, {kept});
-      EXPECT_EQ(r.SRA, rate(nmaj, nsub1));
-      EXPECT_EQ(r.SRI, rate(kept - nmaj, kPool - nsub1));
+      EXPECT_EQ(r.sra, rate(nmaj, nsub1));
+      EXPECT_EQ(r.sri, rate(kept - nmaj, kPool - nsub1));
       EXPECT_EQ(r.majority_retained[0], nmaj);
     }
   }
@@ -143,8 +143,8 @@ SelectionResult literal_value(int nsub, int nsub1, int nf, const std::int32_t* n
   for (int i = 1; i <= nsub; ++i) {
     iden[i] = i <= nsub1 ? 1 : 0;
     idens[i] = iden[i];
-    for (int j = 1; j <= nf; ++j) cs[i][j] = css[i][j] = t.xspp[j - 1][i - 1];
-    cs[i][nf + 1] = css[i][nf + 1] = t.xspc[i - 1];
+    for (int j = 1; j <= nf; ++j) cs[i][j] = css[i][j] = t.by_stage[j - 1][i - 1];
+    cs[i][nf + 1] = css[i][nf + 1] = t.final_composite[i - 1];
   }
   std::int32_t ier = 0;
   std::array<std::int32_t, kMaxStages> majority_by_stage{};
@@ -168,11 +168,11 @@ SelectionResult literal_value(int nsub, int nsub1, int nf, const std::int32_t* n
   for (int i = 1; i <= m; ++i) xs[i] = cs[i][nf + 1];
   numeric::spsort(xs + 1, m, iperm + 1, -2, ier, errors);
   SelectionResult r;
-  r.SRA = static_cast<float>(static_cast<double>(nmaj) / nsub1);
-  r.SRI = static_cast<float>(static_cast<double>(nmin) / (nsub - nsub1));
+  r.sra = static_cast<float>(static_cast<double>(nmaj) / nsub1);
+  r.sri = static_cast<float>(static_cast<double>(nmin) / (nsub - nsub1));
   if (nmaj != 0) {
-    r.aidef = 1.0f;
-    r.AI = r.SRI / r.SRA;
+    r.ai_defined = 1.0f;
+    r.ai = r.sri / r.sra;
   }
   r.majority_retained = majority_by_stage;
   return r;
@@ -194,12 +194,12 @@ TEST(Selection, MatchesTheLiteralAlgorithmOnPoolsWithTies) {
     // here to show that only the stages rank.
     const int levels = uniform(1, 8);
     for (int k = 0; k < nf; ++k) {
-      for (int i = 0; i < nsub; ++i) h.table->xspp[k][i] = 0.25f * uniform(-levels, levels);
+      for (int i = 0; i < nsub; ++i) h.table->by_stage[k][i] = 0.25f * uniform(-levels, levels);
     }
-    for (int i = 0; i < nsub; ++i) h.table->xspc[i] = static_cast<float>(uniform(-9, 9));
+    for (int i = 0; i < nsub; ++i) h.table->final_composite[i] = static_cast<float>(uniform(-9, 9));
     const auto expected = literal_value(nsub, nsub1, nf, nma.data(), *h.table, h.errors);
     const auto actual = h.selector.value(nsub, nsub1, nf, nma.data(), *h.table, h.errors);
-    expect_result(actual, expected.AI, expected.SRA, expected.SRI, expected.aidef);
+    expect_result(actual, expected.ai, expected.sra, expected.sri, expected.ai_defined);
     EXPECT_EQ(actual.majority_retained, expected.majority_retained);
   }
 }

@@ -38,9 +38,9 @@ void fill(CompositeTable& t, std::mt19937& source, int nsub, int nf, int kind, i
         x = pick > 0.5f ? 0.0f : pick > 0.0f ? -0.0f : pick > -0.5f ? 1e-45f : -1e-45f;
       }
       if (kind == 3 && source() % 5000 == 0) x = std::numeric_limits<float>::quiet_NaN();
-      t.xspp[k][i] = x;
+      t.by_stage[k][i] = x;
     }
-    t.xspc[i] = t.xspp[nf - 1][i];
+    t.final_composite[i] = t.by_stage[nf - 1][i];
   }
 }
 
@@ -69,10 +69,10 @@ TEST(WindowedSelection, AgreesWithTheSortingSelection) {
           continue;
         }
         const SelectionResult fast = majority_rates(nsub, nsub1, nmaj, nma[nf - 1]);
-        ASSERT_EQ(fast.AI, exact.AI) << "kind " << kind << " pool " << pool;
-        ASSERT_EQ(fast.SRA, exact.SRA) << "kind " << kind << " pool " << pool;
-        ASSERT_EQ(fast.SRI, exact.SRI) << "kind " << kind << " pool " << pool;
-        ASSERT_EQ(fast.aidef, exact.aidef) << "kind " << kind << " pool " << pool;
+        ASSERT_EQ(fast.ai, exact.ai) << "kind " << kind << " pool " << pool;
+        ASSERT_EQ(fast.sra, exact.sra) << "kind " << kind << " pool " << pool;
+        ASSERT_EQ(fast.sri, exact.sri) << "kind " << kind << " pool " << pool;
+        ASSERT_EQ(fast.ai_defined, exact.ai_defined) << "kind " << kind << " pool " << pool;
         for (int k = 0; k < nf; ++k) {
           ASSERT_EQ(by_stage[k], exact.majority_retained[k])
               << "kind " << kind << " pool " << pool << " stage " << k + 1;
@@ -95,7 +95,7 @@ TEST(WindowedSelection, AgreesWithTheSortingSelection) {
 TEST(WindowedSelection, CountsEveryStageIncludingOnesThatRemoveNobody) {
   struct Case {
     const char* name;
-    std::vector<std::int32_t> nma;
+    std::vector<std::int32_t> retained;
     std::vector<std::int32_t> by_stage;  // counted by hand
   };
   // Applicants 1..3 are the majority. Stage 2 ranks 3, 4, 5 highest among everybody, stage 3
@@ -113,17 +113,17 @@ TEST(WindowedSelection, CountsEveryStageIncludingOnesThatRemoveNobody) {
     SCOPED_TRACE(numeric::name_of(set));
     Pools p;
     for (int k = 0; k < 3; ++k) {
-      for (int i = 0; i < 6; ++i) p.table->xspp[k][i] = stages[k][i];
+      for (int i = 0; i < 6; ++i) p.table->by_stage[k][i] = stages[k][i];
     }
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
-      const int nf = static_cast<int>(c.nma.size());
-      for (int i = 0; i < 6; ++i) p.table->xspc[i] = stages[nf - 1][i];
+      const int nf = static_cast<int>(c.retained.size());
+      for (int i = 0; i < 6; ++i) p.table->final_composite[i] = stages[nf - 1][i];
       WindowedSelector windowed;
       std::int32_t by_stage[kMaxStages] = {-7, -7, -7, -7};
-      EXPECT_EQ(windowed.majority_count(6, 3, nf, c.nma.data(), *p.table, set, by_stage),
+      EXPECT_EQ(windowed.majority_count(6, 3, nf, c.retained.data(), *p.table, set, by_stage),
                 c.by_stage.back());
-      const SelectionResult exact = p.sorter.value(6, 3, nf, c.nma.data(), *p.table, p.errors);
+      const SelectionResult exact = p.sorter.value(6, 3, nf, c.retained.data(), *p.table, p.errors);
       for (int k = 0; k < nf; ++k) {
         EXPECT_EQ(by_stage[k], c.by_stage[k]) << "stage " << k + 1;
         EXPECT_EQ(exact.majority_retained[k], c.by_stage[k]) << "stage " << k + 1;
