@@ -176,6 +176,7 @@ print.pelko_frontier <- function(x, digits = 3, ...) {
 plot.pelko_frontier <- function(x, labels = nrow(x) <= 40,
                                 main = "Quality of hires against the risk of adverse impact",
                                 ...) {
+  if (!any(is.finite(x$quality))) stop("no weighting of this frontier has a quality to plot")
   plot(x$`p_below_0.8`, x$quality, pch = ifelse(x$on_front, 19, 1),
        col = ifelse(x$on_front, "firebrick", "gray40"), xlab = "P(AI < 0.8)",
        ylab = "quality of hires (mean criterion score)", main = main, ...)
