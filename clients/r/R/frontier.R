@@ -164,9 +164,12 @@ new_frontier <- function(rows, seed, stage, weight_columns) {
 }
 
 print.pelko_frontier <- function(x, digits = 3, ...) {
-  cat(sprintf("PELKO frontier: %d weighting%s of stage %d, seed %.0f; %d on the front of quality",
-              nrow(x), if (nrow(x) == 1) "" else "s", attr(x, "stage"), attr(x, "seed"),
-              sum(x$on_front)), "against P(AI < 0.8)\n")
+  cat(sprintf("PELKO frontier: %d weighting%s of stage %d, seed %.0f", nrow(x),
+              if (nrow(x) == 1) "" else "s", attr(x, "stage"), attr(x, "seed")))
+  if (!is.null(x$on_front)) {
+    cat(sprintf("; %d on the front of quality against P(AI < 0.8)", sum(x$on_front)))
+  }
+  cat("\n")
   shown <- as.data.frame(unclass(x), stringsAsFactors = FALSE)
   shown$seed <- shown$stage <- NULL
   print(format(shown, digits = digits), row.names = FALSE)

@@ -26,11 +26,10 @@ print.pelko_simulation <- function(x, ...) {
   invisible(x)
 }
 
-# The mean criterion score of the hired, beside AI.
+# The mean criterion score of the hired (with its Monte-Carlo standard error), beside AI.
 print_quality_line <- function(q) {
   d <- q$distribution
-  cat(sprintf(paste0("Quality of hires (mean criterion score): %.4f (Monte-Carlo SE %.4f); ",
-                     "majority %.4f, minority %s\n"),
+  cat(sprintf("Quality of hires: %.4f (SE %.4f); majority %.4f, minority %s\n",
               d["overall", "mean"], d["overall", "standard_error"], d["majority", "mean"],
               if (d["minority", "count"] > 0) sprintf("%.4f", d["minority", "mean"])
               else "none hired"))
@@ -41,7 +40,7 @@ print_quality <- function(q) {
   cat(sprintf("Criterion effect size (minority minus majority): %.4f\n",
               q$criterion_effect_size))
   cat("Composite validity of each stage:", sprintf("%.4f", q$composite_validities), "\n")
-  cat("Mean criterion score of the hired over the replications:\n")
+  cat("Quality of hires (mean criterion score of the hired) over the replications:\n")
   print(format(q$distribution, digits = 4))
 }
 
