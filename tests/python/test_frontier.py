@@ -47,6 +47,10 @@ def test_a_small_frontier_is_each_weighting_simulated_with_the_same_seed():
     assert [r["weights"] for r in frontier] == [[1, 0, 0, 0], [.5, 0, 0, .5], [0, 0, 0, 1]]
     assert frontier.labels() == ["1/0", "0.5/0.5", "0/1"]
     assert any(r["on_front"] for r in frontier)
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    ax = frontier.plot()
+    assert [t.get_text() for t in ax.texts] == frontier.labels()
     for record in frontier:
         fields = problem.as_dict()
         fields["weights"] = [record["weights"]]

@@ -73,6 +73,7 @@ class Frontier(list):
             if labels or self[i]["on_front"]:
                 ax.annotate(text, (risk[i], quality[i]), fontsize=7, xytext=(3, 3),
                             textcoords="offset points")
+        ax.margins(x=0.15)  # room for the labels of the points at the edges
         ax.set_xlabel("P(AI < 0.8)")
         ax.set_ylabel("quality of hires (mean criterion score)")
         ax.legend()

@@ -180,7 +180,10 @@ plot.pelko_frontier <- function(x, labels = nrow(x) <= 40,
                                 main = "Quality of hires against the risk of adverse impact",
                                 ...) {
   if (!any(is.finite(x$quality))) stop("no weighting of this frontier has a quality to plot")
-  plot(x$`p_below_0.8`, x$quality, pch = ifelse(x$on_front, 19, 1),
+  # Room on the right for the labels of the riskiest points.
+  risk <- range(x$`p_below_0.8`)
+  xlim <- c(risk[1], risk[2] + 0.25 * max(diff(risk), 0.05))
+  plot(x$`p_below_0.8`, x$quality, pch = ifelse(x$on_front, 19, 1), xlim = xlim,
        col = ifelse(x$on_front, "firebrick", "gray40"), xlab = "P(AI < 0.8)",
        ylab = "quality of hires (mean criterion score)", main = main, ...)
   front <- x[x$on_front, , drop = FALSE]
