@@ -43,7 +43,10 @@ std::string generated(int nrep, int nsub, int nf, int npred) {
 
 std::string validities(int npred) {
   std::string text;
-  for (int j = 0; j < npred; ++j) text += (j == 0 ? "" : ",") + std::string(j % 2 ? "0.2" : "0.3");
+  for (int j = 0; j < npred; ++j) {
+    if (j != 0) text += ',';
+    text += j % 2 ? "0.2" : "0.3";
+  }
   return text;
 }
 

@@ -116,7 +116,8 @@ its last number is ignored:
                                negative value)
   then npred lines             the rows of the predictor correlation matrix
   then nf lines                the predictor weights of each stage
-Lines after the last weights line are ignored, except, in a file or a pipe, a criterion block:
+Lines after the last weights line are never read, except a criterion block right after it
+(from a file or a pipe), each keyword at the start of its line:
   criterion
   validities V1 .. Vnpred      each predictor's correlation with the criterion
   effect_size D                (optional) the criterion effect size

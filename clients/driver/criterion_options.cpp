@@ -17,8 +17,8 @@ std::optional<Diagnostic> apply_criterion_options(const RunOptions& options, Pro
       const std::string_view item = text.substr(start, comma - start);
       float value = 0.0f;
       if (!core::read_criterion_number(item, value)) {
-        return core::criterion_not_a_number("validities", index, "validity " + std::to_string(index),
-                                           std::string(item));
+        return core::criterion_not_a_number("validities", index,
+                                            "validity " + std::to_string(index), std::string(item));
       }
       problem.validities.push_back(value);
       if (comma == std::string_view::npos) break;
@@ -28,9 +28,8 @@ std::optional<Diagnostic> apply_criterion_options(const RunOptions& options, Pro
   if (options.criterion_effect_size) {
     float value = 0.0f;
     if (!core::read_criterion_number(*options.criterion_effect_size, value)) {
-      return core::criterion_not_a_number("criterion_effect_size", 0,
-                                           "the criterion effect size",
-                                           *options.criterion_effect_size);
+      return core::criterion_not_a_number("criterion_effect_size", 0, "the criterion effect size",
+                                          *options.criterion_effect_size);
     }
     problem.criterion_effect_size = value;
   }

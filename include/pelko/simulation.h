@@ -101,8 +101,8 @@ struct QualityDistribution {
 };
 
 struct QualitySummary {
-  float criterion_effect_size = 0.0f;        // the one used: given, or beta'd
-  std::vector<double> composite_validities;  // one a stage: w'r / sqrt(w'Rw)
+  float criterion_effect_size = 0.0f;               // the one used: given, or beta'd
+  std::vector<double> composite_validities;         // one a stage: w'r / sqrt(w'Rw)
   QualityDistribution overall, majority, minority;  // final selection
 };
 

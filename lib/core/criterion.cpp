@@ -57,8 +57,8 @@ CriterionModel criterion_model(const Problem& problem) {
   for (std::size_t j = 0; j < n; ++j) {
     shift += model.weights[j] * static_cast<double>(problem.effect_sizes[j]);
   }
-  model.effect_size = problem.criterion_effect_size ? *problem.criterion_effect_size
-                                                    : static_cast<float>(shift);
+  model.effect_size =
+      problem.criterion_effect_size ? *problem.criterion_effect_size : static_cast<float>(shift);
   return model;
 }
 
@@ -111,9 +111,9 @@ std::optional<Diagnostic> check_criterion(const Problem& p) {
                              "validity " + std::to_string(index) + " is not a number");
     }
     if (v < -1.0f || v > 1.0f) {
-      return criterion_error("validities", index,
-                             "validity " + std::to_string(index) +
-                                 " must be between -1 and 1, not " + shortest(v));
+      return criterion_error(
+          "validities", index,
+          "validity " + std::to_string(index) + " must be between -1 and 1, not " + shortest(v));
     }
   }
   if (p.criterion_effect_size && !std::isfinite(*p.criterion_effect_size)) {

@@ -14,8 +14,8 @@ namespace pelko::core {
 inline constexpr double kResidualFloor = 1e-9;
 
 struct CriterionModel {
-  bool factored = false;  // the predictor correlations have a Cholesky factor
-  std::vector<double> weights;  // beta = R^-1 r
+  bool factored = false;                      // the predictor correlations have a Cholesky factor
+  std::vector<double> weights;                // beta = R^-1 r
   double squared_multiple_correlation = 0.0;  // r'R^-1 r
   std::vector<double> leading_explained;      // the same of predictors 1..j, j = 1..n
   // 1-based predictor from which the leading validities ask for a multiple correlation of 1 or

@@ -153,12 +153,13 @@ std::vector<Word> words_of(const std::string& line, std::uint64_t start) {
   return words;
 }
 
-// The criterion block, read after the last weights line up to the end of the input: from a line
-// "criterion", the lines "validities V1 .. Vn" and "effect_size D"; a line with another first
-// word ends the block. Anything before the block is ignored, as it always was. An error comes
-// with the offset of the text it concerns.
+// The criterion block: the lines right after the last weights line, "criterion", then
+// "validities V1 .. Vn" and optionally "effect_size D", each keyword at the start of its line.
+// Only a line that starts as the block's next line can is read, so whatever else follows the
+// weights stays unread, as it always did. An error comes with the offset of the text it
+// concerns.
 std::optional<std::pair<Diagnostic, std::uint64_t>> read_criterion_block(
-    std::istream& in, const LineCountingBuffer& counting, Problem& p) {
+    std::istream& in, std::streambuf& source, const LineCountingBuffer& counting, Problem& p) {
   bool in_block = false;
   bool validities_read = false;
   bool effect_size_read = false;
@@ -174,13 +175,16 @@ std::optional<std::pair<Diagnostic, std::uint64_t>> read_criterion_block(
   };
   std::string line;
   for (;;) {
+    // The first letter of the line decides, without taking it from the input.
+    const auto next = source.sgetc();
+    if (next != (in_block ? 'v' : 'c') && (!in_block || next != 'e')) break;
     const std::uint64_t start = counting.consumed();
     if (!std::getline(in, line)) break;
     const std::vector<Word> words = words_of(line, start);
-    if (words.empty()) continue;
     const std::string& key = words[0].text;
     if (!in_block) {
-      in_block = key == "criterion" && words.size() == 1;
+      if (key != "criterion" || words.size() != 1) break;
+      in_block = true;
       block_offset = words[0].offset;
       continue;
     }
@@ -293,7 +297,7 @@ ParsedProblem read_problem(std::istream& in, const std::function<void(const Diag
                      std::vector<float>(static_cast<std::size_t>(npred), 0.0f));
     for (int k = 0; k < nf; ++k) read_line(reader, p.weights[k].data(), npred);
     if (criterion_block && in.rdbuf() != nullptr) {
-      if (auto refused = read_criterion_block(counted, counting, p)) {
+      if (auto refused = read_criterion_block(counted, *in.rdbuf(), counting, p)) {
         report(std::move(refused->first), refused->second);
         return parsed;
       }

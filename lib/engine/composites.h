@@ -12,8 +12,7 @@ namespace pelko::engine {
 // every partial sum rounded to single precision.
 inline float composite(const Design& design, const float* weights, const float* xscore) {
   float sum = 0.0f;
-  for (int j = 0; j < design.predictors; ++j)
-    sum = random::add_product(sum, weights[j], xscore[j]);
+  for (int j = 0; j < design.predictors; ++j) sum = random::add_product(sum, weights[j], xscore[j]);
   return sum;
 }
 inline float stage_composite(const Design& design, int k, const float* xscore) {

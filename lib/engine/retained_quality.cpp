@@ -41,9 +41,9 @@ RetainedQuality retained_quality(std::int32_t applicants, std::int32_t majority_
       q.minority[k] = static_cast<float>(minority_shift + minority_sums[k] / minority);
     }
     if (majority + minority != 0) {
-      q.all[k] = static_cast<float>(
-          (majority_sums[k] + (minority_sums[k] + minority * minority_shift)) /
-          (majority + minority));
+      q.all[k] =
+          static_cast<float>((majority_sums[k] + (minority_sums[k] + minority * minority_shift)) /
+                             (majority + minority));
     }
   }
   return q;

@@ -155,13 +155,10 @@ WindowedSelector::WindowedSelector()
       inside_(kMaxApplicants + kSlack),
       ranked_(kMaxApplicants) {}
 
-std::int32_t WindowedSelector::majority_count(std::int32_t applicants,
-                                              std::int32_t majority_applicants, std::int32_t stages,
-                                              const std::int32_t* retained,
-                                              const CompositeTable& composites,
-                                              numeric::InstructionSet set,
-                                              std::int32_t* majority_by_stage,
-                                              std::uint8_t* survived) {
+std::int32_t WindowedSelector::majority_count(
+    std::int32_t applicants, std::int32_t majority_applicants, std::int32_t stages,
+    const std::int32_t* retained, const CompositeTable& composites, numeric::InstructionSet set,
+    std::int32_t* majority_by_stage, std::uint8_t* survived) {
   if (stages < 1 || stages > kMaxStages || applicants < 1 || applicants > kMaxApplicants) return -1;
   std::int32_t n = applicants;
   bool listed = false;  // until a stage removes somebody the candidates are 0..applicants-1
@@ -182,7 +179,8 @@ std::int32_t WindowedSelector::majority_count(std::int32_t applicants,
     majority_by_stage[k] =
         listed ? count_majority(candidates_.data(), n, majority_applicants) : majority_applicants;
     if (survived != nullptr && listed) {
-      for (std::int32_t c = 0; c < n; ++c) survived[candidates_[c]] = static_cast<std::uint8_t>(k + 1);
+      for (std::int32_t c = 0; c < n; ++c)
+        survived[candidates_[c]] = static_cast<std::uint8_t>(k + 1);
     }
   }
   if (survived != nullptr && !listed) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <sstream>
 
 #include "pelko/pelko.h"
 
@@ -103,19 +105,24 @@ TEST(Criterion, BlockRoundTripsAndTodaysLinesStayAsTheyWere) {
   EXPECT_NE(format_problem(p).find("effect_size -0.328125\n"), std::string::npos);
 }
 
-TEST(Criterion, BlockIsFoundAfterNotesAndEndsAtAnotherWord) {
-  const std::string text = std::string(kBobko) +
-                           "A note on the design, as the examples carry.\n\n"
-                           "criterion\n  validities .3, .3, .18, .28\r\neffect_size -.2\n"
-                           "more notes 1 2 3\nvalidities 9 9 9 9\n";
-  const ParsedProblem parsed = parse_problem(text);
+TEST(Criterion, BlockFollowsTheWeightsAndWhatFollowsItStaysUnread) {
+  std::istringstream in(std::string(kBobko) +
+                        "criterion\r\nvalidities .3, .3, .18, .28\r\neffect_size -.2\n"
+                        "A note on the design, as the examples carry.\nvalidities 9 9 9 9\n");
+  const ParsedProblem parsed = parse_problem(in);
   ASSERT_TRUE(parsed.ok());
   EXPECT_EQ(parsed.problem->validities, (std::vector<float>{.3f, .3f, .18f, .28f}));
   EXPECT_EQ(parsed.problem->criterion_effect_size, -.2f);
-  // Without the keyword line nothing after the weights is read, as always.
-  const ParsedProblem plain = parse_problem(std::string(kBobko) + "validities .3 .3 .18 .28\n");
-  ASSERT_TRUE(plain.ok());
-  EXPECT_FALSE(plain.problem->has_criterion());
+  const std::string unread(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(unread, "A note on the design, as the examples carry.\nvalidities 9 9 9 9\n");
+  // A block after other lines is not one: nothing after the weights is read, as always.
+  for (const char* after :
+       {"note\ncriterion\nvalidities .3 .3 .18 .28\n", "\ncriterion\nvalidities .3 .3 .18 .28\n",
+        "criteria\nvalidities .3 .3 .18 .28\n"}) {
+    const ParsedProblem plain = parse_problem(std::string(kBobko) + after);
+    ASSERT_TRUE(plain.ok()) << after;
+    EXPECT_FALSE(plain.problem->has_criterion()) << after;
+  }
 }
 
 TEST(Criterion, BlockErrorsPointAtTheirText) {

@@ -146,8 +146,8 @@ Problem bobko(int replications, int applicants) {
   p.majority_applicants = applicants / 4 * 3;
   p.retained = {applicants / 10};
   p.effect_sizes = {-1.00f, -.23f, -.09f, -.33f};
-  p.correlations = {{1, .24f, 0, .19f}, {.24f, 1, .12f, .16f}, {0, .12f, 1, .51f},
-                    {.19f, .16f, .51f, 1}};
+  p.correlations = {
+      {1, .24f, 0, .19f}, {.24f, 1, .12f, .16f}, {0, .12f, 1, .51f}, {.19f, .16f, .51f, 1}};
   p.weights = {{1, 1, 1, 1}};
   p.validities = {.30f, .30f, .18f, .28f};
   return p;

@@ -46,8 +46,7 @@ TEST(CriterionRun, TheReportGainsItsLastSectionAndNothingElse) {
   ASSERT_EQ(with.out.substr(0, without.out.size()), without.out);
   const std::string section = with.out.substr(without.out.size());
   const SimulationResult expected =
-      simulate(*parse_problem(problem + "criterion\nvalidities 0.5 0.3 0.25\n").problem,
-               seeded());
+      simulate(*parse_problem(problem + "criterion\nvalidities 0.5 0.3 0.25\n").problem, seeded());
   const QualitySummary& q = *expected.quality_summary;
   char overall[160];
   std::snprintf(overall, sizeof overall, "  All hired       %7.3f%7.3f%7.3f%7.3f%7.3f%7.3f%9d\n",

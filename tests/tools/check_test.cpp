@@ -123,6 +123,8 @@ TEST(CheckFindings, EachProblemClassIsNamedOnItsLine) {
        3, 6, "difp(2) = -2.001"},
       {"all effect sizes positive", replace_line(kProblem, 3, "1.0 0.5 0.1"), true,
        Severity::warning, 3, 1, "minority mean minus the majority mean"},
+      {"validity beyond 1", kProblem + "criterion\nvalidities .5 1.5 .2\n", false, Severity::error,
+       10, 15, "pelko rejects validity 2 with \"Input error: validity 2 must"},
       {"retained equal", replace_line(kProblem, 2, "20 20"), true, Severity::warning, 2, 4,
        "stage 2 keeps all 20"},
       {"retained increasing", replace_line(kProblem, 2, "50 60"), false, Severity::error, 2, 1,

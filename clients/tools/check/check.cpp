@@ -580,6 +580,21 @@ class Checker {
 
   // pelko's own message for a value it rejects, placed on the value it names.
   void explain_rejection(const Diagnostic& rejection) {
+    std::string quoted;
+    for (const std::string& line : rejection.lines) {
+      if (!line.empty()) quoted += (quoted.empty() ? "" : " ") + trimmed(line);
+    }
+    // The criterion block after the weights: the diagnostic tells its own place.
+    if (rejection.line > 0 &&
+        (rejection.field == "validities" || rejection.field == "criterion_effect_size")) {
+      const std::string what = rejection.field == "criterion_effect_size"
+                                   ? "the criterion effect size"
+                               : rejection.index > 0 ? "validity " + std::to_string(rejection.index)
+                                                     : "the validities";
+      add(Severity::error, map_.line_start(rejection.line) + rejection.column - 1,
+          "pelko rejects " + what + " with \"" + quoted + "\" and no results");
+      return;
+    }
     int index = static_cast<int>(recorder_.requests.size()) - 1;
     int item = 0;
     static constexpr std::array<std::string_view, 5> kSizes = {
@@ -592,10 +607,6 @@ class Checker {
       item = rejection.index - 1;
     } else if (rejection.field == "correlations") {
       item = rejection.second_index - 1;
-    }
-    std::string quoted;
-    for (const std::string& line : rejection.lines) {
-      if (!line.empty()) quoted += (quoted.empty() ? "" : " ") + trimmed(line);
     }
     add(Severity::error, entry_offset(index, item),
         "pelko rejects " + fields_.name(index, item) + " with \"" + quoted + "\" and no results");
