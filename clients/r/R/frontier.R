@@ -136,7 +136,7 @@ pelko_frontier <- function(problem, stage = 1, step = 0.1, predictors = NULL, we
     # Waves of one weighting a worker, each wave's rows kept before the next starts.
     for (wave in split(todo, ceiling(seq_along(todo) / workers))) {
       points <- future.apply::future_lapply(wave, function(i) run_chunk(i, FALSE)[[1]],
-                                            future.packages = "pelko")
+                                            future.packages = "pelko", future.seed = NULL)
       for (j in seq_along(wave)) keep(wave[j], points[[j]])
     }
   } else if (length(todo) > 0) {

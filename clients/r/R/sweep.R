@@ -107,7 +107,7 @@ pelko_sweep <- function(problem, vary, seed = NULL, threads = NULL, parallel = T
     } else 1
     for (wave in split(todo, ceiling(seq_along(todo) / workers))) {
       done <- if (workers > 1) {
-        future.apply::future_lapply(wave, run, future.packages = "pelko")
+        future.apply::future_lapply(wave, run, future.packages = "pelko", future.seed = NULL)
       } else lapply(wave, run)
       for (j in seq_along(wave)) {
         append_csv_row(file, as.list(done[[j]]))

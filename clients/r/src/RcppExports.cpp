@@ -86,7 +86,6 @@ List frontier_weightings(List problem, int stage, double step, Rcpp::IntegerVect
 RcppExport SEXP _pelko_frontier_weightings(SEXP problemSEXP, SEXP stageSEXP, SEXP stepSEXP, SEXP predictorsSEXP, SEXP weightingsSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
     Rcpp::traits::input_parameter< int >::type stage(stageSEXP);
     Rcpp::traits::input_parameter< double >::type step(stepSEXP);
@@ -101,7 +100,6 @@ List frontier(List problem, int stage, double step, Rcpp::IntegerVector predicto
 RcppExport SEXP _pelko_frontier(SEXP problemSEXP, SEXP stageSEXP, SEXP stepSEXP, SEXP predictorsSEXP, SEXP weightingsSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP progressSEXP, SEXP finishedSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
     Rcpp::traits::input_parameter< int >::type stage(stageSEXP);
     Rcpp::traits::input_parameter< double >::type step(stepSEXP);
@@ -120,7 +118,6 @@ List mark_fronts(Rcpp::NumericVector quality, Rcpp::NumericVector below, Rcpp::N
 RcppExport SEXP _pelko_mark_fronts(SEXP qualitySEXP, SEXP belowSEXP, SEXP expected_aiSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< Rcpp::NumericVector >::type quality(qualitySEXP);
     Rcpp::traits::input_parameter< Rcpp::NumericVector >::type below(belowSEXP);
     Rcpp::traits::input_parameter< Rcpp::NumericVector >::type expected_ai(expected_aiSEXP);

@@ -387,7 +387,7 @@ List frontier_point_to(const pelko::FrontierPoint& p) {
 }  // namespace
 
 // The candidate weightings of a search, as full rows; list(result =, error =) as .simulate.
-// [[Rcpp::export(.frontier_weightings)]]
+// [[Rcpp::export(.frontier_weightings, rng = false)]]
 List frontier_weightings(List problem, int stage, double step, Rcpp::IntegerVector predictors,
                          List weightings) {
   try {
@@ -401,7 +401,7 @@ List frontier_weightings(List problem, int stage, double step, Rcpp::IntegerVect
 
 // Runs the search; `finished` (an R function or NULL) hears each point as it is done, with its
 // 1-based place. Returns list(result = list(seed, points), error =) as .simulate does.
-// [[Rcpp::export(.frontier)]]
+// [[Rcpp::export(.frontier, rng = false)]]
 List frontier(List problem, int stage, double step, Rcpp::IntegerVector predictors,
               List weightings, double seed, int threads, bool progress, SEXP finished) {
   const pelko::Problem p = problem_from(problem);
@@ -436,7 +436,7 @@ List frontier(List problem, int stage, double step, Rcpp::IntegerVector predicto
 }
 
 // The library's front marks of points given by their quality, P(AI < 0.8) and expected AI.
-// [[Rcpp::export(.mark_fronts)]]
+// [[Rcpp::export(.mark_fronts, rng = false)]]
 List mark_fronts(Rcpp::NumericVector quality, Rcpp::NumericVector below,
                  Rcpp::NumericVector expected_ai) {
   std::vector<pelko::FrontierPoint> points(quality.size());

@@ -122,3 +122,18 @@ test_that("frontier arguments are refused by name", {
   expect_error(published_design(validities = c(.3, NA, .1, .2)), "'validities'")
   expect_error(published_design(criterion_effect_size = c(1, 2)), "'criterion_effect_size'")
 })
+
+test_that("a frontier split over workers equals one run here and keeps its file", {
+  skip_if_not_installed("future.apply")
+  skip_if_not(future::supportsMulticore())
+  old <- future::plan(future::multicore, workers = 2)
+  on.exit(future::plan(old))
+  problem <- published_design()
+  path <- tempfile(fileext = ".csv")
+  on.exit(unlink(path), add = TRUE)
+  here <- pelko_frontier(problem, step = 0.5, predictors = 1:2, seed = second, progress = FALSE)
+  there <- pelko_frontier(problem, step = 0.5, predictors = 1:2, seed = second, file = path,
+                          parallel = TRUE)
+  expect_equal(there, here)
+  expect_length(readLines(path), 4)
+})
