@@ -23,9 +23,9 @@ std::string shown(double value) {
   return out.str();
 }
 
-// The whole number 1/step, or 0 when step does not divide 1.
+// The whole number 1/step, or 0 when step does not divide 1 (or is too fine for any search).
 long divisions_of(double step) {
-  if (!(step > 0.0 && step <= 1.0)) return 0;
+  if (!(step > 0.0 && step <= 1.0) || 1.0 / step > kMaxLatticePoints) return 0;
   const double n = std::round(1.0 / step);
   return std::abs(1.0 / step - n) <= 1e-6 * n ? static_cast<long>(n) : 0;
 }
