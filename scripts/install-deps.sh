@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, when any is missing.
 # As root it runs apt-get; otherwise it prints the apt-get line to run and exits with status 1.
+# Recommended packages stay out (R's and Python's recommended sets are hundreds of packages the
+# tests never load): what a test needs is named here.
 # Usage: scripts/install-deps.sh [--list]   (--list prints the packages, one a line)
 set -euo pipefail
 
@@ -18,7 +20,7 @@ packages=(
   r-base-dev r-cran-rcpp r-cran-testthat r-cran-future.apply
   texlive-latex-base texlive-latex-recommended
   # the Python module
-  pybind11-dev python3-pybind11 python3-pytest python3-numpy
+  pybind11-dev python3-pybind11 python3-dev python3-pytest python3-numpy
 )
 
 if [ "${1:-}" = "--list" ]; then
@@ -39,9 +41,9 @@ done
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-deps: the tests need Debian packages that are missing; as root, run:" >&2
-  echo "apt-get install -y ${missing[*]}" >&2
+  echo "apt-get install -y --no-install-recommends ${missing[*]}" >&2
   exit 1
 fi
 echo "install-deps: installing ${missing[*]}" >&2
 apt-get update -q
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,6 +1,7 @@
 #include "driver/command_line.h"
 
 #include <charconv>
+#include <set>
 #include <system_error>
 
 #include "driver/terminal.h"
@@ -19,6 +20,8 @@ bool whole_number(std::string_view text, std::int64_t& value) {
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine line;
+  std::set<std::string> given;
+  bool have_operand = false;
   auto refuse = [&line](std::string problem) {
     line.command = Command::usage_error;
     line.error = std::move(problem);
@@ -40,6 +43,10 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
                              argument == "--validities" || argument == "--criterion-effect-size";
     if (takes_value) {
       if (i + 1 >= argc) return refuse("'" + std::string(argument) + "' needs a value");
+      // A second value would silently replace the first: a script's two seeds, say.
+      if (!given.insert(std::string(argument)).second) {
+        return refuse("'" + std::string(argument) + "' given twice");
+      }
       const std::string_view value = argv[++i];
       std::int64_t number = 0;
       if (argument == "--seed") {
@@ -68,10 +75,11 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       return refuse("unknown argument '" + std::string(argument) + "'");
     }
     if (argument.empty()) return refuse("an empty problem file name");
-    if (!line.problem_file.empty()) {
+    if (have_operand) {
       return refuse("one problem file at a time, not also '" + std::string(argument) + "'");
     }
-    line.problem_file = argument;
+    have_operand = true;
+    if (argument != "-") line.problem_file = argument;  // "-": standard input, as is usual
   }
   return line;
 }

@@ -20,7 +20,7 @@ struct CommandLine {
   // problem's own numbers, so a value that is no number is an input error of the problem.
   std::optional<std::string> validities;
   std::optional<std::string> criterion_effect_size;
-  std::string problem_file;  // the one operand; empty: standard input
+  std::string problem_file;  // the one operand; empty: standard input ("-")
   std::string error;         // what was not understood, for usage_text
 };
 

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "driver/command_line.h"
+#include "driver/output_files.h"
 #include "driver/run.h"
 #include "driver/terminal.h"
 #include "recordio/clock.h"
@@ -46,11 +47,22 @@ extern "C" void erase_progress_and_stop(int signal_number) {
 }
 
 int run_problem(const char* program, const pelko::driver::CommandLine& line) {
+  // Checked before anything is read or written: a result file must not replace the problem.
+  const std::string conflict =
+      pelko::driver::output_conflict(line.problem_file, {"--json", line.json_file},
+                                     {"--replications", line.replications_file});
+  if (!conflict.empty()) {
+    std::cerr << "pelko: " << conflict << "\n";
+    return pelko::recordio::kStatusFatal;
+  }
   std::ifstream problem_file;
   if (!line.problem_file.empty()) {
-    problem_file.open(line.problem_file, std::ios::binary);
-    if (!problem_file) {
-      const int error = errno;
+    struct stat status {};
+    const bool folder =
+        stat(line.problem_file.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    if (!folder) problem_file.open(line.problem_file, std::ios::binary);
+    if (folder || !problem_file) {
+      const int error = folder ? EISDIR : errno;
       std::cerr << "pelko: cannot open " << line.problem_file << ": " << std::strerror(error)
                 << "\n";
       return error == ENOMEM ? pelko::recordio::kStatusSystem : pelko::recordio::kStatusFatal;
@@ -76,6 +88,7 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   aids.progress = err_terminal;
   aids.repeat_line = err_terminal;
   aids.check_hint = err_terminal;
+  aids.weight_warnings = err_terminal;
   aids.program = program;
   aids.line_shown = &progress_line_shown;
   winsize size{};

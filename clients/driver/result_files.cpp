@@ -1,29 +1,20 @@
 #include "driver/result_files.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
+#include "driver/output_files.h"
 #include "pelko/pelko.h"
 
 namespace pelko::driver {
 
 std::string write_result_files(const SimulationResult& result, const std::string& replications,
                                const std::string& json) {
-  auto write = [](const std::string& path, auto contents) -> std::string {
-    if (path.empty()) return {};
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) {
-      contents(file);
-      file.flush();
-    }
-    if (file) return {};
-    const int error = errno;
-    return "pelko: cannot write " + path + ": " + std::strerror(error != 0 ? error : EIO) + "\n";
-  };
-  std::string failure =
-      write(replications, [&](std::ostream& out) { write_replications_csv(result, out); });
-  failure += write(json, [&](std::ostream& out) { write_result_json(result, out); });
+  std::string failure;
+  if (!replications.empty()) {
+    failure += write_whole_file(replications,
+                                [&](std::ostream& out) { write_replications_csv(result, out); });
+  }
+  if (!json.empty()) {
+    failure += write_whole_file(json, [&](std::ostream& out) { write_result_json(result, out); });
+  }
   return failure;
 }
 

@@ -6,8 +6,8 @@
 
 namespace pelko::driver {
 
-// Writes the CSV and the JSON file the options name (an empty name: none); an empty text on
-// success, else the line that tells what could not be written.
+// Writes the CSV and the JSON file the options name (an empty name: none), each whole or not
+// at all; an empty text on success, else the lines that tell what could not be written.
 std::string write_result_files(const SimulationResult& result, const std::string& replications,
                                const std::string& json);
 

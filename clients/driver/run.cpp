@@ -63,6 +63,11 @@ struct RunContext {
     close_run(console, run.clock, cpustart, Closing::input_error);
   }
   const Problem& problem = *parsed.problem;
+  if (run.aids.weight_warnings) {
+    for (const Diagnostic& found : validate(problem)) {
+      if (found.field == "weights") console.err << "pelko: " << found.lines.front() << '\n';
+    }
+  }
   write_echo(problem, composite_effect_sizes(problem), console);
 
   run.seed_second = run.options.seed_second ? *run.options.seed_second : recordio::time(run.clock);

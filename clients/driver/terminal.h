@@ -23,6 +23,8 @@ struct TerminalAids {
   volatile std::sig_atomic_t* line_shown = nullptr;
   // After a problem pelko cannot read or accepts not, a line naming pelko-check.
   bool check_hint = false;
+  // A line for each weight beyond single precision, which the report would show only as nan.
+  bool weight_warnings = false;
 };
 
 // "pelko: pelko-check problem.txt explains how pelko reads this problem"

@@ -18,6 +18,8 @@ enum class ErrorKind {
   no_defined_ai,          // no replication hired a majority applicant
   out_of_memory,
   cancelled,
+  invalid_argument,  // a call outside its domain: a replication beyond the result, a share
+                     // of a count above its total, a ratio that is not a number
 };
 
 // Exit statuses of the program.

@@ -22,9 +22,12 @@ enum class InstructionSet { best, plain, avx2, avx512 };
 
 struct SimulationOptions {
   // The seeds of a run started at this epoch second; none: the clock's current second. Any
-  // value is taken; a second that is a multiple of 10000 gives a seed the generator refuses.
+  // value is taken, as the program takes it; a negative second or a multiple of 10000 gives
+  // seeds the generator refuses (the generator_refused Error).
   std::optional<std::int64_t> seed_second;
-  int threads = 0;  // 0: as many as the CPUs the process may run on
+  // 0: as many as the CPUs the process may run on; more than the CPUs or the replications run
+  // on that many, since further threads cannot help.
+  int threads = 0;
   // Told on the calling thread how many replications are complete, in increasing counts.
   std::function<void(int done, int total)> progress;
   // Polled at least once per round of replications; once set, simulate throws a cancelled Error.
@@ -89,6 +92,7 @@ struct Proportion {
   double lower = 0.0;
   double upper = 0.0;
 };
+// Throws the invalid_argument Error unless 0 <= count <= total.
 Proportion wilson_interval(std::int64_t count, std::int64_t total);
 
 // The mean criterion score of the hired over the replications (those where the group was hired).
@@ -142,6 +146,8 @@ struct SimulationResult {
   // Replications whose AI is below `ratio`, among those with a defined AI. The AI compared is
   // the exact ratio of the hiring rates, from the numbers hired: a replication exactly at four
   // fifths is not below 0.8, although its single-precision AI is 0.79999995.
+  // These three throw the invalid_argument Error for a NaN ratio, a replication beyond the
+  // result, or outcome vectors whose lengths no longer agree.
   Proportion share_below(double ratio) const;
   // The same among all replications, an undefined AI counting as below.
   Proportion share_below_or_undefined(double ratio) const;

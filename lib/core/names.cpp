@@ -20,6 +20,8 @@ const char* to_string(ErrorKind kind) noexcept {
       return "out_of_memory";
     case ErrorKind::cancelled:
       return "cancelled";
+    case ErrorKind::invalid_argument:
+      return "invalid_argument";
   }
   return "unknown";
 }

@@ -358,6 +358,7 @@ std::vector<Diagnostic> validate(const Problem& p) {
     }
   }
   if (auto e = check_shape(p.weights, nf, npred, "weights", "one a stage")) return refuse(*e);
+  for (Diagnostic& w : core::check_weights(p.weights)) found.push_back(std::move(w));
   if (auto e = core::check_criterion(p)) return refuse(*e);
   return found;
 }

@@ -1,5 +1,6 @@
 #include "core/problem_rules.h"
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -104,6 +105,27 @@ std::optional<Diagnostic> check_correlation_row(int row, std::span<const float> 
     }
   }
   return std::nullopt;
+}
+
+std::vector<Diagnostic> check_weights(const std::vector<std::vector<float>>& weights) {
+  std::vector<Diagnostic> warnings;
+  for (std::size_t k = 0; k < weights.size(); ++k) {
+    for (std::size_t j = 0; j < weights[k].size(); ++j) {
+      const float w = weights[k][j];
+      if (std::isfinite(w) || std::isnan(w)) continue;  // NaN: a shape error of its own
+      Diagnostic d;
+      d.severity = Severity::warning;
+      d.field = "weights";
+      d.index = static_cast<int>(k + 1);
+      d.second_index = static_cast<int>(j + 1);
+      d.lines = {"WARNING: weight of predictor " + std::to_string(j + 1) + " at stage " +
+                 std::to_string(k + 1) + " is " + (w > 0 ? "inf" : "-inf") +
+                 ", beyond single precision: the stage's composite is not defined"};
+      d.on_report = false;
+      warnings.push_back(std::move(d));
+    }
+  }
+  return warnings;
 }
 
 }  // namespace pelko::core

@@ -18,5 +18,8 @@ std::optional<Diagnostic> check_retained(std::int32_t nsub, std::span<const std:
 std::vector<Diagnostic> check_effect_sizes(std::span<const float> difp);
 // Row is 1-based.
 std::optional<Diagnostic> check_correlation_row(int row, std::span<const float> values);
+// Warnings only, off the report: a weight beyond single precision (1e39 reads as infinity)
+// leaves the stage's composite effect size NaN and its ranking not what the weights mean.
+std::vector<Diagnostic> check_weights(const std::vector<std::vector<float>>& weights);
 
 }  // namespace pelko::core

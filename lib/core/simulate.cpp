@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "core/criterion.h"
@@ -106,7 +107,7 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
   }
   engine::FastSettings settings;
   settings.set = tuning.set ? *tuning.set : instruction_set_of(options.instruction_set);
-  settings.threads = options.threads;
+  settings.threads = engine::useful_threads(options.threads, design.replications);
   settings.stretch = tuning.stretch;
   const engine::EngineTrace trace =
       fast ? engine::run_fast(design, generator.position(), settings, errors, store, progress)
@@ -125,6 +126,37 @@ SimulationResult run(const Problem& problem, const SimulationOptions& options,
   fill_outcomes(store, result);
   if (design.criterion) result.quality_summary = core::quality_summary(result);
   return result;
+}
+
+Error invalid_argument(const std::string& what) {
+  return Error(ErrorKind::invalid_argument, kExitFatal, {}, {"pelko: " + what});
+}
+
+// The comparisons read the last stage's counts and the defined flags of every replication:
+// a result whose vectors were resized since the simulation is refused, not read past its end.
+void require_comparable(const SimulationResult& result, double ratio) {
+  if (std::isnan(ratio)) throw invalid_argument("the ratio to compare AI with is NaN");
+  const std::size_t n = result.ai_defined.size();
+  const bool in_step = !result.majority_retained.empty() &&
+                       result.minority_retained.size() == result.majority_retained.size() &&
+                       result.majority_retained.back().size() == n &&
+                       result.minority_retained.back().size() == n && result.ai.size() == n;
+  if (!in_step) {
+    throw invalid_argument("the result's outcome vectors no longer have one entry a replication");
+  }
+}
+
+bool defined_and_below(const SimulationResult& result, std::size_t r, double ratio) {
+  if (result.ai_defined[r] == 0) return false;
+  // (hired minority / minority) / (hired majority / majority), both products below 10^8 and so
+  // exact in double; the one rounding of the quotient cannot carry a ratio of such numbers
+  // across a ratio with few decimals, so 4/5 equals 0.8 here.
+  const Problem& problem = result.problem;
+  const double majority = problem.majority_applicants;
+  const double minority = problem.applicants - problem.majority_applicants;
+  const double exact = (result.minority_retained.back()[r] * majority) /
+                       (result.majority_retained.back()[r] * minority);
+  return exact < ratio;
 }
 
 }  // namespace
@@ -194,6 +226,10 @@ const DetailedSummary& SimulationResult::detailed() const {
 }
 
 Proportion wilson_interval(std::int64_t count, std::int64_t total) {
+  if (count < 0 || count > total) {
+    throw invalid_argument("wilson_interval needs a count from 0 to the total, not " +
+                           std::to_string(count) + " of " + std::to_string(total));
+  }
   Proportion p;
   p.count = count;
   p.total = total;
@@ -211,33 +247,32 @@ Proportion wilson_interval(std::int64_t count, std::int64_t total) {
 }
 
 bool SimulationResult::ai_below(std::size_t r, double ratio) const {
-  if (ai_defined[r] == 0) return false;
-  // (hired minority / minority) / (hired majority / majority), both products below 10^8 and so
-  // exact in double; the one rounding of the quotient cannot carry a ratio of such numbers
-  // across a ratio with few decimals, so 4/5 equals 0.8 here.
-  const double majority = problem.majority_applicants;
-  const double minority = problem.applicants - problem.majority_applicants;
-  const double exact =
-      (minority_retained.back()[r] * majority) / (majority_retained.back()[r] * minority);
-  return exact < ratio;
+  require_comparable(*this, ratio);
+  if (r >= ai_defined.size()) {
+    throw invalid_argument("ai_below: replication " + std::to_string(r) + " (0-based) of " +
+                           std::to_string(ai_defined.size()));
+  }
+  return defined_and_below(*this, r, ratio);
 }
 
 Proportion SimulationResult::share_below(double ratio) const {
+  require_comparable(*this, ratio);
   std::int64_t below = 0;
   std::int64_t defined = 0;
-  for (std::size_t r = 0; r < ai.size(); ++r) {
-    defined += ai_defined[r];
-    below += ai_below(r, ratio) ? 1 : 0;
+  for (std::size_t r = 0; r < ai_defined.size(); ++r) {
+    defined += ai_defined[r] != 0 ? 1 : 0;
+    below += defined_and_below(*this, r, ratio) ? 1 : 0;
   }
   return wilson_interval(below, defined);
 }
 
 Proportion SimulationResult::share_below_or_undefined(double ratio) const {
+  require_comparable(*this, ratio);
   std::int64_t below = 0;
-  for (std::size_t r = 0; r < ai.size(); ++r) {
-    below += ai_defined[r] == 0 || ai_below(r, ratio) ? 1 : 0;
+  for (std::size_t r = 0; r < ai_defined.size(); ++r) {
+    below += ai_defined[r] == 0 || defined_and_below(*this, r, ratio) ? 1 : 0;
   }
-  return wilson_interval(below, static_cast<std::int64_t>(ai.size()));
+  return wilson_interval(below, static_cast<std::int64_t>(ai_defined.size()));
 }
 
 }  // namespace pelko

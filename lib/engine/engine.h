@@ -61,4 +61,9 @@ EngineTrace run_fast(const Design& design, random::StreamState start, const Fast
 // The CPUs this process may run on (at least 1).
 int available_cpus();
 
+// The threads that can help a run of `replications`: the count asked for (0 or less: every
+// CPU), but no more than the CPUs and the replications, since each further thread only
+// reserves its buffers.
+int useful_threads(int requested, int replications);
+
 }  // namespace pelko::engine

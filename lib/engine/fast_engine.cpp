@@ -78,6 +78,12 @@ int available_cpus() {
   return std::max(1, CPU_COUNT(&set));
 }
 
+int useful_threads(int requested, int replications) {
+  const int cpus = available_cpus();
+  const int wanted = requested > 0 ? std::min(requested, cpus) : cpus;
+  return std::clamp(wanted, 1, std::max(1, replications));
+}
+
 EngineTrace run_fast(const Design& design, random::StreamState start, const FastSettings& settings,
                      numeric::ErrorFacility& errors, ReplicationStore& store,
                      const ProgressReport& progress) {

@@ -87,5 +87,21 @@ TEST(Validate, NotANumberIsRefusedWhereTextCouldNotHoldIt) {
   EXPECT_THROW(require_valid(p), Error);
 }
 
+// 1e39 reads as infinity: the run goes on, with a warning that names the weight.
+TEST(Validate, AnInfiniteWeightIsWarnedOfOffTheReport) {
+  const Problem p = *parse_problem("10 5 3 2 2\n2 1\n0 0\n1 0\n0 1\n1 1\n1 -1e39\n").problem;
+  const std::vector<Diagnostic> found = validate(p);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].severity, Severity::warning);
+  EXPECT_EQ(found[0].field, "weights");
+  EXPECT_EQ(found[0].index, 2);
+  EXPECT_EQ(found[0].second_index, 2);
+  EXPECT_FALSE(found[0].on_report);
+  EXPECT_EQ(found[0].lines, std::vector<std::string>{
+                                "WARNING: weight of predictor 2 at stage 2 is -inf, beyond single "
+                                "precision: the stage's composite is not defined"});
+  EXPECT_NO_THROW(require_valid(p));
+}
+
 }  // namespace
 }  // namespace pelko

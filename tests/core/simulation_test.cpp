@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <atomic>
 #include <numeric>
@@ -208,6 +209,58 @@ TEST(WilsonInterval, KnownValuesAndEdges) {
   EXPECT_NEAR(all.upper, 1.0, 1e-12);
   EXPECT_NEAR(all.lower, 0.7225, 1e-4);
   EXPECT_EQ(wilson_interval(0, 0).share, 0.0);
+  for (const auto& [count, total] : {std::pair<int, int>{5, 3}, {-1, 3}, {1, 0}}) {
+    try {
+      wilson_interval(count, total);
+      ADD_FAILURE() << count << " of " << total;
+    } catch (const Error& refusal) {
+      EXPECT_EQ(refusal.kind(), ErrorKind::invalid_argument);
+    }
+  }
+}
+
+// A replication beyond the result, a NaN ratio, and vectors a caller resized are refused,
+// never read past their ends.
+TEST(Simulate, ComparisonsOutsideTheResultAreRefused) {
+  SimulationResult result = simulate(two_stage(), seeded());
+  EXPECT_NO_THROW(result.ai_below(199, 0.8));
+  auto refused = [](auto call) {
+    try {
+      call();
+    } catch (const Error& refusal) {
+      return refusal.kind() == ErrorKind::invalid_argument;
+    }
+    return false;
+  };
+  EXPECT_TRUE(refused([&] { result.ai_below(200, 0.8); }));
+  EXPECT_TRUE(refused([&] { result.share_below(std::nan("")); }));
+  EXPECT_TRUE(refused([&] { result.share_below_or_undefined(std::nan("")); }));
+  EXPECT_EQ(result.share_below(INFINITY).count, result.summary.defined);
+  result.majority_retained.back().resize(10);
+  EXPECT_TRUE(refused([&] { result.share_below(0.8); }));
+  EXPECT_TRUE(refused([&] { result.ai_below(50, 0.8); }));
+  result.majority_retained.clear();
+  EXPECT_TRUE(refused([&] { result.share_below_or_undefined(0.8); }));
+}
+
+// Threads beyond the CPUs or the replications only reserve memory: a run takes at most those.
+TEST(Simulate, ThreadsAreCappedAtWhatCanHelp) {
+  engine::EngineTrace trace;
+  core::EngineTuning tuning;
+  tuning.trace = &trace;
+  SimulationOptions options = seeded();
+  const SimulationResult one = core::simulate(two_stage(), options, tuning);
+  options.threads = 100000;
+  const SimulationResult many = core::simulate(two_stage(), options, tuning);
+  EXPECT_EQ(trace.threads, std::min(engine::available_cpus(), 200));
+  EXPECT_EQ(many.ai, one.ai);
+  Problem few = two_stage();
+  few.replications = 10;
+  core::simulate(few, options, tuning);
+  EXPECT_LE(trace.threads, 10);
+  EXPECT_EQ(engine::useful_threads(0, 500000), engine::available_cpus());
+  EXPECT_EQ(engine::useful_threads(1 << 30, 3), std::min(engine::available_cpus(), 3));
+  EXPECT_EQ(engine::useful_threads(-4, 1), 1);
 }
 
 TEST(Simulate, TwoSimulationsAtOnceEqualTheSameTwoInTurn) {

@@ -178,6 +178,10 @@ TEST(ExecutableCommandLine, AnyOtherArgumentIsAUsageErrorThatReadsNothing) {
       {{"--help", "--version"}, "unknown argument '--version'"},
       {{"--verbose"}, "unknown argument '--verbose'"},
       {{"one.txt", "two.txt"}, "one problem file at a time, not also 'two.txt'"},
+      {{"-", "two.txt"}, "one problem file at a time, not also 'two.txt'"},
+      {{"--seed", "1", "--seed", "2"}, "'--seed' given twice"},
+      {{"--threads", "1", "--threads", "2"}, "'--threads' given twice"},
+      {{"--json", "a", "--json", "b"}, "'--json' given twice"},
   };
   for (const Case& c : cases) {
     // The problem on standard input is never read: no start line, no report.

@@ -125,5 +125,24 @@ TEST(WatchedRun, StopsKeepTheirDiagnosticsAndTellTheSecondOnlyOnceSeeded) {
                              repeat_line(zero_seed, "pelko", "small.txt"));
 }
 
+// An infinite weight prints as nan in the report; at a terminal a line says why, and a file or
+// a pipe receives the report and the diagnostics unchanged.
+TEST(WatchedRun, AnInfiniteWeightIsNamedAtATerminalOnly) {
+  const std::string infinite = kSmall.substr(0, kSmall.rfind("0.5")) + "0.5 1e39 0.2\n";
+  TerminalAids aids;
+  aids.weight_warnings = true;
+  const recordio::FixedClock clock(kEpoch, recordio::BrokenDownTime{2026, 12, 7, 8, 5, 9, 0});
+  std::istringstream in(infinite);
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(run(in, out, err, clock, RunOptions{}, aids), recordio::kStatusComplete);
+  const testing_support::RunOutcome plain = run_problem(infinite);
+  EXPECT_EQ(out.str(), plain.out);
+  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(err.str(),
+            "pelko: WARNING: weight of predictor 2 at stage 2 is inf, beyond single precision: "
+            "the stage's composite is not defined\n");
+}
+
 }  // namespace
 }  // namespace pelko::driver

@@ -51,14 +51,14 @@ INSTALLED=$(all_but faketime python3-matplotlib)
 REMOVED=python3-matplotlib
 UID_STUB=1000
 if "$script" 2>"$stubs/err"; then fail "exits 0 with packages missing and no root"; fi
-grep -qx "apt-get install -y python3-matplotlib faketime" "$stubs/err" ||
+grep -qx "apt-get install -y --no-install-recommends python3-matplotlib faketime" "$stubs/err" ||
   fail "no exact apt-get line: $(cat "$stubs/err")"
 [ ! -s "$LOG" ] || fail "runs $(cat "$LOG") without root"
 
 # The same as root: apt-get installs exactly the missing ones.
 UID_STUB=0
 "$script" 2>/dev/null || fail "fails as root"
-printf 'apt-get update -q\napt-get install -y -q python3-matplotlib faketime\n' |
+printf 'apt-get update -q\napt-get install -y -q --no-install-recommends python3-matplotlib faketime\n' |
   cmp -s - "$LOG" || fail "as root runs: $(cat "$LOG")"
 
 # A failing apt-get fails the script.
@@ -72,7 +72,7 @@ for command in scripts/test.sh .ci/run; do
   if (cd "$source" && CI=true "$command" "$stubs/build" </dev/null >/dev/null 2>"$stubs/err"); then
     fail "$command exits 0 with packages missing"
   fi
-  grep -qx "apt-get install -y python3-matplotlib faketime" "$stubs/err" ||
+  grep -qx "apt-get install -y --no-install-recommends python3-matplotlib faketime" "$stubs/err" ||
     fail "$command does not print the apt-get line: $(cat "$stubs/err")"
   [ ! -s "$LOG" ] || fail "$command runs $(cat "$LOG") with packages missing"
 done
@@ -80,5 +80,5 @@ done
 : >"$LOG"
 UID_STUB=0
 if (cd "$source" && scripts/test.sh "$stubs/build" >/dev/null 2>&1); then :; fi
-grep -q "^apt-get install -y -q python3-matplotlib faketime" "$LOG" &&
+grep -q "^apt-get install -y -q --no-install-recommends python3-matplotlib faketime" "$LOG" &&
   grep -q "^cmake -S" "$LOG" || fail "test.sh as root runs: $(cat "$LOG")"

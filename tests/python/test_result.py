@@ -64,3 +64,19 @@ def test_plot_draws_the_distribution(result, tmp_path):
     assert len(ax.patches) >= len(result.frequencies["value"])
     ax.figure.savefig(tmp_path / "ai.png")
     assert (tmp_path / "ai.png").stat().st_size > 0
+
+
+def test_a_result_crosses_to_another_process_whole(result):
+    import concurrent.futures
+    import pickle
+
+    copy = pickle.loads(pickle.dumps(result))
+    for name in ("sra", "sri", "ai", "ai_defined", "majority_retained", "minority_retained"):
+        assert numpy.array_equal(getattr(copy, name), getattr(result, name), equal_nan=True)
+    assert (copy.seed, copy.summary, copy.stages) == (result.seed, result.summary, result.stages)
+    assert copy.share_below(0.8) == result.share_below(0.8)
+    assert copy.problem == result.problem
+    with concurrent.futures.ProcessPoolExecutor(1) as pool:
+        remote = pool.submit(pelko.simulate, result.problem, seed=SECOND).result()
+    assert numpy.array_equal(remote.ai, result.ai, equal_nan=True)
+    assert remote.share_below_or_undefined(0.7) == result.share_below_or_undefined(0.7)

@@ -115,3 +115,26 @@ def test_a_sweep_reports_a_refused_design():
     with concurrent.futures.ThreadPoolExecutor(2) as pool:
         with pytest.raises(ValueError, match="nrep"):
             pelko.sweep(problems, executor=pool, seed=SECOND)
+
+
+# The interpreter ends (or Ctrl-C ends the main thread) while a daemon thread is inside
+# simulate: the process ends as Python ends it, without an abort.
+@pytest.mark.parametrize("ending,status", [("sys.exit(0)", 0), ("raise KeyboardInterrupt", -2)])
+def test_the_interpreter_may_end_while_another_thread_simulates(ending, status):
+    import subprocess
+    import sys
+    script = f"""
+import sys, threading, time
+sys.path[:0] = {sys.path!r}
+import pelko
+problem = pelko.Problem(replications=500000, applicants=10000, majority_applicants=8000,
+                        retained=[4000, 300], effect_sizes=[-1.0] * 3,
+                        correlations=[[1, 0, 0], [0, 1, 0], [0, 0, 1]], weights=[[1, 1, 1]] * 2)
+threading.Thread(target=pelko.simulate, args=(problem,), daemon=True).start()
+time.sleep(0.5)
+{ending}
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                          timeout=60)
+    assert done.returncode == status, done.stderr
+    assert "terminate called" not in done.stderr

@@ -119,6 +119,8 @@ TEST(CheckFindings, EachProblemClassIsNamedOnItsLine) {
        "eigenvalue is -0.8"},
       {"correlation of 1", replace_line(kProblem, 4, "1.0 1.0 0.2"), false, Severity::error, 5, 1,
        "pivot of predictor 2"},
+      {"an infinite weight", replace_line(kProblem, 8, "0.5 1e39 0.2"), true, Severity::warning,
+       8, 5, "wgt(2,2) = inf"},
       {"effect size beyond 2", replace_line(kProblem, 3, "-1.0 -2.001 0"), true, Severity::warning,
        3, 6, "difp(2) = -2.001"},
       {"all effect sizes positive", replace_line(kProblem, 3, "1.0 0.5 0.1"), true,

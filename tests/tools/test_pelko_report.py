@@ -240,6 +240,15 @@ class JsonFiles(ReportTest):
         if has_matplotlib():
             self.assertTrue(os.path.exists(self.path("edge-report.png")))
 
+    def test_a_byte_order_mark_is_read_past(self):
+        text, document = pelko_json(FOUR_FIFTHS_DESIGN, 5, self.folder.name)
+        for name, content in (("marked.json", document), ("marked.out", text)):
+            with open(self.path(name), "wb") as file:
+                file.write(b"\xef\xbb\xbf" + content.encode())
+            run = run_tool([self.path(name), "--prefix", self.path(name + "-report")])
+            self.assertIn(run.returncode, (0, 4), run.stderr)
+            self.assertIn("P(AI < 0.8) among defined AIs:   0.", run.stdout)
+
     def test_never_overwrites_the_input_or_a_json_file_of_pelko(self):
         text, document = pelko_json(FOUR_FIFTHS_DESIGN, 5, self.folder.name)
         for name, content in (("kept.json", document), ("kept.out", text)):

@@ -11,21 +11,62 @@ class PelkoWarning(UserWarning):
     """A value pelko runs on, though probably not as meant (the program's WARNING lines)."""
 
 
-def _single(value):
+def _whole(value, name):
+    """An integer argument; a bool or a real is refused, naming the argument."""
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError(f"{name} must be a whole number, not {type(value).__name__}")
+    return operator.index(value)
+
+
+def _sequence(values, name):
+    """A list argument; a string is no list of numbers, although it iterates."""
+    if isinstance(values, (str, bytes)) or not hasattr(values, "__iter__"):
+        raise TypeError(f"{name} must be a list, not {type(values).__name__}")
+    return list(values)
+
+
+def _single(value, name):
     """`value` rounded to single precision, as the engine takes it."""
-    return float(numpy.float32(float(value)))
+    if isinstance(value, (bool, str, bytes)):
+        raise TypeError(f"{name} must hold numbers, not {type(value).__name__}")
+    try:
+        with numpy.errstate(over="ignore"):  # beyond single precision is infinity, as read
+            return float(numpy.float32(float(value)))
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must hold numbers, not {type(value).__name__}") from None
 
 
 def _message(diagnostic):
     return "\n".join(diagnostic["lines"])
 
 
-def _raise_first_error(diagnostics):
+def _argument(diagnostic):
+    """Which argument, and which entry of it, a diagnostic is about."""
+    field, index, second = diagnostic["field"], diagnostic["index"], diagnostic["second_index"]
+    place = f"argument '{field}'"
+    if index and field in ("retained", "weights"):
+        place += f", stage {index}"
+    if index and field == "weights" and second:
+        place += f", predictor {second}"
+    if index and field in ("effect_sizes", "validities"):
+        place += f", predictor {index}"
+    if index and field == "correlations":
+        place += f", row {index}" + (f", column {second}" if second else "")
+    return place
+
+
+def _raise_first_error(diagnostics, name_argument=False):
+    """The first error as pelko.Error: the program's lines, and for a problem built from
+    arguments a last line naming the argument."""
     for diagnostic in diagnostics:
         if diagnostic["severity"] == "error":
-            error = _core.Error(_message(diagnostic))
+            message = _message(diagnostic)
+            if name_argument and diagnostic["field"]:
+                message += f"\n({_argument(diagnostic)})"
+            error = _core.Error(message)
             error.kind = diagnostic["kind"]
             error.field = diagnostic["field"]
+            error.lines = list(diagnostic["lines"])
             error.line = diagnostic["line"]
             error.column = diagnostic["column"]
             raise error
@@ -59,17 +100,23 @@ class Problem:
 
     def __init__(self, *, replications, applicants, majority_applicants, retained, effect_sizes,
                  correlations, weights, validities=None, criterion_effect_size=None):
-        self.replications = operator.index(replications)
-        self.applicants = operator.index(applicants)
-        self.majority_applicants = operator.index(majority_applicants)
-        self.retained = [operator.index(n) for n in retained]
-        self.effect_sizes = [_single(d) for d in effect_sizes]
-        self.correlations = [[_single(r) for r in row] for row in correlations]
-        self.weights = [[_single(w) for w in row] for row in weights]
+        self.replications = _whole(replications, "replications")
+        self.applicants = _whole(applicants, "applicants")
+        self.majority_applicants = _whole(majority_applicants, "majority_applicants")
+        self.retained = [_whole(n, "retained") for n in _sequence(retained, "retained")]
+        self.effect_sizes = [_single(d, "effect_sizes")
+                             for d in _sequence(effect_sizes, "effect_sizes")]
+        self.correlations = [[_single(r, "correlations") for r in _sequence(row, "correlations")]
+                             for row in _sequence(correlations, "correlations")]
+        self.weights = [[_single(w, "weights") for w in _sequence(row, "weights")]
+                        for row in _sequence(weights, "weights")]
         # An empty list of validities is no criterion, as None is.
-        self.validities = [_single(v) for v in validities] if validities else None
+        self.validities = None
+        if validities is not None:
+            self.validities = [_single(v, "validities")
+                               for v in _sequence(validities, "validities")] or None
         self.criterion_effect_size = (None if criterion_effect_size is None
-                                      else _single(criterion_effect_size))
+                                      else _single(criterion_effect_size, "criterion_effect_size"))
 
     @classmethod
     def parse(cls, text, _stacklevel=2):
@@ -100,7 +147,7 @@ class Problem:
         """Raises ValueError (pelko.Error) with the program's message for an invalid problem;
         returns the program's warnings as strings."""
         diagnostics = _core.validate(self)
-        _raise_first_error(diagnostics)
+        _raise_first_error(diagnostics, name_argument=True)
         return [_message(d) for d in diagnostics if d["severity"] == "warning"]
 
     def composite_effect_sizes(self):

@@ -5,7 +5,7 @@ import sys
 import time
 
 from pelko import _core
-from pelko._problem import Problem, _warn
+from pelko._problem import Problem, _raise_first_error, _warn, _whole
 from pelko._resume import append_row, finished_rows, one_seed
 from pelko._result import Result
 
@@ -43,14 +43,26 @@ def simulate(problem, seed=None, threads=None, progress=False):
     """
     if not isinstance(problem, Problem):
         raise TypeError(f"simulate takes a pelko.Problem, not {type(problem).__name__}")
-    _warn(_core.validate(problem), stacklevel=2)
+    seed = None if seed is None else _whole(seed, "seed")
+    if seed is not None and not 0 <= seed < 2**63:
+        raise ValueError(f"seed must be a clock second (epoch seconds, 0 or more), not {seed}")
+    threads = 0 if threads is None else _whole(threads, "threads")
+    if threads < 0:
+        raise ValueError(f"threads must be 0 or more (0 or None: every CPU), not {threads}")
+    if not (progress in (True, False, None) or callable(progress)):
+        raise TypeError("progress must be True, False or a function of (done, total), not "
+                        f"{type(progress).__name__}")
+    diagnostics = _core.validate(problem)
+    _warn(diagnostics, stacklevel=2)
+    _raise_first_error(diagnostics, name_argument=True)
     line = None
     if progress is True:
         line = progress = _ProgressLine(sys.stderr)
     elif progress is False or progress is None:
         progress = None
     try:
-        outcome = _core.simulate(problem, seed, 0 if threads is None else int(threads), progress)
+        # More threads than the CPUs run on the CPUs; the engine takes a 32-bit count.
+        outcome = _core.simulate(problem, seed, min(threads, 2**31 - 1), progress)
     finally:
         if line is not None:
             line.erase()
@@ -71,6 +83,9 @@ def record(problem, seed=None, threads=None, ratio=0.8):
                  share_below_or_undefined=below_or_undefined.share,
                  share_below_or_undefined_lower=below_or_undefined.lower,
                  share_below_or_undefined_upper=below_or_undefined.upper)
+    if result.quality_summary:
+        entry.update(quality=result.quality_summary.overall.mean,
+                     quality_standard_error=result.quality_summary.overall.standard_error)
     return entry
 
 

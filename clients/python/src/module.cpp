@@ -5,10 +5,13 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <exception>
+#include <thread>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -26,23 +29,63 @@ namespace {
 // How often a running simulation takes the GIL to look for Ctrl-C and tell progress.
 constexpr std::chrono::milliseconds kCheckInterval{100};
 
+// A whole number beyond 32 bits is beyond every capacity: it is taken as the nearest 32-bit
+// value, which the rules refuse with the program's message as they refuse any too large.
+std::int32_t whole(const py::handle& value) {
+  const py::int_ number = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
+  if (!number) throw py::error_already_set();
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow != 0) return overflow > 0 ? INT32_MAX : INT32_MIN;
+  return static_cast<std::int32_t>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+}
+
+// A problem's attributes, each named when it is not what it should be (an attribute set by
+// hand, say).
+template <typename T, typename Convert>
+T member(const py::handle& object, const char* name, const char* what, Convert convert) {
+  try {
+    return convert(object.attr(name));
+  } catch (py::error_already_set&) {
+    throw py::type_error(std::string("Problem.") + name + " must be " + what);
+  } catch (py::cast_error&) {
+    throw py::type_error(std::string("Problem.") + name + " must be " + what);
+  }
+}
+
 pelko::Problem problem_from(const py::handle& object) {
-  pelko::Problem problem;
-  problem.replications = object.attr("replications").cast<std::int32_t>();
-  problem.applicants = object.attr("applicants").cast<std::int32_t>();
-  problem.majority_applicants = object.attr("majority_applicants").cast<std::int32_t>();
-  problem.retained = object.attr("retained").cast<std::vector<std::int32_t>>();
+  const auto one = [](const py::handle& v) { return whole(v); };
+  const auto list = [](const py::handle& v) {
+    std::vector<std::int32_t> values;
+    for (const py::handle item : py::iter(v)) values.push_back(whole(item));
+    return values;
+  };
   // Python floats are rounded to single precision here, as the program stores what it reads.
-  problem.effect_sizes = object.attr("effect_sizes").cast<std::vector<float>>();
-  problem.correlations = object.attr("correlations").cast<std::vector<std::vector<float>>>();
-  problem.weights = object.attr("weights").cast<std::vector<std::vector<float>>>();
+  const auto reals = [](const py::handle& v) { return v.cast<std::vector<float>>(); };
+  const auto rows = [](const py::handle& v) { return v.cast<std::vector<std::vector<float>>>(); };
+  const char* kWhole = "a whole number";
+  const char* kWholes = "a list of whole numbers";
+  pelko::Problem problem;
+  problem.replications = member<std::int32_t>(object, "replications", kWhole, one);
+  problem.applicants = member<std::int32_t>(object, "applicants", kWhole, one);
+  problem.majority_applicants = member<std::int32_t>(object, "majority_applicants", kWhole, one);
+  problem.retained = member<std::vector<std::int32_t>>(object, "retained", kWholes, list);
+  problem.effect_sizes =
+      member<std::vector<float>>(object, "effect_sizes", "a list of numbers", reals);
+  problem.correlations = member<std::vector<std::vector<float>>>(
+      object, "correlations", "a list of rows of numbers", rows);
+  problem.weights = member<std::vector<std::vector<float>>>(object, "weights",
+                                                            "a list of rows of numbers", rows);
   // The criterion is optional: a problem object without it has none.
   if (py::hasattr(object, "validities") && !object.attr("validities").is_none()) {
-    problem.validities = object.attr("validities").cast<std::vector<float>>();
+    problem.validities =
+        member<std::vector<float>>(object, "validities", "a list of numbers or None", reals);
   }
   if (py::hasattr(object, "criterion_effect_size") &&
       !object.attr("criterion_effect_size").is_none()) {
-    problem.criterion_effect_size = object.attr("criterion_effect_size").cast<float>();
+    problem.criterion_effect_size = member<float>(
+        object, "criterion_effect_size", "a number or None",
+        [](const py::handle& v) { return v.cast<float>(); });
   }
   return problem;
 }
@@ -205,6 +248,21 @@ py::tuple proportion_tuple(const pelko::Proportion& p) {
   return py::make_tuple(p.count, p.total, p.share, p.lower, p.upper);
 }
 
+bool python_finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
+}
+
+// Once the interpreter is finalizing (it exits while this thread runs the engine), taking the
+// GIL would end the thread by unwinding through C++ frames, which aborts the process. The
+// thread waits instead for the process to end.
+[[noreturn]] void wait_for_the_exit() {
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
 // Runs the engine without the GIL. Every kCheckInterval the progress callback takes the GIL to
 // run Python's signal handlers (so Ctrl-C raises KeyboardInterrupt) and the caller's progress
 // function; an exception from either sets the cancel flag and is raised once the engine stops.
@@ -224,6 +282,10 @@ std::unique_ptr<pelko::SimulationResult> run_simulation(const py::handle& proble
     const auto now = std::chrono::steady_clock::now();
     if (raised || (done < total && now - last_check < kCheckInterval)) return;
     last_check = now;
+    if (python_finalizing()) {
+      cancel.store(true, std::memory_order_relaxed);
+      return;
+    }
     py::gil_scoped_acquire gil;
     try {
       if (PyErr_CheckSignals() != 0) throw py::error_already_set();
@@ -235,12 +297,18 @@ std::unique_ptr<pelko::SimulationResult> run_simulation(const py::handle& proble
   };
 
   std::unique_ptr<pelko::SimulationResult> result;
+  std::exception_ptr failure;
+  PyThreadState* const thread_state = PyEval_SaveThread();
   try {
-    py::gil_scoped_release no_gil;
     result = std::make_unique<pelko::SimulationResult>(pelko::simulate(problem, options));
   } catch (const pelko::Error& error) {
-    if (!raised || error.kind() != pelko::ErrorKind::cancelled) throw;
+    if (!raised || error.kind() != pelko::ErrorKind::cancelled) failure = std::current_exception();
+  } catch (...) {
+    failure = std::current_exception();
   }
+  if (python_finalizing()) wait_for_the_exit();
+  PyEval_RestoreThread(thread_state);
+  if (failure) std::rethrow_exception(failure);
   // Raised also when the engine finished before it polled the flag again.
   if (raised) {
     raised->restore();
@@ -345,6 +413,152 @@ py::list mark_fronts(const std::vector<std::tuple<double, double, float>>& measu
     marks.append(py::make_tuple(p.on_front, p.on_front_expected_ai));
   }
   return marks;
+}
+
+// A result as plain values and back, so that it crosses to another process (pickle).
+py::tuple distribution_state(const pelko::Distribution& d) {
+  return py::make_tuple(d.mean, d.percentiles.p50, d.percentiles.p25, d.percentiles.p75);
+}
+
+pelko::Distribution distribution_from(const py::handle& state) {
+  const auto t = state.cast<py::tuple>();
+  return {t[0].cast<float>(), {t[1].cast<float>(), t[2].cast<float>(), t[3].cast<float>()}};
+}
+
+template <typename T>
+std::vector<T> vector_from(const py::handle& array) {
+  const auto a = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(array);
+  if (!a) throw py::value_error("pelko: not a state of a pelko result");
+  return std::vector<T>(a.data(), a.data() + a.size());
+}
+
+py::tuple quality_distribution_state(const pelko::QualityDistribution& q) {
+  return py::make_tuple(q.mean, q.sd, q.standard_error, q.percentiles.p50, q.percentiles.p25,
+                        q.percentiles.p75, q.count);
+}
+
+pelko::QualityDistribution quality_distribution_from(const py::handle& state) {
+  const auto t = state.cast<py::tuple>();
+  return {t[0].cast<double>(),
+          t[1].cast<double>(),
+          t[2].cast<double>(),
+          {t[3].cast<float>(), t[4].cast<float>(), t[5].cast<float>()},
+          t[6].cast<std::int64_t>()};
+}
+
+// The quality of hires of a result with a criterion; None without one.
+py::object quality_state(const pelko::SimulationResult& r) {
+  if (!r.quality_summary) return py::none();
+  const pelko::QualitySummary& q = *r.quality_summary;
+  return py::make_tuple(array_of(r.quality), array_of(r.quality_majority),
+                        array_of(r.quality_minority), r.stage_quality, r.stage_quality_majority,
+                        r.stage_quality_minority, q.criterion_effect_size, q.composite_validities,
+                        quality_distribution_state(q.overall),
+                        quality_distribution_state(q.majority),
+                        quality_distribution_state(q.minority));
+}
+
+void quality_from(const py::handle& state, pelko::SimulationResult& r) {
+  if (state.is_none()) return;
+  const auto t = state.cast<py::tuple>();
+  if (t.size() != 11) throw py::value_error("pelko: not a state of a pelko result");
+  r.quality = vector_from<float>(t[0]);
+  r.quality_majority = vector_from<float>(t[1]);
+  r.quality_minority = vector_from<float>(t[2]);
+  r.stage_quality = t[3].cast<std::vector<std::vector<float>>>();
+  r.stage_quality_majority = t[4].cast<std::vector<std::vector<float>>>();
+  r.stage_quality_minority = t[5].cast<std::vector<std::vector<float>>>();
+  pelko::QualitySummary q;
+  q.criterion_effect_size = t[6].cast<float>();
+  q.composite_validities = t[7].cast<std::vector<double>>();
+  q.overall = quality_distribution_from(t[8]);
+  q.majority = quality_distribution_from(t[9]);
+  q.minority = quality_distribution_from(t[10]);
+  r.quality_summary = std::move(q);
+}
+
+py::tuple result_state(const pelko::SimulationResult& r) {
+  const pelko::Summary& s = r.summary;
+  py::object detailed = py::none();
+  if (s.detailed) {
+    py::list rows;
+    for (const pelko::FrequencyRow& row : s.detailed->rows) {
+      rows.append(py::make_tuple(row.value, row.count, row.freq, row.cfreq));
+    }
+    detailed = py::make_tuple(distribution_state(s.detailed->ai),
+                              distribution_state(s.detailed->sra),
+                              distribution_state(s.detailed->sri), rows);
+  }
+  py::list stages;
+  for (const pelko::StageSummary& stage : r.stages) {
+    stages.append(
+        py::make_tuple(stage.majority_rate, stage.minority_rate, stage.ai, stage.ai_defined));
+  }
+  return py::make_tuple(
+      problem_dict(r.problem), r.seed_second, r.seed1, r.seed2, r.composite_effect_sizes,
+      array_of(r.sra), array_of(r.sri), array_of(r.ai), array_of(r.ai_defined),
+      table_of(r.majority_retained, r.sra.size()), table_of(r.minority_retained, r.sra.size()),
+      py::make_tuple(s.sr, s.expected_ai, s.expected_sra, s.expected_sri, s.defined, s.undefined,
+                     s.undefined_freq),
+      detailed, stages, r.no_defined_ai_lines, quality_state(r));
+}
+
+std::vector<std::vector<std::int32_t>> rows_from(const py::handle& table) {
+  const auto a = py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>::ensure(table);
+  if (!a || a.ndim() != 2) throw py::value_error("pelko: not a state of a pelko result");
+  std::vector<std::vector<std::int32_t>> rows;
+  for (py::ssize_t k = 0; k < a.shape(0); ++k) {
+    rows.emplace_back(a.data(k, 0), a.data(k, 0) + a.shape(1));
+  }
+  return rows;
+}
+
+pelko::SimulationResult result_from(const py::tuple& t) {
+  // A state of 15 items comes from a module without the quality of hires.
+  if (t.size() != 15 && t.size() != 16) {
+    throw py::value_error("pelko: not a state of a pelko result");
+  }
+  pelko::SimulationResult r;
+  r.problem = problem_from(py::module_::import("types").attr("SimpleNamespace")(**t[0]));
+  r.seed_second = t[1].cast<std::int64_t>();
+  r.seed1 = t[2].cast<std::int32_t>();
+  r.seed2 = t[3].cast<std::int32_t>();
+  r.composite_effect_sizes = t[4].cast<std::vector<float>>();
+  r.sra = vector_from<float>(t[5]);
+  r.sri = vector_from<float>(t[6]);
+  r.ai = vector_from<float>(t[7]);
+  r.ai_defined = vector_from<std::uint8_t>(t[8]);
+  r.majority_retained = rows_from(t[9]);
+  r.minority_retained = rows_from(t[10]);
+  const auto s = t[11].cast<py::tuple>();
+  r.summary.sr = s[0].cast<float>();
+  r.summary.expected_ai = s[1].cast<float>();
+  r.summary.expected_sra = s[2].cast<float>();
+  r.summary.expected_sri = s[3].cast<float>();
+  r.summary.defined = s[4].cast<std::int32_t>();
+  r.summary.undefined = s[5].cast<std::int32_t>();
+  r.summary.undefined_freq = s[6].cast<float>();
+  if (!t[12].is_none()) {
+    const auto d = t[12].cast<py::tuple>();
+    pelko::DetailedSummary detailed;
+    detailed.ai = distribution_from(d[0]);
+    detailed.sra = distribution_from(d[1]);
+    detailed.sri = distribution_from(d[2]);
+    for (const py::handle row : d[3].cast<py::list>()) {
+      const auto f = row.cast<py::tuple>();
+      detailed.rows.push_back(
+          {f[0].cast<float>(), f[1].cast<std::int32_t>(), f[2].cast<float>(), f[3].cast<float>()});
+    }
+    r.summary.detailed = std::move(detailed);
+  }
+  for (const py::handle stage : t[13].cast<py::list>()) {
+    const auto f = stage.cast<py::tuple>();
+    r.stages.push_back({f[0].cast<double>(), f[1].cast<double>(), f[2].cast<double>(),
+                        f[3].cast<std::int32_t>()});
+  }
+  r.no_defined_ai_lines = t[14].cast<std::vector<std::string>>();
+  if (t.size() == 16) quality_from(t[15], r);
+  return r;
 }
 
 void translate_errors() {
@@ -458,9 +672,13 @@ PYBIND11_MODULE(_core, m) {
                              [](const pelko::SimulationResult& r) { return stage_list(r.stages); })
       .def("share_below", [](const pelko::SimulationResult& r,
                              double ratio) { return proportion_tuple(r.share_below(ratio)); })
-      .def("share_below_or_undefined", [](const pelko::SimulationResult& r, double ratio) {
-        return proportion_tuple(r.share_below_or_undefined(ratio));
-      });
+      .def("share_below_or_undefined",
+           [](const pelko::SimulationResult& r, double ratio) {
+             return proportion_tuple(r.share_below_or_undefined(ratio));
+           })
+      .def(py::pickle(&result_state, [](const py::tuple& state) {
+        return std::make_unique<pelko::SimulationResult>(result_from(state));
+      }));
 
   m.def("frontier", &run_frontier, py::arg("problem"), py::arg("stage"), py::arg("step"),
         py::arg("predictors"), py::arg("weightings"), py::arg("seed_second"), py::arg("threads"),

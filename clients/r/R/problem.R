@@ -105,7 +105,14 @@ pelko_problem <- function(replications, applicants, majority, retained, effect_s
       stop(simpleError("'criterion_effect_size' must be one number", call))
     }
   }
-  if (!is.matrix(correlations)) correlations <- matrix(correlations, nrow = length(effect_sizes))
+  npred <- length(effect_sizes)
+  if (!is.matrix(correlations) && length(correlations) != npred * npred) {
+    stop(simpleError(sprintf(paste("'correlations' must be a %d x %d matrix, or %d numbers",
+                                   "column by column, one row and column a predictor; not %d",
+                                   "numbers"), npred, npred, npred * npred,
+                             length(correlations)), call))
+  }
+  if (!is.matrix(correlations)) correlations <- matrix(correlations, nrow = npred)
   if (!is.matrix(weights)) weights <- matrix(weights, nrow = 1)
   problem <- structure(class = "pelko_problem", list(
     replications = as.integer(replications), applicants = as.integer(applicants),
@@ -130,8 +137,30 @@ read_pelko_problem <- function(path) {
   new_problem(parsed$problem)
 }
 
+# A pelko_problem as the native code needs it, even after a hand edit (p$weights <- "1 1"):
+# each field named when it is not numbers of the right form.
+checked_problem <- function(problem, call) {
+  if (!inherits(problem, "pelko_problem")) {
+    stop(simpleError("'problem' must be a pelko_problem (see pelko_problem())", call))
+  }
+  for (name in c("replications", "applicants", "majority", "retained")) {
+    value <- check_numbers(problem[[name]], paste0("problem$", name), whole = TRUE, call = call)
+    if (name != "retained" && length(value) != 1) {
+      stop(simpleError(sprintf("'problem$%s' must be one number", name), call))
+    }
+  }
+  check_numbers(problem$effect_sizes, "problem$effect_sizes", call = call)
+  for (name in c("correlations", "weights")) {
+    check_numbers(problem[[name]], paste0("problem$", name), call = call)
+    if (!is.matrix(problem[[name]])) {
+      stop(simpleError(sprintf("'problem$%s' must be a matrix", name), call))
+    }
+  }
+  problem
+}
+
 write_pelko_problem <- function(problem, path) {
-  stopifnot(inherits(problem, "pelko_problem"))
+  problem <- checked_problem(problem, match.call())
   cat(.format_problem(native_problem(problem)), file = path, sep = "")
   invisible(path)
 }

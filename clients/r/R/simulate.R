@@ -9,24 +9,29 @@ pelko_condition <- function(error, call) {
          exit_status = error$exit_status))
 }
 
+one_whole_number <- function(x) {
+  is.numeric(x) && length(x) == 1 && is.finite(x) && x == round(x)
+}
+
 # The internal entry: `engine`, `cancel_after` and `interrupt_after` are for the tests.
 run_simulation <- function(problem, seed = NULL, threads = NULL, progress = FALSE,
                            engine = "automatic", cancel_after = 0L, interrupt_after = 0L,
                            call = sys.call(-1)) {
-  if (!inherits(problem, "pelko_problem")) {
-    stop(simpleError("'problem' must be a pelko_problem (see pelko_problem())", call))
-  }
+  native <- native_problem(checked_problem(problem, call))
+  # A clock second as the program takes it: a whole number from 0 below 2^63 (Inf and huge
+  # numbers have no 64-bit value; a negative second gives seeds the generator refuses).
   if (is.null(seed)) {
     seed <- NA_real_
-  } else if (!is.numeric(seed) || length(seed) != 1 || is.na(seed) || seed != round(seed)) {
-    stop(simpleError("'seed' must be one whole number: a clock second", call))
+  } else if (!one_whole_number(seed) || seed < 0 || seed >= 2^63) {
+    stop(simpleError("'seed' must be one whole number, 0 or more: a clock second", call))
   }
+  # 0: every CPU; more threads than the CPUs run on the CPUs.
   if (is.null(threads)) {
     threads <- 0L
-  } else if (!is.numeric(threads) || length(threads) != 1 || is.na(threads) || threads < 1) {
-    stop(simpleError("'threads' must be a positive whole number", call))
+  } else if (!one_whole_number(threads) || threads < 0) {
+    stop(simpleError("'threads' must be one whole number, 0 or more (0: every CPU)", call))
   }
-  out <- .simulate(native_problem(problem), as.numeric(seed), as.integer(threads),
+  out <- .simulate(native, as.numeric(seed), as.integer(min(threads, .Machine$integer.max)),
                    isTRUE(progress), engine, as.integer(cancel_after),
                    as.integer(interrupt_after))
   if (!is.null(out$error)) stop(pelko_condition(out$error, call))

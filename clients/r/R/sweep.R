@@ -138,7 +138,8 @@ resume_sweep <- function(finished, indices, settings_of, file, call) {
 print.pelko_sweep <- function(x, digits = 3, ...) {
   cat(sprintf("PELKO sweep: %d design%s\n", nrow(x), if (nrow(x) == 1) "" else "s"))
   shown <- as.data.frame(unclass(x), stringsAsFactors = FALSE)
-  shown$seed <- sprintf("%.0f", shown$seed)
+  # A column subset (x[, c("design", "expected_ai")]) may have left the seed out.
+  if (!is.null(shown$seed)) shown$seed <- sprintf("%.0f", shown$seed)
   print(format(shown, digits = digits), row.names = FALSE)
   invisible(x)
 }

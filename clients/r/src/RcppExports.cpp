@@ -15,7 +15,6 @@ List validate_problem(List problem);
 RcppExport SEXP _pelko_validate_problem(SEXP problemSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
     rcpp_result_gen = Rcpp::wrap(validate_problem(problem));
     return rcpp_result_gen;
@@ -26,7 +25,6 @@ List parse_problem(std::string text);
 RcppExport SEXP _pelko_parse_problem(SEXP textSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< std::string >::type text(textSEXP);
     rcpp_result_gen = Rcpp::wrap(parse_problem(text));
     return rcpp_result_gen;
@@ -37,7 +35,6 @@ std::string format_problem(List problem);
 RcppExport SEXP _pelko_format_problem(SEXP problemSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
     rcpp_result_gen = Rcpp::wrap(format_problem(problem));
     return rcpp_result_gen;
@@ -48,7 +45,6 @@ Rcpp::NumericVector composite_effect_sizes(List problem);
 RcppExport SEXP _pelko_composite_effect_sizes(SEXP problemSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
     rcpp_result_gen = Rcpp::wrap(composite_effect_sizes(problem));
     return rcpp_result_gen;
@@ -59,7 +55,6 @@ std::string library_version();
 RcppExport SEXP _pelko_library_version() {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     rcpp_result_gen = Rcpp::wrap(library_version());
     return rcpp_result_gen;
 END_RCPP
@@ -69,7 +64,6 @@ List simulate(List problem, double seed, int threads, bool progress, std::string
 RcppExport SEXP _pelko_simulate(SEXP problemSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP progressSEXP, SEXP engineSEXP, SEXP cancel_afterSEXP, SEXP interrupt_afterSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
-    Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
     Rcpp::traits::input_parameter< double >::type seed(seedSEXP);
     Rcpp::traits::input_parameter< int >::type threads(threadsSEXP);

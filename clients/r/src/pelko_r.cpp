@@ -308,14 +308,14 @@ List result_to(const pelko::SimulationResult& r) {
 }  // namespace
 
 // The problem as the library holds it (reals rounded to single precision) and its diagnostics.
-// [[Rcpp::export(.validate_problem)]]
+// [[Rcpp::export(name = ".validate_problem", rng = false)]]
 List validate_problem(List problem) {
   const pelko::Problem p = problem_from(problem);
   return List::create(Named("problem") = problem_to(p),
                       Named("diagnostics") = diagnostics_to(pelko::validate(p)));
 }
 
-// [[Rcpp::export(.parse_problem)]]
+// [[Rcpp::export(name = ".parse_problem", rng = false)]]
 List parse_problem(std::string text) {
   const pelko::ParsedProblem parsed = pelko::parse_problem(std::string_view(text));
   return List::create(
@@ -323,28 +323,33 @@ List parse_problem(std::string text) {
       Named("diagnostics") = diagnostics_to(parsed.diagnostics));
 }
 
-// [[Rcpp::export(.format_problem)]]
+// [[Rcpp::export(name = ".format_problem", rng = false)]]
 std::string format_problem(List problem) { return pelko::format_problem(problem_from(problem)); }
 
-// [[Rcpp::export(.composite_effect_sizes)]]
+// [[Rcpp::export(name = ".composite_effect_sizes", rng = false)]]
 Rcpp::NumericVector composite_effect_sizes(List problem) {
   return doubles(pelko::composite_effect_sizes(problem_from(problem)));
 }
 
-// [[Rcpp::export(.library_version)]]
+// [[Rcpp::export(name = ".library_version", rng = false)]]
 std::string library_version() { return pelko::version(); }
 
 // Returns list(result = ..., error = NULL) or list(result = NULL, error = ...), or signals an
 // interrupt when the user interrupted the run. `seed`: NA for the clock's current second.
 // `cancel_after` and `interrupt_after` (0: never) cancel or interrupt the run after that many
 // progress reports, for the tests.
-// [[Rcpp::export(.simulate)]]
+// [[Rcpp::export(name = ".simulate", rng = false)]]
 List simulate(List problem, double seed, int threads, bool progress, std::string engine,
               int cancel_after, int interrupt_after) {
   const pelko::Problem p = problem_from(problem);
   Progress reports(progress, cancel_after, interrupt_after);
   pelko::SimulationOptions options;
-  if (!ISNA(seed)) options.seed_second = static_cast<std::int64_t>(seed);
+  // The R side refuses any other seed; a double beyond int64 must never be converted.
+  if (!ISNA(seed) && R_FINITE(seed) && seed >= 0 && seed < 9223372036854775808.0) {
+    options.seed_second = static_cast<std::int64_t>(seed);
+  } else if (!ISNA(seed)) {
+    Rcpp::stop("'seed' must be one whole number, 0 or more: a clock second");
+  }
   options.threads = threads;
   options.progress = [&reports](int done, int total) { reports(done, total); };
   options.cancel = reports.cancel();

@@ -655,6 +655,16 @@ class Checker {
     for (int k = 1; k <= p.nf; ++k) {
       if (!complete(fields_.weight_line(k))) break;
       const auto& w = p.wgt[static_cast<std::size_t>(k - 1)];
+      for (int j = 0; j < p.npred; ++j) {
+        const float x = w[static_cast<std::size_t>(j)];
+        if (std::isinf(x)) {
+          add(Severity::warning, entry_offset(fields_.weight_line(k), j),
+              "a weight beyond single precision: " + fields_.name(fields_.weight_line(k), j) +
+                  " = " + shortest(x) + "; the composite effect size of stage " +
+                  std::to_string(k) + " is nan and its ranking not what the weights mean; "
+                  "pelko runs on");
+        }
+      }
       if (std::all_of(w.begin(), w.begin() + p.npred, [](float x) { return x == 0.0f; })) {
         add(Severity::warning, entry_offset(fields_.weight_line(k), 0),
             "the weights of stage " + std::to_string(k) +

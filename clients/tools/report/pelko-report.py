@@ -751,7 +751,8 @@ def read_input(path):
     else:
         with open(path, "rb") as file:
             data = file.read()
-    return data.decode("utf-8", errors="replace")
+    # A byte-order mark, which some editors add when a file is saved, is no part of the text.
+    return data.decode("utf-8", errors="replace").removeprefix("\ufeff")
 
 
 def write_stdout(text):

@@ -43,7 +43,26 @@ test_that("invalid designs give the program's own messages and the argument", {
   expect_error(pelko_problem(1000, 200, 150, c(50, 20), c(-1, 0), diag(2), rbind(1, 1)),
                class = "pelko_error")
   expect_error(pelko_problem(1000, 200, 150.5, 20, 0, 1, 1), "whole numbers")
+  # A vector of the wrong length would be recycled into an asymmetric matrix.
+  expect_error(pelko_problem(1000, 200, 150, c(50, 20), c(-1, -.5, 0), c(1, .3, .3, 1),
+                             rbind(c(1, 1, 0), c(.5, .3, .2))),
+               "'correlations' must be a 3 x 3 matrix, or 9 numbers", fixed = TRUE)
   expect_error(pelko_problem(1000, 200, 150, 20, NA, 1, 1), "finite")
+})
+
+test_that("a design edited by hand is refused naming the field", {
+  p <- two_stage()
+  for (edit in list(list("replications", "1000"), list("weights", c(1, 1, 0)),
+                    list("retained", c(12.5, 5)), list("effect_sizes", c(-1, Inf, 0)),
+                    list("majority", NULL))) {
+    q <- p
+    q[[edit[[1]]]] <- edit[[2]]
+    e <- expect_error(pelko_simulate(q, seed = 1, progress = FALSE),
+                      sprintf("'problem$%s' must be", edit[[1]]), fixed = TRUE)
+    expect_false(grepl("compatible", conditionMessage(e)))
+    expect_error(write_pelko_problem(q, tempfile()), sprintf("'problem$%s'", edit[[1]]),
+                 fixed = TRUE)
+  }
 })
 
 test_that("the program reports the same messages for the same design", {

@@ -92,8 +92,36 @@ test_that("failures of the run are R errors with the program's lines", {
   expect_error(pelko_simulate(q, seed = 1765185354, progress = FALSE),
                class = "pelko_not_positive_definite")
   expect_error(pelko_simulate(list(), seed = 1), "pelko_problem")
-  expect_error(pelko_simulate(p, seed = 1.5), "whole number")
-  expect_error(pelko_simulate(p, seed = 1765185354, threads = 0), "positive")
+})
+
+test_that("seeds and threads are refused by name, and many threads run on the CPUs", {
+  p <- two_stage()
+  # Inf and numbers beyond 64 bits have no clock second: the same error as NA and 1.5.
+  for (seed in list(1.5, NA, Inf, -Inf, 1e300, 2^63, -5, "1", c(1, 2))) {
+    expect_error(pelko_simulate(p, seed = seed, progress = FALSE),
+                 "'seed' must be one whole number, 0 or more: a clock second", fixed = TRUE)
+  }
+  for (threads in list(-1, 1.5, NA, Inf, "2")) {
+    expect_error(pelko_simulate(p, seed = 1, threads = threads, progress = FALSE),
+                 "'threads' must be one whole number", fixed = TRUE)
+  }
+  every <- pelko_simulate(p, seed = 1765185354, threads = 0, progress = FALSE)
+  expect_no_warning(many <- pelko_simulate(p, seed = 1765185354, threads = 1e10,
+                                           progress = FALSE))
+  expect_identical(many$replications, every$replications)
+})
+
+test_that("a run leaves R's random numbers alone", {
+  # future's parallel sweeps warn of any function that creates or changes .Random.seed.
+  if (exists(".Random.seed", envir = globalenv(), inherits = FALSE)) {
+    saved <- get(".Random.seed", envir = globalenv())
+    rm(".Random.seed", envir = globalenv())
+    on.exit(assign(".Random.seed", saved, envir = globalenv()))
+  }
+  p <- two_stage()
+  pelko_simulate(p, seed = 1765185354, progress = FALSE)
+  write_pelko_problem(p, tempfile())
+  expect_false(exists(".Random.seed", envir = globalenv(), inherits = FALSE))
 })
 
 test_that("a cancelled or interrupted run stops early and leaves R usable", {

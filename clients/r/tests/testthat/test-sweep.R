@@ -13,6 +13,7 @@ test_that("a sweep gives one row per design, the same as single runs", {
   expect_identical(serial$stage1_majority_rate[2], single$stages$majority_rate[1])
   expect_true(all(serial$p_below_0.8_lower <= serial$p_below_0.8))
   expect_output(print(serial), "6 designs")
+  expect_output(print(serial[, c("design", "expected_ai")]), "expected_ai")
 
   skip_if_not_installed("future.apply")
   expect_identical(pelko_sweep(p, vary, seed = 1765185354), serial)
