@@ -12,6 +12,7 @@
 
 #include "core/criterion.h"
 #include "core/engine_tuning.h"
+#include "core/quality.h"
 #include "engine/composites.h"
 #include "numeric/instruction_set.h"
 #include "pelko/pelko.h"
@@ -107,6 +108,30 @@ TEST(Quality, ACriterionChangesNothingElse) {
   EXPECT_NEAR(q.overall.standard_error, q.overall.sd / std::sqrt(300.0), 1e-12);
   EXPECT_LE(q.overall.percentiles.p25, q.overall.percentiles.p50);
   EXPECT_LE(q.overall.percentiles.p50, q.overall.percentiles.p75);
+}
+
+TEST(Quality, DistributionLeavesOutTheReplicationsWithoutHiresAndTakesTheReportsPercentiles) {
+  const float nobody = std::nanf("");
+  const QualityDistribution d = core::quality_distribution({5, nobody, 1, 4, 2, 3, nobody, 8, 7, 6});
+  EXPECT_EQ(d.count, 8);
+  EXPECT_DOUBLE_EQ(d.mean, 4.5);
+  EXPECT_DOUBLE_EQ(d.sd, std::sqrt(6.0));
+  EXPECT_DOUBLE_EQ(d.standard_error, std::sqrt(6.0 / 8.0));
+  // The 4th, 2nd and 6th of eight ascending values, as the report takes AI's.
+  EXPECT_EQ(d.percentiles.p50, 4.0f);
+  EXPECT_EQ(d.percentiles.p25, 2.0f);
+  EXPECT_EQ(d.percentiles.p75, 6.0f);
+  // Below four values a position before the first takes the smallest.
+  const QualityDistribution three = core::quality_distribution({0.3f, 0.1f, 0.2f});
+  EXPECT_EQ(three.percentiles.p50, 0.1f);
+  EXPECT_EQ(three.percentiles.p25, 0.1f);
+  EXPECT_EQ(three.percentiles.p75, 0.2f);
+  const QualityDistribution one = core::quality_distribution({0.5f, nobody});
+  EXPECT_EQ(one.mean, 0.5);
+  EXPECT_TRUE(std::isnan(one.sd) && std::isnan(one.standard_error));
+  const QualityDistribution none = core::quality_distribution({nobody});
+  EXPECT_EQ(none.count, 0);
+  EXPECT_TRUE(std::isnan(none.mean) && std::isnan(none.percentiles.p50));
 }
 
 // Each replication's pools drawn again, each applicant's E[Y | x, group] in double, the stages

@@ -23,6 +23,14 @@ using testing_support::run_problem;
 
 const std::string kExample = std::string(PELKO_SOURCE_DIR) + "/examples/two_stage.txt";
 
+// The example with a criterion block between its weights and its notes.
+std::string with_block(const std::string& block) {
+  const std::string example = read_file(kExample);
+  std::size_t notes = 0;
+  for (int line = 0; line < 8; ++line) notes = example.find('\n', notes) + 1;
+  return example.substr(0, notes) + block + example.substr(notes);
+}
+
 SimulationOptions seeded() {
   SimulationOptions options;
   options.seed_second = kEpoch;
@@ -45,8 +53,12 @@ TEST(CriterionRun, TheReportGainsItsLastSectionAndNothingElse) {
   ASSERT_EQ(with.status, 0) << with.out;
   ASSERT_EQ(with.out.substr(0, without.out.size()), without.out);
   const std::string section = with.out.substr(without.out.size());
-  const SimulationResult expected =
-      simulate(*parse_problem(problem + "criterion\nvalidities 0.5 0.3 0.25\n").problem, seeded());
+  Problem given = *parse_problem(problem).problem;
+  given.validities = {0.5f, 0.3f, 0.25f};
+  const SimulationResult expected = simulate(given, seeded());
+  ASSERT_TRUE(expected.quality_summary.has_value());
+  // The same criterion in the problem file gives the same report.
+  EXPECT_EQ(run_problem(with_block("criterion\nvalidities 0.5 0.3 0.25\n"), plain).out, with.out);
   const QualitySummary& q = *expected.quality_summary;
   char overall[160];
   std::snprintf(overall, sizeof overall, "  All hired       %7.3f%7.3f%7.3f%7.3f%7.3f%7.3f%9d\n",
@@ -67,8 +79,7 @@ TEST(CriterionRun, TheReportGainsItsLastSectionAndNothingElse) {
 TEST(CriterionRun, OptionsOverrideTheFilesBlockAndTheFilesGainTheirColumns) {
   const pelko::testing_support::TempFile csv;
   const pelko::testing_support::TempFile json;
-  const std::string problem =
-      read_file(kExample) + "criterion\nvalidities .1 .1 .1\neffect_size 0.7\n";
+  const std::string problem = with_block("criterion\nvalidities .1 .1 .1\neffect_size 0.7\n");
   RunOptions options = with_validities("0.5,0.3,0.25");
   options.criterion_effect_size = "-0.25";
   options.replications_file = csv.path();
