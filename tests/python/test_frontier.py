@@ -1,6 +1,7 @@
 """The criterion from Python, the frontier search and resuming a search or sweep from its file."""
 import concurrent.futures
 import os
+import pickle
 import subprocess
 
 import numpy
@@ -34,6 +35,10 @@ def test_a_problem_carries_its_criterion_and_a_result_its_quality():
     assert q.criterion_effect_size == numpy.float32(-0.3)
     assert q.overall.count == 40
     assert "quality" in repr(result)
+    copy = pickle.loads(pickle.dumps(result))  # as it comes back from another process
+    assert copy.quality_summary == q and copy.problem == problem
+    for name in ("quality", "quality_minority", "stage_quality_majority"):
+        assert numpy.array_equal(getattr(copy, name), getattr(result, name), equal_nan=True)
     plain = pelko.simulate(published_design(validities=None), seed=SECOND)
     assert plain.quality is None and plain.quality_summary is None
     assert "quality" not in repr(plain)
