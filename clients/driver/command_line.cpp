@@ -16,6 +16,14 @@ bool whole_number(std::string_view text, std::int64_t& value) {
   return result.ec == std::errc() && result.ptr == text.data() + text.size();
 }
 
+// A significance level: a decimal number strictly between 0 and 1.
+bool level(std::string_view text, double& value) {
+  if (text.empty()) return false;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  return result.ec == std::errc() && result.ptr == text.data() + text.size() && value > 0.0 &&
+         value < 1.0;
+}
+
 }  // namespace
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
@@ -38,9 +46,14 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       line.command = argument == "--help" ? Command::help : Command::version;
       return line;
     }
+    if (argument == "--tests") {
+      line.tests = true;
+      continue;
+    }
     const bool takes_value = argument == "--seed" || argument == "--threads" ||
                              argument == "--replications" || argument == "--json" ||
-                             argument == "--validities" || argument == "--criterion-effect-size";
+                             argument == "--validities" || argument == "--criterion-effect-size" ||
+                             argument == "--significance";
     if (takes_value) {
       if (i + 1 >= argc) return refuse("'" + std::string(argument) + "' needs a value");
       // A second value would silently replace the first: a script's two seeds, say.
@@ -65,6 +78,11 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
         line.validities = value;
       } else if (argument == "--criterion-effect-size") {
         line.criterion_effect_size = value;
+      } else if (argument == "--significance") {
+        if (!level(value, line.significance)) {
+          return refuse("--significance needs a level between 0 and 1 (such as 0.05), not '" +
+                        std::string(value) + "'");
+        }
       } else {
         if (value.empty()) return refuse("'" + std::string(argument) + "' needs a file name");
         (argument == "--json" ? line.json_file : line.replications_file) = value;
@@ -98,8 +116,18 @@ Options (none changes the results but --seed, which chooses them):
                         where undefined), then the majority and minority applicants left
                         after each stage (with a criterion, then the quality columns)
   --json FILE           write the problem, the seed, the summary, every stage's mean hiring
-                        rates and AI, and P(AI < 0.8) with its 95 % Wilson interval as JSON
-                        (with a criterion, also a "quality" object)
+                        rates and AI, and P(AI < 0.8) with its 95 % Wilson interval as JSON,
+                        with how often each test flags the selection (see --tests); with a
+                        criterion, also a "quality" object
+  --tests               after the report, how often each rule flags the selection, at every
+                        stage: the four-fifths rule, the Z test of the hiring rates (z_test),
+                        the Z test of the log impact ratio (z_ir), Fisher's exact test
+                        (fisher, two-sided) and its one-sided mid-p (fisher_mid_p), the
+                        four-fifths rule robust to moving one hire (four_fifths_robust) and the
+                        four-fifths rule together with z_test or fisher; each share with its
+                        95 % Wilson interval and the share with no group difference. With
+                        --replications, one 0/1 column a rule for the final selection
+  --significance A      the tests' significance level (default 0.05), between 0 and 1
 
 A criterion (job performance, mean 0 and SD 1 in the majority group) adds the quality of
 the hires: the report ends with a section "Quality of hires", the mean expected criterion

@@ -16,12 +16,14 @@ struct CommandLine {
   int threads = 0;                          // --threads N; 0: every CPU the process may use
   std::string replications_file;            // --replications FILE
   std::string json_file;                    // --json FILE
+  bool tests = false;                       // --tests
+  double significance = 0.05;               // --significance A, in (0, 1)
   // --validities V1,V2,... and --criterion-effect-size D, as typed: the run reads them as the
   // problem's own numbers, so a value that is no number is an input error of the problem.
   std::optional<std::string> validities;
   std::optional<std::string> criterion_effect_size;
-  std::string problem_file;  // the one operand; empty: standard input ("-")
-  std::string error;         // what was not understood, for usage_text
+  std::string problem_file;                 // the one operand; empty: standard input ("-")
+  std::string error;                        // what was not understood, for usage_text
 };
 
 CommandLine parse_command_line(int argc, const char* const* argv);

@@ -103,6 +103,8 @@ int run_problem(const char* program, const pelko::driver::CommandLine& line) {
   options.fast.threads = line.threads;
   options.replications_file = line.replications_file;
   options.json_file = line.json_file;
+  options.tests = line.tests;
+  options.significance = line.significance;
   options.validities = line.validities;
   options.criterion_effect_size = line.criterion_effect_size;
   options.criterion_block = !from_terminal;

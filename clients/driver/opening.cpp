@@ -19,12 +19,14 @@ float open_run(recordio::Console& console, const recordio::Clock& clock) {
 }
 
 void close_run(recordio::Console& console, const recordio::Clock& clock, float cpustart,
-               Closing closing, const std::function<void()>& after) {
+               Closing closing, const std::function<void()>& appendix) {
   const float cpuend = recordio::second(clock);
   const float used = cpuend - cpustart;
   console.writer.write(console.out, "(/,'CPU TIME IN SECONDS ',F12.2)", used);
-  if (after) after();
-  if (closing == Closing::complete_report) recordio::stop_complete();
+  if (closing == Closing::complete_report) {
+    if (appendix) appendix();
+    recordio::stop_complete();
+  }
   recordio::stop_run(console.err, "");
 }
 

@@ -12,6 +12,7 @@
 #include "driver/opening.h"
 #include "driver/result_files.h"
 #include "driver/summary.h"
+#include "driver/tests_section.h"
 #include "pelko/pelko.h"
 #include "recordio/console.h"
 #include "recordio/stop.h"
@@ -97,14 +98,18 @@ struct RunContext {
     stop_with(error, console);
   }
   if (run.progress) run.progress->erase();
+  std::optional<SelectionFlags> flags;
+  if (run.options.tests) flags = flag_selection(*result, run.options.significance);
   run.files_failure =
-      write_result_files(*result, run.options.replications_file, run.options.json_file);
+      write_result_files(*result, run.options.replications_file, run.options.json_file,
+                         flags ? &*flags : nullptr, run.options.significance);
   if (!write_summary(*result, console)) {
     write_lines(console.err, result->no_defined_ai_lines);
     recordio::stop_fatal(kExitStopped);
   }
-  // The quality of the hires follows the report as it always ended.
+  // The sections asked for follow the report as it always ended.
   close_run(console, run.clock, cpustart, Closing::complete_report, [&] {
+    if (flags) write_tests_section(*result, *flags, console);
     if (result->quality_summary) write_quality_section(*result, console);
   });
 }

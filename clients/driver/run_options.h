@@ -20,6 +20,10 @@ struct RunOptions {
   // Files of results beside the report (empty: none), written once the replications are done.
   std::string replications_file;
   std::string json_file;
+  // The tests that judge the selection: a section after the report and columns in the
+  // replications file; the level also applies to the JSON file's tests.
+  bool tests = false;
+  double significance = 0.05;
   // The criterion's numbers as typed on the command line, overriding the problem file's.
   std::optional<std::string> validities;             // "V1,V2,..."
   std::optional<std::string> criterion_effect_size;  // "D"

@@ -19,7 +19,8 @@ enum class ErrorKind {
   out_of_memory,
   cancelled,
   invalid_argument,  // a call outside its domain: a replication beyond the result, a share
-                     // of a count above its total, a ratio that is not a number
+                     // of a count above its total, a ratio that is not a number,
+                     // a significance level outside (0, 1)
 };
 
 // Exit statuses of the program.

@@ -2,6 +2,7 @@
 // PELKO: the sampling distribution of the adverse-impact ratio of a multi-stage selection, by
 // exact Monte-Carlo simulation.
 #include "pelko/error.h"
+#include "pelko/flags.h"
 #include "pelko/frontier.h"
 #include "pelko/problem.h"
 #include "pelko/result_files.h"

@@ -75,12 +75,30 @@ double defined_mean(const std::vector<float>& values) {
 // Empty where the group hired nobody.
 std::string csv_number(float value) { return std::isnan(value) ? std::string() : number(value); }
 
+// Each rule's share flagged and the share with no group difference, keyed by the rule's name.
+std::string json_tests(const StageFlags& stage) {
+  std::string text = "{";
+  for (const RuleShare& share : stage.rules) {
+    std::string proportion = json_proportion(share.flagged);
+    proportion.pop_back();
+    text += std::string(text.size() > 1 ? ",\n      \"" : "\n      \"") + to_string(share.rule) +
+            "\": " + proportion + ", \"expected_under_no_difference\": " +
+            json_number(share.expected_under_no_difference) + "}";
+  }
+  return text + "}";
+}
+
 }  // namespace
 
-void write_replications_csv(const SimulationResult& result, std::ostream& out) {
+// The rules' columns follow when flags are given.
+static void replications_csv(const SimulationResult& result, std::ostream& out,
+                             const SelectionFlags* flags) {
   out << "replication,sra,sri,ai";
   for (int k = 1; k <= result.problem.stages(); ++k) {
     out << ",stage" << k << "_majority,stage" << k << "_minority";
+  }
+  for (int i = 0; flags != nullptr && i < kRuleCount; ++i) {
+    out << ',' << to_string(static_cast<Rule>(i));
   }
   const bool quality = !result.quality.empty();
   if (quality) {
@@ -97,6 +115,9 @@ void write_replications_csv(const SimulationResult& result, std::ostream& out) {
     for (std::size_t k = 0; k < result.majority_retained.size(); ++k) {
       out << ',' << result.majority_retained[k][r] << ',' << result.minority_retained[k][r];
     }
+    for (int i = 0; flags != nullptr && i < kRuleCount; ++i) {
+      out << ',' << (flags->final_flags[r] >> i & 1);
+    }
     if (quality) {
       out << ',' << csv_number(result.quality[r]) << ',' << csv_number(result.quality_majority[r])
           << ',' << csv_number(result.quality_minority[r]);
@@ -110,7 +131,17 @@ void write_replications_csv(const SimulationResult& result, std::ostream& out) {
   }
 }
 
-void write_result_json(const SimulationResult& result, std::ostream& out) {
+void write_replications_csv(const SimulationResult& result, std::ostream& out) {
+  replications_csv(result, out, nullptr);
+}
+
+void write_replications_csv(const SimulationResult& result, std::ostream& out,
+                            const SelectionFlags& flags) {
+  replications_csv(result, out, &flags);
+}
+
+void write_result_json(const SimulationResult& result, std::ostream& out, double significance) {
+  const SelectionFlags flags = flag_selection(result, significance);
   const Problem& p = result.problem;
   const Summary& s = result.summary;
   out << "{\n  \"program\": \"pelko\",\n  \"version\": \"" << version() << "\",\n";
@@ -156,11 +187,14 @@ void write_result_json(const SimulationResult& result, std::ostream& out) {
         << ", \"retained\": " << p.retained[k]
         << ", \"majority_rate\": " << json_number(stage.majority_rate)
         << ", \"minority_rate\": " << json_number(stage.minority_rate)
-        << ", \"ai\": " << json_number(stage.ai) << ", \"ai_defined\": " << stage.ai_defined << "}";
+        << ", \"ai\": " << json_number(stage.ai) << ", \"ai_defined\": " << stage.ai_defined
+        << ",\n     \"tests\": " << json_tests(flags.stages[k]) << "}";
   }
   out << "],\n  \"ai_below_0_8\": " << json_proportion(result.share_below(0.8))
       << ",\n  \"ai_below_0_8_or_undefined\": "
-      << json_proportion(result.share_below_or_undefined(0.8));
+      << json_proportion(result.share_below_or_undefined(0.8))
+      << ",\n  \"significance\": " << json_number(flags.significance)
+      << ",\n  \"tests\": " << json_tests(flags.stages.back());
   if (result.quality_summary) {
     const QualitySummary& q = *result.quality_summary;
     out << ",\n  \"quality\": {\"criterion_effect_size\": " << json_number(q.criterion_effect_size)

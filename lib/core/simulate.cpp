@@ -241,8 +241,10 @@ Proportion wilson_interval(std::int64_t count, std::int64_t total) {
   const double centre = (share + z2 / (2 * n)) / (1 + z2 / n);
   const double half = z * std::sqrt(share * (1 - share) / n + z2 / (4 * n * n)) / (1 + z2 / n);
   p.share = share;
-  p.lower = std::max(0.0, centre - half);
-  p.upper = std::min(1.0, centre + half);
+  // The interval holds the share: at no count or every count the rounding of centre - half
+  // would otherwise leave a bound a few units of 10^-19 beside it.
+  p.lower = std::min(share, std::max(0.0, centre - half));
+  p.upper = std::max(share, std::min(1.0, centre + half));
   return p;
 }
 

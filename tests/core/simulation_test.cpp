@@ -209,6 +209,11 @@ TEST(WilsonInterval, KnownValuesAndEdges) {
   EXPECT_NEAR(all.upper, 1.0, 1e-12);
   EXPECT_NEAR(all.lower, 0.7225, 1e-4);
   EXPECT_EQ(wilson_interval(0, 0).share, 0.0);
+  // The bounds at no and at every count are the share itself, never a rounding beside it.
+  for (const std::int64_t total : {1, 7, 200, 1000, 499999, 500000}) {
+    EXPECT_EQ(wilson_interval(0, total).lower, 0.0) << total;
+    EXPECT_EQ(wilson_interval(total, total).upper, 1.0) << total;
+  }
   for (const auto& [count, total] : {std::pair<int, int>{5, 3}, {-1, 3}, {1, 0}}) {
     try {
       wilson_interval(count, total);

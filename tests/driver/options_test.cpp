@@ -2,6 +2,7 @@
 // the files they write hold exactly what the library computed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -119,6 +120,54 @@ TEST(ResultFiles, AnUndefinedAiIsAnEmptyFieldAndAFileThatCannotBeWrittenIsStatus
   EXPECT_NE(failed.out.find("CPU TIME IN SECONDS"), std::string::npos);
 }
 
+TEST(TestsOption, AppendsASectionAfterTheReportAndColumnsToTheReplications) {
+  const std::string problem = read_file(kExample);
+  const auto plain = run_problem(problem);
+  const pelko::testing_support::TempFile csv;
+  const pelko::testing_support::TempFile json;
+  RunOptions options;
+  options.json_file = json.path();
+  // The JSON file alone leaves the report as it is.
+  EXPECT_EQ(run_problem(problem, options).out, plain.out);
+  const std::string default_level = json.text();
+  EXPECT_NE(default_level.find("\"significance\": 0.05,\n  \"tests\": {"), std::string::npos);
+
+  options.replications_file = csv.path();
+  options.tests = true;
+  options.significance = 0.1;
+  const auto tested = run_problem(problem, options);
+  ASSERT_EQ(tested.status, 0) << tested.err;
+  ASSERT_EQ(tested.out.compare(0, plain.out.size(), plain.out), 0);
+  const std::string section = tested.out.substr(plain.out.size());
+  EXPECT_EQ(section.rfind("\nTests that judge the selection, at the significance level 0.1\n", 0),
+            0u)
+      << section;
+  EXPECT_NE(section.find("  Stage 1, 50 retained\n"), std::string::npos);
+  EXPECT_NE(section.find("  Stage 2, 20 retained: the final selection\n"), std::string::npos);
+  // 997 of 1000 below four fifths, as ai_below_0_8 counts them.
+  EXPECT_NE(section.find("    four_fifths               0.997   0.991 - 0.999"), std::string::npos);
+  EXPECT_EQ(std::count(section.begin(), section.end(), '\n'), 5 + 2 * (3 + kRuleCount));
+
+  SimulationOptions same;
+  same.seed_second = kEpoch;
+  const SimulationResult expected = simulate(*parse_problem(problem).problem, same);
+  const SelectionFlags flags = flag_selection(expected, 0.1);
+  std::istringstream rows(csv.text());
+  std::string line;
+  std::getline(rows, line);
+  EXPECT_EQ(line.substr(line.find(",four_fifths")),
+            ",four_fifths,z_test,z_ir,fisher,fisher_mid_p,four_fifths_robust,four_fifths_and_z,"
+            "four_fifths_and_fisher");
+  for (std::size_t r = 0; std::getline(rows, line); ++r) {
+    ASSERT_LT(r, flags.final_flags.size());
+    std::string columns;
+    for (int i = 0; i < kRuleCount; ++i) columns += flags.final_flags[r] >> i & 1 ? ",1" : ",0";
+    EXPECT_EQ(line.substr(line.size() - columns.size()), columns) << line;
+  }
+  EXPECT_NE(json.text().find("\"significance\": 0.1,"), std::string::npos);
+  EXPECT_NE(json.text(), default_level);
+}
+
 TEST(CommandLine, ReadsOptionsAndRefusesWhatItCannotUse) {
   auto parse = [](std::vector<const char*> args) {
     args.insert(args.begin(), "pelko");
@@ -133,6 +182,17 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItCannotUse) {
   EXPECT_EQ(full.replications_file, "r.csv");
   EXPECT_EQ(full.problem_file, "problem.txt");
   EXPECT_EQ(parse({}).seed_second, std::nullopt);
+  EXPECT_FALSE(full.tests);
+  EXPECT_EQ(full.significance, 0.05);
+  const CommandLine tests = parse({"--significance", "0.1", "--tests"});
+  EXPECT_TRUE(tests.tests);
+  EXPECT_EQ(tests.significance, 0.1);
+  for (const char* level : {"0", "1", "-0.05", "1.5", "nan", "inf", "0.05x", "five", "1e-400"}) {
+    const CommandLine line = parse({"--significance", level});
+    EXPECT_EQ(line.command, Command::usage_error) << level;
+    EXPECT_EQ(line.error, "--significance needs a level between 0 and 1 (such as 0.05), not '" +
+                              std::string(level) + "'");
+  }
 
   const std::pair<std::vector<const char*>, std::string> refused[] = {
       {{"--seed"}, "'--seed' needs a value"},
@@ -142,6 +202,7 @@ TEST(CommandLine, ReadsOptionsAndRefusesWhatItCannotUse) {
       {{"--help", "extra"}, "unknown argument 'extra'"},
       {{"--fast"}, "unknown argument '--fast'"},
       {{""}, "an empty problem file name"},
+      {{"--significance"}, "'--significance' needs a value"},
   };
   for (const auto& [args, error] : refused) {
     const CommandLine line = parse(args);
@@ -162,6 +223,11 @@ TEST(Executable, ReadsAProblemFileAsItReadsStandardInput) {
   EXPECT_EQ(missing.err,
             "pelko: cannot open /nonexistent/problem.txt: No such file or directory\n");
   EXPECT_EQ(missing.out, "");
+  // A level that is no level stops before anything is read or run.
+  const auto level = pelko::testing_support::run_executable({"--significance", "0", kExample}, "");
+  EXPECT_EQ(level.status, recordio::kStatusFatal);
+  EXPECT_EQ(level.out, "");
+  EXPECT_EQ(level.err.rfind("pelko: --significance needs a level between 0 and 1", 0), 0u);
 }
 
 }  // namespace

@@ -66,6 +66,47 @@ def test_plot_draws_the_distribution(result, tmp_path):
     assert (tmp_path / "ai.png").stat().st_size > 0
 
 
+def test_tests_match_the_programs_json_and_the_final_counts(result, tmp_path):
+    import json
+    import subprocess
+    from conftest import _program
+    out = tmp_path / "run.json"
+    subprocess.run([_program(), "--seed", str(SECOND), "--json", str(out),
+                    str(EXAMPLES / "cognitive_then_interview.txt")], check=True,
+                   capture_output=True)
+    written = json.loads(out.read_text())
+    assert [r.rule for r in result.tests.final] == list(pelko.RULES) == list(written["tests"])
+    for k, stage in enumerate(result.tests.stages):
+        for share in stage:
+            entry = written["stages"][k]["tests"][share.rule]
+            assert (entry["count"], entry["total"]) == (share.count, share.total)
+            assert entry["expected_under_no_difference"] == share.expected_under_no_difference
+    # The per-replication flags count to the final shares; four_fifths is share_below(0.8).
+    assert result.flags.shape == (len(result.ai), len(pelko.RULES))
+    assert list(result.flags.sum(axis=0)) == [r.count for r in result.tests.final]
+    assert result.tests.final[0].count == result.share_below(0.8).count
+    assert "four_fifths_and_fisher" in str(result.tests)
+
+
+def test_judge_gives_the_worked_example_and_other_levels(result):
+    s = pelko.judge_selection(10, 25, 2, 15, 0.05)
+    assert (round(s["z"], 3), round(s["z_ir"], 3)) == (-2.139, -2.853)
+    assert (round(s["fisher_p"], 4), round(s["mid_p"], 4)) == (0.0599, 0.0209)
+    strict, loose = result.judge(0.01), result.judge(0.2)
+    assert strict.significance == 0.01
+    for a, b in zip(strict.final, loose.final):
+        assert a.count <= b.count
+    with pytest.raises(ValueError, match="significance level"):
+        result.judge(1.0)
+
+
+def test_plot_shows_the_tests_as_bars(result):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    ax = result.plot(tests=True)
+    assert len(ax.patches) == 2 * len(pelko.RULES)
+
+
 def test_a_result_crosses_to_another_process_whole(result):
     import concurrent.futures
     import pickle

@@ -240,6 +240,45 @@ class JsonFiles(ReportTest):
         if has_matplotlib():
             self.assertTrue(os.path.exists(self.path("edge-report.png")))
 
+    def test_the_tests_of_a_json_file_and_files_without_them(self):
+        _, document = pelko_json(os.path.join(SOURCE, "examples", "two_stage.txt"), 1765185354,
+                                 self.folder.name)
+        given = json.loads(document)
+        source = self.path("tested.json")
+        with open(source, "w") as file:
+            file.write(document)
+        run = run_tool([source])
+        self.assertIn(run.returncode, (0, 4), run.stderr)
+        self.assertIn("Tests of the final selection at the significance level 0.05", run.stdout)
+        final = given["tests"]["four_fifths_robust"]
+        self.assertIn(f"  four_fifths_robust      {final['share']:.4f}  ", run.stdout)
+        with open(self.path("tested-report.json")) as file:
+            written = json.load(file)
+        self.assertEqual(written["tests"]["final"], given["tests"])
+        self.assertEqual(written["tests"]["stages"][0], given["stages"][0]["tests"])
+        with open(self.path("tested-report.csv"), newline="") as file:
+            rows = {r["name"]: r for r in csv.DictReader(file) if r["kind"] == "test"}
+        self.assertEqual(rows["z_ir_share"]["value"], str(given["tests"]["z_ir"]["share"]))
+        self.assertEqual(rows["stage1_fisher_expected_under_no_difference"]["value"],
+                         str(given["stages"][0]["tests"]["fisher"]["expected_under_no_difference"]))
+        # A file of an older pelko, without tests, is read as before.
+        old = dict(given)
+        del old["tests"], old["significance"]
+        old["stages"] = [{k: v for k, v in stage.items() if k != "tests"}
+                         for stage in given["stages"]]
+        report = tool.parse_json(json.dumps(old))
+        self.assertNotIn("tests", report)
+        self.assertEqual(tool.tests_summary(report), "")
+        # Counts that do not fit their shares, or a final selection other than the last stage.
+        broken = json.loads(document)
+        broken["tests"]["z_test"]["count"] += 1
+        with self.assertRaisesRegex(tool.ReportError, "tests.z_test is not that of"):
+            tool.parse_json(json.dumps(broken))
+        broken = json.loads(document)
+        broken["stages"][-1]["tests"]["fisher"] = broken["stages"][0]["tests"]["fisher"]
+        with self.assertRaisesRegex(tool.ReportError, "not those of the last stage"):
+            tool.parse_json(json.dumps(broken))
+
     def test_a_byte_order_mark_is_read_past(self):
         text, document = pelko_json(FOUR_FIFTHS_DESIGN, 5, self.folder.name)
         for name, content in (("marked.json", document), ("marked.out", text)):
@@ -597,6 +636,7 @@ class Mutations(ReportTest):
             tool.csv_text(report, risk)
             tool.json_text(report, risk)
             tool.summary(risk)
+            tool.tests_summary(report)
             self.assertEqual(risk["below_defined"], json.loads(text)["ai_below_0_8"]["count"])
         self.assertGreater(accepted, 0)
 

@@ -1,6 +1,10 @@
 """The outcome of a simulation: numpy arrays of every replication and the report's summary."""
 import collections
 
+import numpy
+
+from pelko import _core
+
 Proportion = collections.namedtuple("Proportion", "count total share lower upper")
 Proportion.__doc__ = "A share (count / total) with its 95 % Wilson score interval."
 
@@ -24,6 +28,49 @@ QualitySummary.__doc__ = ("The criterion effect size used, each stage's composit
 Stage = collections.namedtuple("Stage", "majority_rate minority_rate ai ai_defined")
 Stage.__doc__ = "Mean hiring rates and mean AI of one stage over the replications."
 
+RuleShare = collections.namedtuple(
+    "RuleShare", "rule count total share lower upper expected_under_no_difference")
+RuleShare.__doc__ = ("How often a rule flags the selection: count of total replications, the "
+                     "share with its 95 % Wilson interval, and the share it would flag if the "
+                     "groups did not differ (every retained set a random subset).")
+
+RULES = _core.rules
+
+
+class Tests:
+    """How often each rule flags the selection, at every stage, at one significance level.
+
+    rules: the rule names; stages: one list of RuleShare a stage (the last is the final
+    selection, also as final); flags: bool array [replication, rule], whether the rule flags
+    the replication's final selection; flag_bits: the same as one uint8 bitmask a replication
+    (bit i for rule i). str() gives the table rule / share flagged / interval / share with no
+    difference of the final selection.
+    """
+
+    def __init__(self, flags):
+        self.significance = flags["significance"]
+        self.rules = RULES
+        self.stages = [[RuleShare(*share) for share in stage] for stage in flags["stages"]]
+        self.final = self.stages[-1]
+        self.flag_bits = flags["final_flags"]
+        self.flags = (self.flag_bits[:, None] >> numpy.arange(len(RULES), dtype=numpy.uint8)) & 1 == 1
+
+    def table(self, stage=None):
+        """The table of one stage (1-based; None: the final selection) as text."""
+        shares = self.final if stage is None else self.stages[stage - 1]
+        lines = [f"{'rule':<24}{'flagged':>9}{'95 % interval':>18}{'no difference':>15}"]
+        for r in shares:
+            lines.append(f"{r.rule:<24}{r.share:9.3f}{r.lower:10.3f} - {r.upper:.3f}"
+                         f"{r.expected_under_no_difference:15.3f}")
+        return "\n".join(lines)
+
+    def __str__(self):
+        return (f"Tests of the final selection at the significance level {self.significance:g}\n"
+                + self.table())
+
+    def __repr__(self):
+        return f"<pelko.Tests {len(self.stages)} stages, significance {self.significance:g}>"
+
 
 class Result:
     """One simulation of a problem.
@@ -33,7 +80,10 @@ class Result:
     arrays [stage, replication] of the applicants of each group left after each stage;
     summary: the report's expected values; ai_distribution, sra_distribution,
     sri_distribution and frequencies: the report's detailed part (None when no AI is defined);
-    stages: per-stage mean rates and AI; seed: the clock second the seeds came from.
+    stages: per-stage mean rates and AI; seed: the clock second the seeds came from;
+    tests: how often each rule flags the selection at the .05 level (pelko.Tests, print it for
+    the table; judge(significance) at another level); flags: bool array [replication, rule]
+    of the final selection's flags at .05.
 
     With a criterion (problem.validities): quality, quality_majority, quality_minority: float32
     arrays of the mean criterion score of the hired in each replication, overall and per group
@@ -75,6 +125,12 @@ class Result:
                 composite_validities=list(quality["composite_validities"]),
                 **{group: QualityDistribution(**quality[group])
                    for group in ("overall", "majority", "minority")})
+        self.tests = self.judge(0.05)
+        self.flags = self.tests.flags
+
+    def judge(self, significance=0.05):
+        """How often each rule flags the selection at this significance level (pelko.Tests)."""
+        return Tests(self._outcome.flag_selection(float(significance)))
 
     def share_below(self, ratio=0.8):
         """Replications whose AI is below `ratio` among those with a defined AI, judged on the
@@ -106,9 +162,11 @@ class Result:
         frame.index = pandas.RangeIndex(1, len(frame) + 1, name="replication")
         return frame
 
-    def plot(self, ax=None, ratio=0.8):
+    def plot(self, ax=None, ratio=0.8, tests=False):
         """The distribution of AI over all replications, with the line at `ratio` and the
-        expected AI (needs matplotlib). Returns the axes."""
+        expected AI (needs matplotlib); with tests=True instead the share of replications each
+        rule flags (bars, with the 95 % interval) beside the share it would flag with no group
+        difference. Returns the axes."""
         try:
             import matplotlib.pyplot as plt
         except ImportError:
@@ -116,6 +174,8 @@ class Result:
                               "(or pip install matplotlib)") from None
         if ax is None:
             _, ax = plt.subplots()
+        if tests:
+            return self._plot_tests(ax)
         total = len(self.ai)
         if self.frequencies is not None:
             ax.bar(self.frequencies["value"], self.frequencies["count"] / total, width=0.01,
@@ -127,6 +187,22 @@ class Result:
         ax.axvline(ratio, color="red", linestyle="--", label=f"{ratio:g}")
         ax.set_xlabel("AI ratio")
         ax.set_ylabel("share of replications")
+        ax.legend()
+        return ax
+
+    def _plot_tests(self, ax):
+        shares = self.tests.final
+        x = numpy.arange(len(shares))
+        share = numpy.array([r.share for r in shares])
+        below = share - numpy.array([r.lower for r in shares])
+        above = numpy.array([r.upper for r in shares]) - share
+        ax.bar(x - 0.2, share, width=0.4, yerr=[below, above], label="flagged")
+        ax.bar(x + 0.2, [r.expected_under_no_difference for r in shares], width=0.4,
+               color="grey", label="with no group difference")
+        ax.set_xticks(x)
+        ax.set_xticklabels([r.rule for r in shares], rotation=45, ha="right")
+        ax.set_ylabel("share of replications flagged")
+        ax.set_ylim(0, 1)
         ax.legend()
         return ax
 

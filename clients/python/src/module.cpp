@@ -415,6 +415,27 @@ py::list mark_fronts(const std::vector<std::tuple<double, double, float>>& measu
   return marks;
 }
 
+// Every stage's rule shares as tuples (rule, count, total, share, lower, upper, expected with
+// no difference), and the final selection's flags a replication as a bitmask.
+py::dict flags_dict(const pelko::SimulationResult& result, double significance) {
+  const pelko::SelectionFlags flags = pelko::flag_selection(result, significance);
+  py::list stages;
+  for (const pelko::StageFlags& stage : flags.stages) {
+    py::list rules;
+    for (const pelko::RuleShare& share : stage.rules) {
+      const pelko::Proportion& p = share.flagged;
+      rules.append(py::make_tuple(pelko::to_string(share.rule), p.count, p.total, p.share, p.lower,
+                                  p.upper, share.expected_under_no_difference));
+    }
+    stages.append(rules);
+  }
+  py::dict d;
+  d["significance"] = flags.significance;
+  d["stages"] = stages;
+  d["final_flags"] = array_of(flags.final_flags);
+  return d;
+}
+
 // A result as plain values and back, so that it crosses to another process (pickle).
 py::tuple distribution_state(const pelko::Distribution& d) {
   return py::make_tuple(d.mean, d.percentiles.p50, d.percentiles.p25, d.percentiles.p75);
@@ -609,6 +630,28 @@ PYBIND11_MODULE(_core, m) {
     return proportion_tuple(pelko::wilson_interval(count, total));
   });
 
+  m.def(
+      "judge_selection",
+      [](std::int32_t minority_applicants, std::int32_t majority_applicants,
+         std::int32_t minority_hired, std::int32_t majority_hired, double significance) {
+        const pelko::SelectionStatistics s = pelko::judge_selection(
+            {minority_applicants, majority_applicants, minority_hired, majority_hired},
+            significance);
+        py::dict d;
+        d["z"] = s.z;
+        d["z_ir"] = s.z_ir;
+        d["fisher_p"] = s.fisher_p;
+        d["mid_p"] = s.mid_p;
+        d["flags"] = s.flags;
+        return d;
+      },
+      "The tests' statistics and flags (a bitmask) of one selection");
+  py::list rules;
+  for (int i = 0; i < pelko::kRuleCount; ++i) {
+    rules.append(pelko::to_string(static_cast<pelko::Rule>(i)));
+  }
+  m.attr("rules") = py::tuple(rules);
+
   py::class_<pelko::SimulationResult>(m, "Outcome")
       .def_readonly("seed_second", &pelko::SimulationResult::seed_second)
       .def_readonly("seed1", &pelko::SimulationResult::seed1)
@@ -676,6 +719,7 @@ PYBIND11_MODULE(_core, m) {
            [](const pelko::SimulationResult& r, double ratio) {
              return proportion_tuple(r.share_below_or_undefined(ratio));
            })
+      .def("flag_selection", &flags_dict)
       .def(py::pickle(&result_state, [](const py::tuple& state) {
         return std::make_unique<pelko::SimulationResult>(result_from(state));
       }));

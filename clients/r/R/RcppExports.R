@@ -21,8 +21,8 @@
     .Call(`_pelko_library_version`)
 }
 
-.simulate <- function(problem, seed, threads, progress, engine, cancel_after, interrupt_after) {
-    .Call(`_pelko_simulate`, problem, seed, threads, progress, engine, cancel_after, interrupt_after)
+.simulate <- function(problem, seed, threads, progress, engine, cancel_after, interrupt_after, significance) {
+    .Call(`_pelko_simulate`, problem, seed, threads, progress, engine, cancel_after, interrupt_after, significance)
 }
 
 .frontier_weightings <- function(problem, stage, step, predictors, weightings) {

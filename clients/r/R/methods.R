@@ -59,7 +59,8 @@ summary.pelko_simulation <- function(object, ...) {
     mc_se_mean_ai = sd_ai / sqrt(length(ai)),
     stages = object$stages,
     composite_effect_sizes = object$composite_effect_sizes,
-    quality = object$quality))
+    quality = object$quality,
+    tests = object$tests))
 }
 
 print.summary.pelko_simulation <- function(x, ...) {
@@ -74,6 +75,32 @@ print.summary.pelko_simulation <- function(x, ...) {
   stages$composite_effect_size <- x$composite_effect_sizes
   print(format(stages, digits = 4), row.names = FALSE)
   if (!is.null(x$quality)) print_quality(x$quality)
+  if (!is.null(x$tests)) {
+    cat(sprintf("Tests of the final selection at the significance level %g:\n",
+                x$tests$significance))
+    print(tests_table(x$tests$final), row.names = FALSE)
+  }
+  invisible(x)
+}
+
+# rule / share flagged / 95 % interval / share flagged with no group difference.
+tests_table <- function(shares) {
+  data.frame(rule = format(shares$rule), flagged = sprintf("%.3f", shares$share),
+             interval = sprintf("%.3f - %.3f", shares$lower, shares$upper),
+             no_difference = sprintf("%.3f", shares$expected_under_no_difference))
+}
+
+# The final selection's shares flagged (with their intervals) beside the shares with no group
+# difference, a pair of bars a rule.
+plot_tests <- function(x, main, ...) {
+  f <- x$tests$final
+  heights <- rbind(f$share, f$expected_under_no_difference)
+  at <- barplot(heights, beside = TRUE, names.arg = f$rule, las = 2, ylim = c(0, 1),
+                col = c("steelblue", gray(0.7)), ylab = "share of replications flagged",
+                main = main, cex.names = 0.7, ...)
+  segments(at[1, ], f$lower, at[1, ], f$upper)
+  legend("topright", bty = "n", fill = c("steelblue", gray(0.7)),
+         legend = c("flagged (95 % interval)", "with no group difference"))
   invisible(x)
 }
 
@@ -83,7 +110,9 @@ as.data.frame.pelko_simulation <- function(x, row.names = NULL, optional = FALSE
   df
 }
 
-plot.pelko_simulation <- function(x, main = "Distribution of the AI ratio", ...) {
+plot.pelko_simulation <- function(x, main = NULL, tests = FALSE, ...) {
+  if (tests) return(plot_tests(x, if (is.null(main)) "How often each rule flags the selection" else main, ...))
+  if (is.null(main)) main <- "Distribution of the AI ratio"
   if (is.null(x$frequency)) stop("AI is undefined in every replication: nothing to plot")
   f <- x$frequency
   total <- x$problem$replications

@@ -16,7 +16,7 @@ one_whole_number <- function(x) {
 # The internal entry: `engine`, `cancel_after` and `interrupt_after` are for the tests.
 run_simulation <- function(problem, seed = NULL, threads = NULL, progress = FALSE,
                            engine = "automatic", cancel_after = 0L, interrupt_after = 0L,
-                           call = sys.call(-1)) {
+                           call = sys.call(-1), significance = 0.05) {
   native <- native_problem(checked_problem(problem, call))
   # A clock second as the program takes it: a whole number from 0 below 2^63 (Inf and huge
   # numbers have no 64-bit value; a negative second gives seeds the generator refuses).
@@ -31,9 +31,13 @@ run_simulation <- function(problem, seed = NULL, threads = NULL, progress = FALS
   } else if (!one_whole_number(threads) || threads < 0) {
     stop(simpleError("'threads' must be one whole number, 0 or more (0: every CPU)", call))
   }
+  if (!is.numeric(significance) || length(significance) != 1 || is.na(significance) ||
+      significance <= 0 || significance >= 1) {
+    stop(simpleError("'significance' must be one number between 0 and 1", call))
+  }
   out <- .simulate(native, as.numeric(seed), as.integer(min(threads, .Machine$integer.max)),
                    isTRUE(progress), engine, as.integer(cancel_after),
-                   as.integer(interrupt_after))
+                   as.integer(interrupt_after), as.numeric(significance))
   if (!is.null(out$error)) stop(pelko_condition(out$error, call))
   new_simulation(out$result)
 }
@@ -68,7 +72,8 @@ new_simulation <- function(r) {
     below_0.8 = rbind(defined = proportion(r$below_0.8),
                       all = proportion(r$`below_0.8_or_undefined`)),
     no_defined_ai = r$no_defined_ai_lines,
-    quality = new_quality(r$quality)))
+    quality = new_quality(r$quality),
+    tests = new_tests(r$tests)))
 }
 
 # The quality of hires: the criterion effect size used, each stage's composite validity and the
@@ -82,7 +87,25 @@ new_quality <- function(q) {
                                  rbind(q$overall, q$majority, q$minority)))
 }
 
-pelko_simulate <- function(problem, seed = NULL, threads = NULL, progress = interactive()) {
+# How often each rule flags the selection: a data frame a stage (the last also as `final`),
+# and the final selection's flags as a logical matrix [replication, rule].
+new_tests <- function(t) {
+  shares <- as.data.frame(t$shares, stringsAsFactors = FALSE)
+  rules <- unique(shares$rule)
+  stages <- lapply(split(shares, shares$stage), function(s) {
+    row.names(s) <- NULL
+    s[, names(s) != "stage"]
+  })
+  bits <- t$final_flags
+  flags <- vapply(seq_along(rules) - 1L, function(i) bitwAnd(bits, bitwShiftL(1L, i)) != 0L,
+                  logical(length(bits)))
+  flags <- matrix(flags, nrow = length(bits), dimnames = list(NULL, rules))
+  list(significance = t$significance, rules = rules, stages = unname(stages),
+       final = stages[[length(stages)]], flags = flags)
+}
+
+pelko_simulate <- function(problem, seed = NULL, threads = NULL, progress = interactive(),
+                           significance = 0.05) {
   run_simulation(problem, seed = seed, threads = threads, progress = progress,
-                 call = match.call())
+                 call = match.call(), significance = significance)
 }

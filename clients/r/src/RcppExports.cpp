@@ -60,8 +60,8 @@ BEGIN_RCPP
 END_RCPP
 }
 // simulate
-List simulate(List problem, double seed, int threads, bool progress, std::string engine, int cancel_after, int interrupt_after);
-RcppExport SEXP _pelko_simulate(SEXP problemSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP progressSEXP, SEXP engineSEXP, SEXP cancel_afterSEXP, SEXP interrupt_afterSEXP) {
+List simulate(List problem, double seed, int threads, bool progress, std::string engine, int cancel_after, int interrupt_after, double significance);
+RcppExport SEXP _pelko_simulate(SEXP problemSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP progressSEXP, SEXP engineSEXP, SEXP cancel_afterSEXP, SEXP interrupt_afterSEXP, SEXP significanceSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
@@ -71,7 +71,8 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< std::string >::type engine(engineSEXP);
     Rcpp::traits::input_parameter< int >::type cancel_after(cancel_afterSEXP);
     Rcpp::traits::input_parameter< int >::type interrupt_after(interrupt_afterSEXP);
-    rcpp_result_gen = Rcpp::wrap(simulate(problem, seed, threads, progress, engine, cancel_after, interrupt_after));
+    Rcpp::traits::input_parameter< double >::type significance(significanceSEXP);
+    rcpp_result_gen = Rcpp::wrap(simulate(problem, seed, threads, progress, engine, cancel_after, interrupt_after, significance));
     return rcpp_result_gen;
 END_RCPP
 }
@@ -126,7 +127,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_pelko_format_problem", (DL_FUNC) &_pelko_format_problem, 1},
     {"_pelko_composite_effect_sizes", (DL_FUNC) &_pelko_composite_effect_sizes, 1},
     {"_pelko_library_version", (DL_FUNC) &_pelko_library_version, 0},
-    {"_pelko_simulate", (DL_FUNC) &_pelko_simulate, 7},
+    {"_pelko_simulate", (DL_FUNC) &_pelko_simulate, 8},
     {"_pelko_frontier_weightings", (DL_FUNC) &_pelko_frontier_weightings, 5},
     {"_pelko_frontier", (DL_FUNC) &_pelko_frontier, 9},
     {"_pelko_mark_fronts", (DL_FUNC) &_pelko_mark_fronts, 3},

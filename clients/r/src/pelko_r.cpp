@@ -283,7 +283,35 @@ List quality_summary_to(const pelko::QualitySummary& q) {
       Named("minority") = quality_distribution_to(q.minority));
 }
 
-List result_to(const pelko::SimulationResult& r) {
+// Every stage's shares as columns (stage, rule, count, total, share, lower, upper,
+// expected_under_no_difference), and the final selection's flags a replication as a bitmask.
+List tests_to(const pelko::SimulationResult& r, double significance) {
+  const pelko::SelectionFlags flags = pelko::flag_selection(r, significance);
+  Rcpp::IntegerVector stage;
+  Rcpp::CharacterVector rule;
+  Rcpp::NumericVector count, total, share, lower, upper, expected;
+  for (std::size_t k = 0; k < flags.stages.size(); ++k) {
+    for (const pelko::RuleShare& s : flags.stages[k].rules) {
+      stage.push_back(static_cast<int>(k + 1));
+      rule.push_back(pelko::to_string(s.rule));
+      count.push_back(static_cast<double>(s.flagged.count));
+      total.push_back(static_cast<double>(s.flagged.total));
+      share.push_back(s.flagged.share);
+      lower.push_back(s.flagged.lower);
+      upper.push_back(s.flagged.upper);
+      expected.push_back(s.expected_under_no_difference);
+    }
+  }
+  const List shares =
+      List::create(Named("stage") = stage, Named("rule") = rule, Named("count") = count,
+                   Named("total") = total, Named("share") = share, Named("lower") = lower,
+                   Named("upper") = upper, Named("expected_under_no_difference") = expected);
+  return List::create(Named("significance") = flags.significance, Named("shares") = shares,
+                      Named("final_flags") =
+                          Rcpp::IntegerVector(flags.final_flags.begin(), flags.final_flags.end()));
+}
+
+List result_to(const pelko::SimulationResult& r, double significance) {
   const pelko::Summary& s = r.summary;
   List out = List::create(
       Named("problem") = problem_to(r.problem), Named("seed") = static_cast<double>(r.seed_second),
@@ -302,6 +330,7 @@ List result_to(const pelko::SimulationResult& r) {
   out.push_back(proportion_to(r.share_below_or_undefined(0.8)), "below_0.8_or_undefined");
   out.push_back(r.quality_summary ? SEXP(quality_summary_to(*r.quality_summary)) : R_NilValue,
                 "quality");
+  out.push_back(tests_to(r, significance), "tests");
   return out;
 }
 
@@ -340,7 +369,7 @@ std::string library_version() { return pelko::version(); }
 // progress reports, for the tests.
 // [[Rcpp::export(name = ".simulate", rng = false)]]
 List simulate(List problem, double seed, int threads, bool progress, std::string engine,
-              int cancel_after, int interrupt_after) {
+              int cancel_after, int interrupt_after, double significance) {
   const pelko::Problem p = problem_from(problem);
   Progress reports(progress, cancel_after, interrupt_after);
   pelko::SimulationOptions options;
@@ -357,8 +386,8 @@ List simulate(List problem, double seed, int threads, bool progress, std::string
   try {
     const pelko::SimulationResult result = pelko::simulate(p, options);
     reports.erase();
-    return List::create(Named("result") = result_to(result), Named("error") = R_NilValue,
-                        Named("progress_reports") = reports.calls());
+    return List::create(Named("result") = result_to(result, significance),
+                        Named("error") = R_NilValue, Named("progress_reports") = reports.calls());
   } catch (const pelko::Error& e) {
     reports.erase();
     if (reports.interrupted()) throw Rcpp::internal::InterruptedException();

@@ -30,7 +30,10 @@ From a JSON file the count is pelko's own "ai_below_0_8", which judges the exact
 hiring rates (4/5 is not below 0.8, although single precision holds it as 0.79999995); the
 frequency table's values must allow it. From it the
 CSV and JSON also carry the seed second and each stage's mean hiring rates and AI, and leave
-the CPU time empty.
+the CPU time empty. When the file has pelko's "tests" (how often each rule flags the
+selection), the summary lists the final selection's shares flagged with their Wilson
+intervals and the shares with no group difference, and the CSV (kind "test") and the JSON
+carry them for every stage; a file without them is read as before.
 
 The picture needs matplotlib (Debian: apt-get install python3-matplotlib); without it the
 CSV, the JSON and the summary are still written.
@@ -442,7 +445,52 @@ def parse_json(text):
     report["stage_summaries"] = parse_stages(top.list("stages", nf), problem)
     report["cpu_seconds"] = None
     check_counts(top, report)
+    tests = parse_tests(top, top.list("stages", nf), nrep)
+    if tests is not None:
+        if tests["final"]["four_fifths"]["count"] != report["below_count"]:
+            raise ReportError("tests.four_fifths does not count as ai_below_0_8 does")
+        report["tests"] = tests
     return report
+
+
+# The rules of pelko's "tests" objects, in their order.
+RULES = ("four_fifths", "z_test", "z_ir", "fisher", "fisher_mid_p", "four_fifths_robust",
+         "four_fifths_and_z", "four_fifths_and_fisher")
+
+
+def parse_tests(top, stages, nrep):
+    """The tests of a file that has them (older files have none): the level, the final
+    selection's shares and every stage's, each checked against its count."""
+    if "tests" not in top.value:
+        return None
+    level = top.real("significance")
+    if not 0 < level < 1:
+        raise ReportError("significance is not a level between 0 and 1")
+    every = [parse_rule_shares(Members(stage, f"stages[{k}]").get("tests"),
+                               f"stages[{k}].tests", nrep) for k, stage in enumerate(stages)]
+    final = parse_rule_shares(top.get("tests"), "tests", nrep)
+    if final != every[-1]:
+        raise ReportError("tests are not those of the last stage")
+    return {"significance": level, "final": final, "stages": every}
+
+
+def parse_rule_shares(value, where, nrep):
+    shares = Members(value, where)
+    found = {}
+    for rule in RULES:
+        share = Members(shares.get(rule), f"{where}.{rule}")
+        flagged = share.count("count", 0, nrep)
+        if share.count("total") != nrep:
+            raise ReportError(f"{where}.{rule}.total is not the {nrep} replications")
+        values = {"count": flagged, "total": nrep}
+        for key in ("share", "lower", "upper", "expected_under_no_difference"):
+            values[key] = share.rate(key)
+        low, high = wilson(flagged, nrep)
+        if any(abs(values[key] - exact) > 1e-9 for key, exact in
+               (("share", flagged / nrep), ("lower", low), ("upper", high))):
+            raise ReportError(f"{where}.{rule} is not that of {flagged} of {nrep}")
+        found[rule] = values
+    return found
 
 
 def parse_frequency(table, defined):
@@ -594,6 +642,16 @@ def csv_text(report, risk):
                  ("mc_se_mean_ai", risk["mc_se_mean_ai"])]
     for key, value in risk_rows:
         out.writerow(["four_fifths", key, "" if value is None else value, "", "", ""])
+    tests = report.get("tests")
+    if tests:
+        out.writerow(["test", "significance", tests["significance"], "", "", ""])
+        named = [("", tests["final"])] + [(f"stage{k}_", stage)
+                                          for k, stage in enumerate(tests["stages"], 1)]
+        for prefix, shares in named:
+            for rule, share in shares.items():
+                for key in ("share", "lower", "upper", "expected_under_no_difference"):
+                    out.writerow(["test", f"{prefix}{rule}_{key}", share[key], "", "",
+                                  share["count"]])
     out.writerow(["undef", "Undef", "", report["undef"]["freq"], "", report["undef"]["number"]])
     for row in report["rows"]:
         out.writerow(["row", row["row"], row["value"], row["freq"], row["cfreq"], row["number"]])
@@ -715,6 +773,20 @@ def summary(risk):
             f"{mean}\n")
 
 
+def tests_summary(report):
+    """The final selection's tests, when the input has them: share flagged, its interval and
+    the share with no group difference, a rule a line."""
+    tests = report.get("tests")
+    if not tests:
+        return ""
+    lines = [f"Tests of the final selection at the significance level {tests['significance']:g}"
+             " (share flagged, 95 % Wilson interval; share with no group difference):"]
+    for rule, share in tests["final"].items():
+        lines.append(f"  {rule:<24}{share['share']:.4f}  ({share['lower']:.4f} to "
+                     f"{share['upper']:.4f});  {share['expected_under_no_difference']:.4f}")
+    return "\n".join(lines) + "\n"
+
+
 def complain(text):
     """One line on standard error, if there is one to write to."""
     try:
@@ -832,7 +904,7 @@ def main(argv=None):
         write_picture(report, risk, picture, title)
     write_file(outputs[1], csv_text(report, risk))
     write_file(outputs[2], json_text(report, risk))
-    write_stdout(summary(risk))
+    write_stdout(summary(risk) + tests_summary(report))
     if not drawn:
         complain(NO_MATPLOTLIB.format(sys.executable or "python3"))
         return STATUS_NO_PICTURE

@@ -30,3 +30,32 @@ test_that("a run without a defined AI prints so and has nothing to plot", {
   expect_output(print(r), "undefined in every replication")
   expect_error(plot(r), "nothing to plot")
 })
+
+test_that("the tests count the final flags, print in the summary and plot as bars", {
+  r <- pelko_simulate(two_stage(), seed = 1765185354, progress = FALSE)
+  t <- r$tests
+  expect_identical(t$significance, 0.05)
+  expect_identical(t$rules, c("four_fifths", "z_test", "z_ir", "fisher", "fisher_mid_p",
+                              "four_fifths_robust", "four_fifths_and_z",
+                              "four_fifths_and_fisher"))
+  expect_length(t$stages, 2L)
+  expect_identical(dim(t$flags), c(nrow(r$replications), 8L))
+  expect_identical(as.numeric(colSums(t$flags)), t$final$count)
+  expect_identical(t$final$count[1], r$below_0.8["defined", "count"])
+  expect_true(all(t$final$lower <= t$final$share & t$final$share <= t$final$upper))
+  expect_true(all(t$final$expected_under_no_difference >= 0 &
+                  t$final$expected_under_no_difference <= 1))
+  out <- capture.output(print(summary(r)))
+  expect_match(out, "significance level 0.05", all = FALSE, fixed = TRUE)
+  expect_match(out, "four_fifths_and_fisher", all = FALSE, fixed = TRUE)
+
+  strict <- pelko_simulate(two_stage(), seed = 1765185354, progress = FALSE, significance = 0.001)
+  expect_true(all(strict$tests$final$count <= t$final$count))
+  expect_error(pelko_simulate(two_stage(), significance = 1), "'significance'")
+
+  path <- tempfile(fileext = ".pdf")
+  grDevices::pdf(path)
+  plot(r, tests = TRUE)
+  grDevices::dev.off()
+  expect_gt(file.size(path), 1000)
+})
