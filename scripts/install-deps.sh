@@ -16,8 +16,9 @@ packages=(
   python3 python3-matplotlib
   # repeating a run, the man pages
   faketime groff-base man-db
-  # the R package (future.apply for its parallel sweeps)
+  # the R package (future.apply for its parallel sweeps; LaTeX for its Sweave vignette)
   r-base-dev r-cran-rcpp r-cran-testthat r-cran-future.apply
+  texlive-latex-base texlive-latex-recommended
   # the Python module
   pybind11-dev python3-pybind11 python3-dev python3-pytest python3-numpy
   # the page: its WebAssembly build, its engine under node, the page in headless Chromium

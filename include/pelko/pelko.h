@@ -3,6 +3,7 @@
 // exact Monte-Carlo simulation.
 #include "pelko/error.h"
 #include "pelko/flags.h"
+#include "pelko/frontier.h"
 #include "pelko/problem.h"
 #include "pelko/report.h"
 #include "pelko/result_files.h"

@@ -9,9 +9,12 @@ selection, by the exact Monte-Carlo engine of the program pelko, with numpy resu
     print(result.tests)            # how often each rule flags the selection
 """
 from pelko._core import Error, judge_selection, version as __version__
+from pelko._frontier import Frontier, frontier
 from pelko._problem import Problem, PelkoWarning
-from pelko._result import Proportion, Result, RuleShare, Tests, RULES
+from pelko._result import (Proportion, QualityDistribution, QualitySummary, Result, RuleShare,
+                           Tests, RULES)
 from pelko._simulate import simulate, sweep
 
-__all__ = ["Error", "PelkoWarning", "Problem", "Proportion", "Result", "RuleShare", "RULES",
-           "Tests", "judge_selection", "simulate", "sweep", "__version__"]
+__all__ = ["Error", "Frontier", "PelkoWarning", "Problem", "Proportion", "QualityDistribution",
+           "QualitySummary", "Result", "RuleShare", "RULES", "Tests", "frontier",
+           "judge_selection", "simulate", "sweep", "__version__"]

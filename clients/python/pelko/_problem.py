@@ -48,7 +48,7 @@ def _argument(diagnostic):
         place += f", stage {index}"
     if index and field == "weights" and second:
         place += f", predictor {second}"
-    if index and field == "effect_sizes":
+    if index and field in ("effect_sizes", "validities"):
         place += f", predictor {index}"
     if index and field == "correlations":
         place += f", row {index}" + (f", column {second}" if second else "")
@@ -87,13 +87,19 @@ class Problem:
     minority mean minus majority mean of each predictor in standard deviations (at most 10);
     correlations: the predictors' correlation matrix, one row a predictor; weights: one row of
     predictor weights a stage. Reals are taken in single precision, as the program reads them.
+
+    A criterion (job performance, standardised in the majority group) is optional:
+    validities: the correlation of each predictor with it (None: no criterion);
+    criterion_effect_size: its minority mean minus majority mean (None: the value of a
+    regression line common to both groups, beta'd with beta = R^-1 r).
     """
 
     _fields = ("replications", "applicants", "majority_applicants", "retained", "effect_sizes",
-               "correlations", "weights")
+               "correlations", "weights", "validities", "criterion_effect_size")
+    _criterion_fields = ("validities", "criterion_effect_size")
 
     def __init__(self, *, replications, applicants, majority_applicants, retained, effect_sizes,
-                 correlations, weights):
+                 correlations, weights, validities=None, criterion_effect_size=None):
         self.replications = _whole(replications, "replications")
         self.applicants = _whole(applicants, "applicants")
         self.majority_applicants = _whole(majority_applicants, "majority_applicants")
@@ -104,6 +110,13 @@ class Problem:
                              for row in _sequence(correlations, "correlations")]
         self.weights = [[_single(w, "weights") for w in _sequence(row, "weights")]
                         for row in _sequence(weights, "weights")]
+        # An empty list of validities is no criterion, as None is.
+        self.validities = None
+        if validities is not None:
+            self.validities = [_single(v, "validities")
+                               for v in _sequence(validities, "validities")] or None
+        self.criterion_effect_size = (None if criterion_effect_size is None
+                                      else _single(criterion_effect_size, "criterion_effect_size"))
 
     @classmethod
     def parse(cls, text, _stacklevel=2):
@@ -142,6 +155,10 @@ class Problem:
         return _core.composite_effect_sizes(self)
 
     @property
+    def has_criterion(self):
+        return self.validities is not None
+
+    @property
     def stages(self):
         return len(self.retained)
 
@@ -161,7 +178,8 @@ class Problem:
                 return "[" + ", ".join(shown(v) for v in value) + "]"
             return str(numpy.float32(value)) if isinstance(value, float) else repr(value)
 
-        args = ", ".join(f"{name}={shown(getattr(self, name))}" for name in self._fields)
+        args = ", ".join(f"{name}={shown(getattr(self, name))}" for name in self._fields
+                         if name not in self._criterion_fields or getattr(self, name) is not None)
         return f"Problem({args})"
 
     def __reduce__(self):

@@ -15,6 +15,16 @@ Summary.__doc__ = "The report's expected values and the counts of defined and un
 Distribution = collections.namedtuple("Distribution", "mean p50 p25 p75")
 Distribution.__doc__ = "Mean and 50th, 25th and 75th percentiles, without interpolation."
 
+QualityDistribution = collections.namedtuple(
+    "QualityDistribution", "mean sd standard_error p50 p25 p75 count")
+QualityDistribution.__doc__ = ("The mean criterion score of the hired over the replications that "
+                               "hired any: mean, SD, Monte-Carlo standard error, percentiles.")
+
+QualitySummary = collections.namedtuple(
+    "QualitySummary", "criterion_effect_size composite_validities overall majority minority")
+QualitySummary.__doc__ = ("The criterion effect size used, each stage's composite validity "
+                          "w'r/sqrt(w'Rw), and the quality of hires overall and per group.")
+
 Stage = collections.namedtuple("Stage", "majority_rate minority_rate ai ai_defined")
 Stage.__doc__ = "Mean hiring rates and mean AI of one stage over the replications."
 
@@ -74,6 +84,12 @@ class Result:
     tests: how often each rule flags the selection at the .05 level (pelko.Tests, print it for
     the table; judge(significance) at another level); flags: bool array [replication, rule]
     of the final selection's flags at .05.
+
+    With a criterion (problem.validities): quality, quality_majority, quality_minority: float32
+    arrays of the mean criterion score of the hired in each replication, overall and per group
+    (NaN for a group nobody of which was hired); stage_quality, stage_quality_majority,
+    stage_quality_minority: float32 arrays [stage, replication] of the same over those retained
+    after each stage; quality_summary: a QualitySummary. Without a criterion all are None.
     """
 
     def __init__(self, problem, outcome):
@@ -98,6 +114,17 @@ class Result:
         self.frequencies = detailed["rows"] if detailed else None
         # Why the report has no detailed part: the program's lines.
         self.no_defined_ai_lines = list(outcome.no_defined_ai_lines)
+        quality = outcome.quality_summary
+        self.quality_summary = None
+        for name in ("quality", "quality_majority", "quality_minority", "stage_quality",
+                     "stage_quality_majority", "stage_quality_minority"):
+            setattr(self, name, getattr(outcome, name) if quality else None)
+        if quality:
+            self.quality_summary = QualitySummary(
+                criterion_effect_size=quality["criterion_effect_size"],
+                composite_validities=list(quality["composite_validities"]),
+                **{group: QualityDistribution(**quality[group])
+                   for group in ("overall", "majority", "minority")})
         self.tests = self.judge(0.05)
         self.flags = self.tests.flags
 
@@ -125,6 +152,12 @@ class Result:
         for k in range(self.problem.stages):
             columns[f"majority_retained_{k + 1}"] = self.majority_retained[k]
             columns[f"minority_retained_{k + 1}"] = self.minority_retained[k]
+        if self.quality_summary:
+            for name in ("quality", "quality_majority", "quality_minority"):
+                columns[name] = getattr(self, name)
+            for k in range(self.problem.stages):
+                for name in ("quality", "quality_majority", "quality_minority"):
+                    columns[f"stage{k + 1}_{name}"] = getattr(self, "stage_" + name)[k]
         frame = pandas.DataFrame(columns)
         frame.index = pandas.RangeIndex(1, len(frame) + 1, name="replication")
         return frame
@@ -177,4 +210,10 @@ class Result:
         s = self.summary
         return (f"<pelko.Result {len(self.ai)} replications, seed {self.seed}: "
                 f"SR {s.sr:.3f} AI {s.expected_ai:.3f} SRA {s.expected_sra:.3f} "
-                f"SRI {s.expected_sri:.3f}>")
+                f"SRI {s.expected_sri:.3f}{self._quality_text()}>")
+
+    def _quality_text(self):
+        if not self.quality_summary:
+            return ""
+        q = self.quality_summary.overall
+        return f"; quality {q.mean:.4f} (SE {q.standard_error:.4f})"

@@ -1,8 +1,12 @@
 """Running designs: one with numpy results, or several through an executor."""
+import concurrent.futures
+import json
 import sys
+import time
 
 from pelko import _core
 from pelko._problem import Problem, _raise_first_error, _warn, _whole
+from pelko._resume import append_row, finished_rows, one_seed
 from pelko._result import Result
 
 
@@ -79,19 +83,63 @@ def record(problem, seed=None, threads=None, ratio=0.8):
                  share_below_or_undefined=below_or_undefined.share,
                  share_below_or_undefined_lower=below_or_undefined.lower,
                  share_below_or_undefined_upper=below_or_undefined.upper)
+    if result.quality_summary:
+        entry.update(quality=result.quality_summary.overall.mean,
+                     quality_standard_error=result.quality_summary.overall.standard_error)
     return entry
 
 
-def sweep(problems, executor=None, seed=None, threads=None, ratio=0.8):
+def sweep(problems, executor=None, seed=None, threads=None, ratio=0.8, file=None):
     """Runs several designs and returns one record (a dict) a design, in their order.
 
     executor: any concurrent.futures.Executor (a thread or process pool, or a cluster's
     executor with the same interface); None runs them one after the other here. seed: one
     clock second for every design, so that all of them draw the same random numbers; None:
-    the current second of each run. `pandas.DataFrame(records)` makes a table of them.
+    the current second of each run (of the first, when a file is given).
+    `pandas.DataFrame(records)` makes a table of them.
+
+    file: a CSV file that keeps each design's record as it is finished; given again with the
+    same designs, the records it holds are not computed again.
     """
     problems = list(problems)
+    if file is not None:
+        return _sweep_to_file(problems, executor, seed, threads, ratio, file)
     if executor is None:
         return [record(p, seed, threads, ratio) for p in problems]
     futures = [executor.submit(record, p, seed, threads, ratio) for p in problems]
     return [future.result() for future in futures]
+
+
+def _sweep_to_file(problems, executor, seed, threads, ratio, file):
+    # A cell is the JSON of its value, which reads back to the same value (lists, NaN too).
+    rows = finished_rows(file, ("design", "seed"))
+    seed = one_seed(rows, seed, file)
+    if seed is None:
+        seed = int(time.time())
+    records = [None] * len(problems)
+    for row in rows:
+        design = int(row["design"])
+        entry = {name: json.loads(text) for name, text in row.items() if name != "design"}
+        if not 0 <= design < len(problems) or any(
+                entry.get(name) != value for name, value in problems[design].as_dict().items()):
+            raise ValueError(f"file {file!r} holds design {design} of another sweep")
+        records[design] = entry
+    todo = [i for i, entry in enumerate(records) if entry is None]
+
+    def keep(i, entry):
+        records[i] = entry
+        append_row(file, ["design"] + list(entry),
+                   [str(i)] + [json.dumps(value) for value in entry.values()])
+
+    if executor is None:
+        for i in todo:
+            keep(i, record(problems[i], seed, threads, ratio))
+    else:
+        futures = {executor.submit(record, problems[i], seed, threads, ratio): i for i in todo}
+        try:
+            for future in concurrent.futures.as_completed(futures):
+                keep(futures[future], future.result())
+        finally:
+            for future in futures:
+                future.cancel()
+    return records

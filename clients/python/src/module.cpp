@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -75,6 +76,17 @@ pelko::Problem problem_from(const py::handle& object) {
       object, "correlations", "a list of rows of numbers", rows);
   problem.weights = member<std::vector<std::vector<float>>>(object, "weights",
                                                             "a list of rows of numbers", rows);
+  // The criterion is optional: a problem object without it has none.
+  if (py::hasattr(object, "validities") && !object.attr("validities").is_none()) {
+    problem.validities =
+        member<std::vector<float>>(object, "validities", "a list of numbers or None", reals);
+  }
+  if (py::hasattr(object, "criterion_effect_size") &&
+      !object.attr("criterion_effect_size").is_none()) {
+    problem.criterion_effect_size = member<float>(
+        object, "criterion_effect_size", "a number or None",
+        [](const py::handle& v) { return v.cast<float>(); });
+  }
   return problem;
 }
 
@@ -87,6 +99,8 @@ py::dict problem_dict(const pelko::Problem& problem) {
   d["effect_sizes"] = problem.effect_sizes;
   d["correlations"] = problem.correlations;
   d["weights"] = problem.weights;
+  d["validities"] = problem.validities;
+  d["criterion_effect_size"] = problem.criterion_effect_size;
   return d;
 }
 
@@ -133,6 +147,43 @@ py::array_t<std::int32_t> table_of(const std::vector<std::vector<std::int32_t>>&
     }
   }
   return table;
+}
+
+py::array_t<float> float_table_of(const std::vector<std::vector<float>>& rows,
+                                  std::size_t columns) {
+  py::array_t<float> table(
+      {static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(columns)});
+  auto cells = table.mutable_unchecked<2>();
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    for (std::size_t r = 0; r < columns; ++r) {
+      cells(static_cast<py::ssize_t>(k), static_cast<py::ssize_t>(r)) = rows[k][r];
+    }
+  }
+  return table;
+}
+
+py::dict quality_distribution_dict(const pelko::QualityDistribution& q) {
+  py::dict d;
+  d["mean"] = q.mean;
+  d["sd"] = q.sd;
+  d["standard_error"] = q.standard_error;
+  d["p50"] = q.percentiles.p50;
+  d["p25"] = q.percentiles.p25;
+  d["p75"] = q.percentiles.p75;
+  d["count"] = q.count;
+  return d;
+}
+
+py::object quality_summary_dict(const pelko::SimulationResult& r) {
+  if (!r.quality_summary) return py::none();
+  const pelko::QualitySummary& q = *r.quality_summary;
+  py::dict d;
+  d["criterion_effect_size"] = q.criterion_effect_size;
+  d["composite_validities"] = q.composite_validities;
+  d["overall"] = quality_distribution_dict(q.overall);
+  d["majority"] = quality_distribution_dict(q.majority);
+  d["minority"] = quality_distribution_dict(q.minority);
+  return d;
 }
 
 py::dict distribution_dict(const pelko::Distribution& distribution) {
@@ -266,6 +317,104 @@ std::unique_ptr<pelko::SimulationResult> run_simulation(const py::handle& proble
   return result;
 }
 
+pelko::FrontierOptions frontier_options(int stage, double step, std::vector<int> predictors,
+                                        std::vector<std::vector<float>> weightings) {
+  pelko::FrontierOptions options;
+  options.stage = stage;
+  options.step = step;
+  options.predictors = std::move(predictors);
+  options.weightings = std::move(weightings);
+  return options;
+}
+
+py::dict frontier_point_dict(const pelko::FrontierPoint& p) {
+  py::dict d;
+  d["weights"] = p.weights;
+  d["quality"] = p.quality;
+  d["quality_standard_error"] = p.quality_standard_error;
+  d["composite_validity"] = p.composite_validity;
+  d["expected_ai"] = p.expected_ai;
+  d["below"] = proportion_tuple(p.below);
+  return d;
+}
+
+// The search without the GIL, as run_simulation runs one simulation: Ctrl-C and exceptions
+// from progress or finished cancel it. finished(index, point dict) hears each point when done.
+py::tuple run_frontier(const py::handle& problem_object, int stage, double step,
+                       std::vector<int> predictors, std::vector<std::vector<float>> weightings,
+                       std::optional<std::int64_t> seed_second, int threads,
+                       const py::object& progress, const py::object& finished) {
+  const pelko::Problem problem = problem_from(problem_object);
+  std::atomic<bool> cancel{false};
+  std::optional<py::error_already_set> raised;
+  auto last_check = std::chrono::steady_clock::now();
+
+  pelko::FrontierOptions options =
+      frontier_options(stage, step, std::move(predictors), std::move(weightings));
+  options.seed_second = seed_second;
+  options.threads = threads;
+  options.cancel = &cancel;
+  options.progress = [&](std::int64_t done, std::int64_t total) {
+    const auto now = std::chrono::steady_clock::now();
+    if (raised || (done < total && now - last_check < kCheckInterval)) return;
+    last_check = now;
+    py::gil_scoped_acquire gil;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!progress.is_none()) progress(done, total);
+    } catch (py::error_already_set& error) {
+      raised.emplace(std::move(error));
+      cancel.store(true, std::memory_order_relaxed);
+    }
+  };
+  options.finished = [&](std::size_t index, const pelko::FrontierPoint& point) {
+    if (raised || finished.is_none()) return;
+    py::gil_scoped_acquire gil;
+    try {
+      finished(index, frontier_point_dict(point));
+    } catch (py::error_already_set& error) {
+      raised.emplace(std::move(error));
+      cancel.store(true, std::memory_order_relaxed);
+    }
+  };
+
+  std::optional<pelko::Frontier> result;
+  try {
+    py::gil_scoped_release no_gil;
+    result = pelko::frontier(problem, options);
+  } catch (const pelko::Error& error) {
+    if (!raised || error.kind() != pelko::ErrorKind::cancelled) throw;
+  }
+  if (raised) {
+    raised->restore();
+    throw py::error_already_set();
+  }
+  py::list points;
+  for (const pelko::FrontierPoint& p : result->points) {
+    py::dict d = frontier_point_dict(p);
+    d["on_front"] = p.on_front;
+    d["on_front_expected_ai"] = p.on_front_expected_ai;
+    points.append(d);
+  }
+  return py::make_tuple(result->seed_second, points);
+}
+
+// The library's front marks of (quality, P(AI < ratio), expected AI) triples.
+py::list mark_fronts(const std::vector<std::tuple<double, double, float>>& measures) {
+  std::vector<pelko::FrontierPoint> points(measures.size());
+  for (std::size_t i = 0; i < measures.size(); ++i) {
+    points[i].quality = std::get<0>(measures[i]);
+    points[i].below.share = std::get<1>(measures[i]);
+    points[i].expected_ai = std::get<2>(measures[i]);
+  }
+  pelko::mark_fronts(points);
+  py::list marks;
+  for (const pelko::FrontierPoint& p : points) {
+    marks.append(py::make_tuple(p.on_front, p.on_front_expected_ai));
+  }
+  return marks;
+}
+
 // Every stage's rule shares as tuples (rule, count, total, share, lower, upper, expected with
 // no difference), and the final selection's flags a replication as a bitmask.
 py::dict flags_dict(const pelko::SimulationResult& result, double significance) {
@@ -297,6 +446,58 @@ pelko::Distribution distribution_from(const py::handle& state) {
   return {t[0].cast<float>(), {t[1].cast<float>(), t[2].cast<float>(), t[3].cast<float>()}};
 }
 
+template <typename T>
+std::vector<T> vector_from(const py::handle& array) {
+  const auto a = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(array);
+  if (!a) throw py::value_error("pelko: not a state of a pelko result");
+  return std::vector<T>(a.data(), a.data() + a.size());
+}
+
+py::tuple quality_distribution_state(const pelko::QualityDistribution& q) {
+  return py::make_tuple(q.mean, q.sd, q.standard_error, q.percentiles.p50, q.percentiles.p25,
+                        q.percentiles.p75, q.count);
+}
+
+pelko::QualityDistribution quality_distribution_from(const py::handle& state) {
+  const auto t = state.cast<py::tuple>();
+  return {t[0].cast<double>(),
+          t[1].cast<double>(),
+          t[2].cast<double>(),
+          {t[3].cast<float>(), t[4].cast<float>(), t[5].cast<float>()},
+          t[6].cast<std::int64_t>()};
+}
+
+// The quality of hires of a result with a criterion; None without one.
+py::object quality_state(const pelko::SimulationResult& r) {
+  if (!r.quality_summary) return py::none();
+  const pelko::QualitySummary& q = *r.quality_summary;
+  return py::make_tuple(array_of(r.quality), array_of(r.quality_majority),
+                        array_of(r.quality_minority), r.stage_quality, r.stage_quality_majority,
+                        r.stage_quality_minority, q.criterion_effect_size, q.composite_validities,
+                        quality_distribution_state(q.overall),
+                        quality_distribution_state(q.majority),
+                        quality_distribution_state(q.minority));
+}
+
+void quality_from(const py::handle& state, pelko::SimulationResult& r) {
+  if (state.is_none()) return;
+  const auto t = state.cast<py::tuple>();
+  if (t.size() != 11) throw py::value_error("pelko: not a state of a pelko result");
+  r.quality = vector_from<float>(t[0]);
+  r.quality_majority = vector_from<float>(t[1]);
+  r.quality_minority = vector_from<float>(t[2]);
+  r.stage_quality = t[3].cast<std::vector<std::vector<float>>>();
+  r.stage_quality_majority = t[4].cast<std::vector<std::vector<float>>>();
+  r.stage_quality_minority = t[5].cast<std::vector<std::vector<float>>>();
+  pelko::QualitySummary q;
+  q.criterion_effect_size = t[6].cast<float>();
+  q.composite_validities = t[7].cast<std::vector<double>>();
+  q.overall = quality_distribution_from(t[8]);
+  q.majority = quality_distribution_from(t[9]);
+  q.minority = quality_distribution_from(t[10]);
+  r.quality_summary = std::move(q);
+}
+
 py::tuple result_state(const pelko::SimulationResult& r) {
   const pelko::Summary& s = r.summary;
   py::object detailed = py::none();
@@ -320,14 +521,7 @@ py::tuple result_state(const pelko::SimulationResult& r) {
       table_of(r.majority_retained, r.sra.size()), table_of(r.minority_retained, r.sra.size()),
       py::make_tuple(s.sr, s.expected_ai, s.expected_sra, s.expected_sri, s.defined, s.undefined,
                      s.undefined_freq),
-      detailed, stages, r.no_defined_ai_halt_lines);
-}
-
-template <typename T>
-std::vector<T> vector_from(const py::handle& array) {
-  const auto a = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(array);
-  if (!a) throw py::value_error("pelko: not a state of a pelko result");
-  return std::vector<T>(a.data(), a.data() + a.size());
+      detailed, stages, r.no_defined_ai_halt_lines, quality_state(r));
 }
 
 std::vector<std::vector<std::int32_t>> rows_from(const py::handle& table) {
@@ -341,7 +535,10 @@ std::vector<std::vector<std::int32_t>> rows_from(const py::handle& table) {
 }
 
 pelko::SimulationResult result_from(const py::tuple& t) {
-  if (t.size() != 15) throw py::value_error("pelko: not a state of a pelko result");
+  // A state of 15 items comes from a module without the quality of hires.
+  if (t.size() != 15 && t.size() != 16) {
+    throw py::value_error("pelko: not a state of a pelko result");
+  }
   pelko::SimulationResult r;
   r.problem = problem_from(py::module_::import("types").attr("SimpleNamespace")(**t[0]));
   r.seed_second = t[1].cast<std::int64_t>();
@@ -381,6 +578,7 @@ pelko::SimulationResult result_from(const py::tuple& t) {
                         f[3].cast<std::int32_t>()});
   }
   r.no_defined_ai_halt_lines = t[14].cast<std::vector<std::string>>();
+  if (t.size() == 16) quality_from(t[15], r);
   return r;
 }
 
@@ -492,6 +690,27 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly(
           "no_defined_ai_lines",
           [](const pelko::SimulationResult& r) { return r.no_defined_ai_halt_lines; })
+      .def_property_readonly("quality",
+                             [](const pelko::SimulationResult& r) { return array_of(r.quality); })
+      .def_property_readonly(
+          "quality_majority",
+          [](const pelko::SimulationResult& r) { return array_of(r.quality_majority); })
+      .def_property_readonly(
+          "quality_minority",
+          [](const pelko::SimulationResult& r) { return array_of(r.quality_minority); })
+      .def_property_readonly("stage_quality",
+                             [](const pelko::SimulationResult& r) {
+                               return float_table_of(r.stage_quality, r.quality.size());
+                             })
+      .def_property_readonly("stage_quality_majority",
+                             [](const pelko::SimulationResult& r) {
+                               return float_table_of(r.stage_quality_majority, r.quality.size());
+                             })
+      .def_property_readonly("stage_quality_minority",
+                             [](const pelko::SimulationResult& r) {
+                               return float_table_of(r.stage_quality_minority, r.quality.size());
+                             })
+      .def_property_readonly("quality_summary", &quality_summary_dict)
       .def_property_readonly("stages",
                              [](const pelko::SimulationResult& r) { return stage_list(r.stages); })
       .def("share_below", [](const pelko::SimulationResult& r,
@@ -505,6 +724,21 @@ PYBIND11_MODULE(_core, m) {
         return std::make_unique<pelko::SimulationResult>(result_from(state));
       }));
 
+  m.def("frontier", &run_frontier, py::arg("problem"), py::arg("stage"), py::arg("step"),
+        py::arg("predictors"), py::arg("weightings"), py::arg("seed_second"), py::arg("threads"),
+        py::arg("progress"), py::arg("finished"),
+        "(seed second, points) of the frontier search, without the GIL");
+  m.def(
+      "frontier_weightings",
+      [](const py::handle& p, int stage, double step, std::vector<int> predictors,
+         std::vector<std::vector<float>> weightings) {
+        return pelko::frontier_weightings(
+            problem_from(p),
+            frontier_options(stage, step, std::move(predictors), std::move(weightings)));
+      },
+      "The candidate weightings of a frontier search, as full rows");
+  m.def("mark_fronts", &mark_fronts,
+        "(on_front, on_front_expected_ai) of (quality, P(AI < ratio), expected AI) triples");
   m.def("simulate", &run_simulation, py::arg("problem"), py::arg("seed_second"), py::arg("threads"),
         py::arg("progress"),
         "Runs a problem without the GIL; Ctrl-C or an exception from progress cancels it");

@@ -25,3 +25,15 @@
     .Call(`_pelko_simulate`, problem, seed, threads, progress, engine, cancel_after, interrupt_after, significance)
 }
 
+.frontier_weightings <- function(problem, stage, step, predictors, weightings) {
+    .Call(`_pelko_frontier_weightings`, problem, stage, step, predictors, weightings)
+}
+
+.frontier <- function(problem, stage, step, predictors, weightings, seed, threads, progress, finished) {
+    .Call(`_pelko_frontier`, problem, stage, step, predictors, weightings, seed, threads, progress, finished)
+}
+
+.mark_fronts <- function(quality, below, expected_ai) {
+    .Call(`_pelko_mark_fronts`, quality, below, expected_ai)
+}
+

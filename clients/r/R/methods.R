@@ -22,7 +22,26 @@ print.pelko_simulation <- function(x, ...) {
   } else {
     cat("AI is undefined in every replication: no majority applicant was hired\n")
   }
+  if (!is.null(x$quality)) print_quality_line(x$quality)
   invisible(x)
+}
+
+# The mean criterion score of the hired (with its Monte-Carlo standard error), beside AI.
+print_quality_line <- function(q) {
+  d <- q$distribution
+  cat(sprintf("Quality of hires: %.4f (SE %.4f); majority %.4f, minority %s\n",
+              d["overall", "mean"], d["overall", "standard_error"], d["majority", "mean"],
+              if (d["minority", "count"] > 0) sprintf("%.4f", d["minority", "mean"])
+              else "none hired"))
+}
+
+print_quality <- function(q) {
+  print_quality_line(q)
+  cat(sprintf("Criterion effect size (minority minus majority): %.4f\n",
+              q$criterion_effect_size))
+  cat("Composite validity of each stage:", sprintf("%.4f", q$composite_validities), "\n")
+  cat("Quality of hires (mean criterion score of the hired) over the replications:\n")
+  print(format(q$distribution, digits = 4))
 }
 
 summary.pelko_simulation <- function(object, ...) {
@@ -40,6 +59,7 @@ summary.pelko_simulation <- function(object, ...) {
     mc_se_mean_ai = sd_ai / sqrt(length(ai)),
     stages = object$stages,
     composite_effect_sizes = object$composite_effect_sizes,
+    quality = object$quality,
     tests = object$tests))
 }
 
@@ -54,6 +74,7 @@ print.summary.pelko_simulation <- function(x, ...) {
   stages <- x$stages
   stages$composite_effect_size <- x$composite_effect_sizes
   print(format(stages, digits = 4), row.names = FALSE)
+  if (!is.null(x$quality)) print_quality(x$quality)
   if (!is.null(x$tests)) {
     cat(sprintf("Tests of the final selection at the significance level %g:\n",
                 x$tests$significance))

@@ -4,7 +4,8 @@
 argument_of_field <- c(replications = "replications", applicants = "applicants",
                        majority_applicants = "majority", retained = "retained",
                        effect_sizes = "effect_sizes", correlations = "correlations",
-                       weights = "weights")
+                       weights = "weights", validities = "validities",
+                       criterion_effect_size = "criterion_effect_size")
 
 # Where a diagnostic points, in the words of the R call.
 diagnostic_place <- function(d) {
@@ -65,7 +66,7 @@ native_problem <- function(problem) {
 
 new_problem <- function(native) {
   rows <- function(x) unname(do.call(rbind, lapply(x, as.numeric)))
-  structure(class = "pelko_problem", list(
+  problem <- structure(class = "pelko_problem", list(
     replications = as.integer(native$replications),
     applicants = as.integer(native$applicants),
     majority = as.integer(native$majority),
@@ -73,10 +74,21 @@ new_problem <- function(native) {
     effect_sizes = as.numeric(native$effect_sizes),
     correlations = rows(native$correlations),
     weights = rows(native$weights)))
+  with_criterion(problem, native$validities, native$criterion_effect_size)
+}
+
+# A problem without a criterion keeps no criterion members at all.
+with_criterion <- function(problem, validities, criterion_effect_size) {
+  if (length(validities) > 0) problem$validities <- as.numeric(validities)
+  if (!is.null(criterion_effect_size)) {
+    problem$criterion_effect_size <- as.numeric(criterion_effect_size)
+  }
+  problem
 }
 
 pelko_problem <- function(replications, applicants, majority, retained, effect_sizes,
-                          correlations = diag(length(effect_sizes)), weights) {
+                          correlations = diag(length(effect_sizes)), weights,
+                          validities = NULL, criterion_effect_size = NULL) {
   call <- match.call()
   for (name in c("replications", "applicants", "majority")) {
     value <- check_numbers(get(name), name, whole = TRUE, call = call)
@@ -86,6 +98,13 @@ pelko_problem <- function(replications, applicants, majority, retained, effect_s
   check_numbers(effect_sizes, "effect_sizes", call = call)
   check_numbers(correlations, "correlations", call = call)
   check_numbers(weights, "weights", call = call)
+  if (!is.null(validities)) check_numbers(validities, "validities", call = call)
+  if (!is.null(criterion_effect_size)) {
+    check_numbers(criterion_effect_size, "criterion_effect_size", call = call)
+    if (length(criterion_effect_size) != 1) {
+      stop(simpleError("'criterion_effect_size' must be one number", call))
+    }
+  }
   npred <- length(effect_sizes)
   if (!is.matrix(correlations) && length(correlations) != npred * npred) {
     stop(simpleError(sprintf(paste("'correlations' must be a %d x %d matrix, or %d numbers",
@@ -101,6 +120,7 @@ pelko_problem <- function(replications, applicants, majority, retained, effect_s
     effect_sizes = as.numeric(effect_sizes),
     correlations = unname(matrix(as.numeric(correlations), nrow(correlations))),
     weights = unname(matrix(as.numeric(weights), nrow(weights)))))
+  problem <- with_criterion(problem, validities, criterion_effect_size)
   checked <- .validate_problem(native_problem(problem))
   signal_diagnostics(checked$diagnostics, call)
   new_problem(checked$problem)
@@ -157,5 +177,11 @@ print.pelko_problem <- function(x, ...) {
   print(x$weights)
   cat("Correlations:\n")
   print(x$correlations)
+  if (!is.null(x$validities)) {
+    cat("Validities (correlation of each predictor with the criterion):", format(x$validities),
+        "\n")
+    cat("Criterion effect size:", if (is.null(x$criterion_effect_size))
+      "the common regression line's (beta'd)" else format(x$criterion_effect_size), "\n")
+  }
   invisible(x)
 }

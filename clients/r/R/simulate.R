@@ -71,7 +71,19 @@ new_simulation <- function(r) {
     below_0.8 = rbind(defined = proportion(r$below_0.8),
                       all = proportion(r$`below_0.8_or_undefined`)),
     no_defined_ai = r$no_defined_ai_lines,
+    quality = new_quality(r$quality),
     tests = new_tests(r$tests)))
+}
+
+# The quality of hires: the criterion effect size used, each stage's composite validity and the
+# distribution of the mean criterion score of the hired, overall and per group; NULL without a
+# criterion.
+new_quality <- function(q) {
+  if (is.null(q)) return(NULL)
+  list(criterion_effect_size = q$criterion_effect_size,
+       composite_validities = q$composite_validities,
+       distribution = data.frame(row.names = c("overall", "majority", "minority"),
+                                 rbind(q$overall, q$majority, q$minority)))
 }
 
 # How often each rule flags the selection: a data frame a stage (the last also as `final`),

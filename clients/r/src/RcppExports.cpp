@@ -76,6 +76,50 @@ BEGIN_RCPP
     return rcpp_result_gen;
 END_RCPP
 }
+// frontier_weightings
+List frontier_weightings(List problem, int stage, double step, Rcpp::IntegerVector predictors, List weightings);
+RcppExport SEXP _pelko_frontier_weightings(SEXP problemSEXP, SEXP stageSEXP, SEXP stepSEXP, SEXP predictorsSEXP, SEXP weightingsSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
+    Rcpp::traits::input_parameter< int >::type stage(stageSEXP);
+    Rcpp::traits::input_parameter< double >::type step(stepSEXP);
+    Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type predictors(predictorsSEXP);
+    Rcpp::traits::input_parameter< List >::type weightings(weightingsSEXP);
+    rcpp_result_gen = Rcpp::wrap(frontier_weightings(problem, stage, step, predictors, weightings));
+    return rcpp_result_gen;
+END_RCPP
+}
+// frontier
+List frontier(List problem, int stage, double step, Rcpp::IntegerVector predictors, List weightings, double seed, int threads, bool progress, SEXP finished);
+RcppExport SEXP _pelko_frontier(SEXP problemSEXP, SEXP stageSEXP, SEXP stepSEXP, SEXP predictorsSEXP, SEXP weightingsSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP progressSEXP, SEXP finishedSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::traits::input_parameter< List >::type problem(problemSEXP);
+    Rcpp::traits::input_parameter< int >::type stage(stageSEXP);
+    Rcpp::traits::input_parameter< double >::type step(stepSEXP);
+    Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type predictors(predictorsSEXP);
+    Rcpp::traits::input_parameter< List >::type weightings(weightingsSEXP);
+    Rcpp::traits::input_parameter< double >::type seed(seedSEXP);
+    Rcpp::traits::input_parameter< int >::type threads(threadsSEXP);
+    Rcpp::traits::input_parameter< bool >::type progress(progressSEXP);
+    Rcpp::traits::input_parameter< SEXP >::type finished(finishedSEXP);
+    rcpp_result_gen = Rcpp::wrap(frontier(problem, stage, step, predictors, weightings, seed, threads, progress, finished));
+    return rcpp_result_gen;
+END_RCPP
+}
+// mark_fronts
+List mark_fronts(Rcpp::NumericVector quality, Rcpp::NumericVector below, Rcpp::NumericVector expected_ai);
+RcppExport SEXP _pelko_mark_fronts(SEXP qualitySEXP, SEXP belowSEXP, SEXP expected_aiSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::traits::input_parameter< Rcpp::NumericVector >::type quality(qualitySEXP);
+    Rcpp::traits::input_parameter< Rcpp::NumericVector >::type below(belowSEXP);
+    Rcpp::traits::input_parameter< Rcpp::NumericVector >::type expected_ai(expected_aiSEXP);
+    rcpp_result_gen = Rcpp::wrap(mark_fronts(quality, below, expected_ai));
+    return rcpp_result_gen;
+END_RCPP
+}
 
 static const R_CallMethodDef CallEntries[] = {
     {"_pelko_validate_problem", (DL_FUNC) &_pelko_validate_problem, 1},
@@ -84,6 +128,9 @@ static const R_CallMethodDef CallEntries[] = {
     {"_pelko_composite_effect_sizes", (DL_FUNC) &_pelko_composite_effect_sizes, 1},
     {"_pelko_library_version", (DL_FUNC) &_pelko_library_version, 0},
     {"_pelko_simulate", (DL_FUNC) &_pelko_simulate, 8},
+    {"_pelko_frontier_weightings", (DL_FUNC) &_pelko_frontier_weightings, 5},
+    {"_pelko_frontier", (DL_FUNC) &_pelko_frontier, 9},
+    {"_pelko_mark_fronts", (DL_FUNC) &_pelko_mark_fronts, 3},
     {NULL, NULL, 0}
 };
 

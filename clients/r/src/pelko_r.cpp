@@ -5,10 +5,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pelko/pelko.h"
@@ -35,6 +38,19 @@ std::vector<std::vector<float>> float_rows(SEXP list_of_rows) {
   return out;
 }
 
+// The criterion, when the list carries one: validities (numbers, or NULL or empty for none) and
+// criterion_effect_size (a number, or NULL or NA for the default).
+void criterion_from(const List& problem, pelko::Problem& p) {
+  if (problem.containsElementNamed("validities") && !Rf_isNull(problem["validities"])) {
+    p.validities = floats(problem["validities"]);
+  }
+  if (problem.containsElementNamed("criterion_effect_size") &&
+      !Rf_isNull(problem["criterion_effect_size"])) {
+    const double d = Rcpp::as<double>(problem["criterion_effect_size"]);
+    if (!ISNA(d)) p.criterion_effect_size = static_cast<float>(d);
+  }
+}
+
 // `problem` holds replications, applicants, majority (numbers), retained, effect_sizes (numeric
 // vectors), correlations and weights (lists of rows).
 pelko::Problem problem_from(const List& problem) {
@@ -47,6 +63,7 @@ pelko::Problem problem_from(const List& problem) {
   p.effect_sizes = floats(problem["effect_sizes"]);
   p.correlations = float_rows(problem["correlations"]);
   p.weights = float_rows(problem["weights"]);
+  criterion_from(problem, p);
   return p;
 }
 
@@ -61,12 +78,18 @@ List rows_of(const std::vector<std::vector<float>>& rows) {
 }
 
 List problem_to(const pelko::Problem& p) {
-  return List::create(Named("replications") = p.replications, Named("applicants") = p.applicants,
-                      Named("majority") = p.majority_applicants,
-                      Named("retained") = Rcpp::IntegerVector(p.retained.begin(), p.retained.end()),
-                      Named("effect_sizes") = doubles(p.effect_sizes),
-                      Named("correlations") = rows_of(p.correlations),
-                      Named("weights") = rows_of(p.weights));
+  List out = List::create(
+      Named("replications") = p.replications, Named("applicants") = p.applicants,
+      Named("majority") = p.majority_applicants,
+      Named("retained") = Rcpp::IntegerVector(p.retained.begin(), p.retained.end()),
+      Named("effect_sizes") = doubles(p.effect_sizes),
+      Named("correlations") = rows_of(p.correlations), Named("weights") = rows_of(p.weights));
+  out.push_back(p.has_criterion() ? SEXP(doubles(p.validities)) : R_NilValue, "validities");
+  out.push_back(p.criterion_effect_size
+                    ? SEXP(Rcpp::NumericVector::create(*p.criterion_effect_size))
+                    : R_NilValue,
+                "criterion_effect_size");
+  return out;
 }
 
 Rcpp::CharacterVector lines_of(const std::vector<std::string>& lines) {
@@ -102,7 +125,7 @@ class Progress {
   Progress(bool show, int cancel_after, int interrupt_after)
       : show_(show), cancel_after_(cancel_after), interrupt_after_(interrupt_after) {}
 
-  void operator()(int done, int total) {
+  void operator()(std::int64_t done, std::int64_t total) {
     ++calls_;
     if (calls_ == interrupt_after_) std::raise(SIGINT);  // a test's Ctrl-C
     if (calls_ == cancel_after_) cancel_.store(true);
@@ -117,8 +140,8 @@ class Progress {
     if (show_ && (now - last_shown_ >= std::chrono::milliseconds(500) || done == total)) {
       last_shown_ = now;
       shown_ = true;
-      REprintf("\rpelko: %d of %d replications (%d%%)", done, total,
-               static_cast<int>(100.0 * done / total));
+      REprintf("\rpelko: %lld of %lld replications (%d%%)", static_cast<long long>(done),
+               static_cast<long long>(total), static_cast<int>(100.0 * done / total));
     }
   }
 
@@ -142,6 +165,37 @@ class Progress {
   std::chrono::steady_clock::time_point last_shown_ = last_check_;
 };
 
+// NaN (a group nobody of which was hired) becomes NA.
+Rcpp::NumericVector quality_of(const std::vector<float>& values) {
+  Rcpp::NumericVector out(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    out[i] = std::isnan(values[i]) ? NA_REAL : static_cast<double>(values[i]);
+  }
+  return out;
+}
+
+void add_quality_columns(const pelko::SimulationResult& r, List& columns,
+                         Rcpp::CharacterVector& names) {
+  const std::pair<const char*, const std::vector<float>*> final_selection[] = {
+      {"quality", &r.quality},
+      {"quality_majority", &r.quality_majority},
+      {"quality_minority", &r.quality_minority}};
+  for (const auto& [name, values] : final_selection) {
+    columns.push_back(quality_of(*values));
+    names.push_back(name);
+  }
+  for (std::size_t k = 0; k < r.stage_quality.size(); ++k) {
+    const std::pair<const char*, const std::vector<float>*> stage[] = {
+        {"stage_quality_", &r.stage_quality[k]},
+        {"stage_quality_majority_", &r.stage_quality_majority[k]},
+        {"stage_quality_minority_", &r.stage_quality_minority[k]}};
+    for (const auto& [name, values] : stage) {
+      columns.push_back(quality_of(*values));
+      names.push_back(name + std::to_string(k + 1));
+    }
+  }
+}
+
 Rcpp::DataFrame replications_to(const pelko::SimulationResult& r) {
   const std::size_t n = r.ai.size();
   Rcpp::IntegerVector replication(n);
@@ -161,6 +215,7 @@ Rcpp::DataFrame replications_to(const pelko::SimulationResult& r) {
     columns.push_back(Rcpp::IntegerVector(minority.begin(), minority.end()));
     names.push_back("minority_retained_" + std::to_string(k + 1));
   }
+  if (r.problem.has_criterion()) add_quality_columns(r, columns, names);
   columns.names() = names;
   columns.attr("class") = "data.frame";
   columns.attr("row.names") = Rcpp::IntegerVector::create(NA_INTEGER, -static_cast<int>(n));
@@ -210,6 +265,23 @@ List stages_to(const pelko::SimulationResult& r) {
                       Named("ai") = ai, Named("ai_defined") = defined);
 }
 
+Rcpp::NumericVector quality_distribution_to(const pelko::QualityDistribution& d) {
+  return Rcpp::NumericVector::create(
+      Named("mean") = d.mean, Named("sd") = d.sd, Named("standard_error") = d.standard_error,
+      Named("p50") = d.percentiles.p50, Named("p25") = d.percentiles.p25,
+      Named("p75") = d.percentiles.p75, Named("count") = static_cast<double>(d.count));
+}
+
+List quality_summary_to(const pelko::QualitySummary& q) {
+  return List::create(
+      Named("criterion_effect_size") = static_cast<double>(q.criterion_effect_size),
+      Named("composite_validities") =
+          Rcpp::NumericVector(q.composite_validities.begin(), q.composite_validities.end()),
+      Named("overall") = quality_distribution_to(q.overall),
+      Named("majority") = quality_distribution_to(q.majority),
+      Named("minority") = quality_distribution_to(q.minority));
+}
+
 // Every stage's shares as columns (stage, rule, count, total, share, lower, upper,
 // expected_under_no_difference), and the final selection's flags a replication as a bitmask.
 List tests_to(const pelko::SimulationResult& r, double significance) {
@@ -255,6 +327,8 @@ List result_to(const pelko::SimulationResult& r, double significance) {
   out.push_back(stages_to(r), "stages");
   out.push_back(proportion_to(r.share_below(0.8)), "below_0.8");
   out.push_back(proportion_to(r.share_below_or_undefined(0.8)), "below_0.8_or_undefined");
+  out.push_back(r.quality_summary ? SEXP(quality_summary_to(*r.quality_summary)) : R_NilValue,
+                "quality");
   out.push_back(tests_to(r, significance), "tests");
   return out;
 }
@@ -319,4 +393,97 @@ List simulate(List problem, double seed, int threads, bool progress, std::string
     return List::create(Named("result") = R_NilValue, Named("error") = error_to(e),
                         Named("progress_reports") = reports.calls());
   }
+}
+
+namespace {
+
+// stage: 1-based; predictors: 1-based (empty: all); weightings: a list of full weight rows
+// (empty: the lattice).
+pelko::FrontierOptions frontier_options(int stage, double step, Rcpp::IntegerVector predictors,
+                                        List weightings) {
+  pelko::FrontierOptions options;
+  options.stage = stage - 1;
+  options.step = step;
+  for (const int j : predictors) options.predictors.push_back(j - 1);
+  options.weightings = float_rows(weightings);
+  return options;
+}
+
+List frontier_point_to(const pelko::FrontierPoint& p) {
+  return List::create(Named("weights") = doubles(p.weights), Named("quality") = p.quality,
+                      Named("quality_standard_error") = p.quality_standard_error,
+                      Named("composite_validity") = p.composite_validity,
+                      Named("expected_ai") = static_cast<double>(p.expected_ai),
+                      Named("below") = proportion_to(p.below));
+}
+
+}  // namespace
+
+// The candidate weightings of a search, as full rows; list(result =, error =) as .simulate.
+// [[Rcpp::export(.frontier_weightings, rng = false)]]
+List frontier_weightings(List problem, int stage, double step, Rcpp::IntegerVector predictors,
+                         List weightings) {
+  try {
+    const auto rows = pelko::frontier_weightings(
+        problem_from(problem), frontier_options(stage, step, predictors, weightings));
+    return List::create(Named("result") = rows_of(rows), Named("error") = R_NilValue);
+  } catch (const pelko::Error& e) {
+    return List::create(Named("result") = R_NilValue, Named("error") = error_to(e));
+  }
+}
+
+// Runs the search; `finished` (an R function or NULL) hears each point as it is done, with its
+// 1-based place. Returns list(result = list(seed, points), error =) as .simulate does.
+// [[Rcpp::export(.frontier, rng = false)]]
+List frontier(List problem, int stage, double step, Rcpp::IntegerVector predictors,
+              List weightings, double seed, int threads, bool progress, SEXP finished) {
+  const pelko::Problem p = problem_from(problem);
+  Progress reports(progress, 0, 0);
+  pelko::FrontierOptions options = frontier_options(stage, step, predictors, weightings);
+  if (!ISNA(seed)) options.seed_second = static_cast<std::int64_t>(seed);
+  options.threads = threads;
+  options.progress = [&reports](std::int64_t done, std::int64_t total) { reports(done, total); };
+  options.cancel = reports.cancel();
+  std::optional<Rcpp::Function> tell;
+  if (!Rf_isNull(finished)) tell.emplace(finished);
+  options.finished = [&tell](std::size_t index, const pelko::FrontierPoint& point) {
+    if (tell) (*tell)(static_cast<double>(index + 1), frontier_point_to(point));
+  };
+  try {
+    const pelko::Frontier f = pelko::frontier(p, options);
+    reports.erase();
+    List points(f.points.size());
+    for (std::size_t i = 0; i < f.points.size(); ++i) points[i] = frontier_point_to(f.points[i]);
+    return List::create(Named("result") = List::create(
+                            Named("seed") = static_cast<double>(f.seed_second),
+                            Named("points") = points),
+                        Named("error") = R_NilValue);
+  } catch (const pelko::Error& e) {
+    reports.erase();
+    if (reports.interrupted()) throw Rcpp::internal::InterruptedException();
+    return List::create(Named("result") = R_NilValue, Named("error") = error_to(e));
+  } catch (...) {
+    reports.erase();
+    throw;
+  }
+}
+
+// The library's front marks of points given by their quality, P(AI < 0.8) and expected AI.
+// [[Rcpp::export(.mark_fronts, rng = false)]]
+List mark_fronts(Rcpp::NumericVector quality, Rcpp::NumericVector below,
+                 Rcpp::NumericVector expected_ai) {
+  std::vector<pelko::FrontierPoint> points(quality.size());
+  for (R_xlen_t i = 0; i < quality.size(); ++i) {
+    points[i].quality = quality[i];  // NA is a NaN: on no front
+    points[i].below.share = below[i];
+    points[i].expected_ai = static_cast<float>(expected_ai[i]);
+  }
+  pelko::mark_fronts(points);
+  Rcpp::LogicalVector on_front(points.size()), on_front_expected_ai(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    on_front[i] = points[i].on_front;
+    on_front_expected_ai[i] = points[i].on_front_expected_ai;
+  }
+  return List::create(Named("on_front") = on_front,
+                      Named("on_front_expected_ai") = on_front_expected_ai);
 }
