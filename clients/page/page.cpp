@@ -147,7 +147,7 @@ EMSCRIPTEN_KEEPALIVE const char* pelko_run(const char* text, double seed_second)
     page::Object o;
     o.add("ok", "true");
     o.add("json", page::quoted(json.str()));
-    if (!last->summary.detailed) o.add("lines", page::strings(last->no_defined_ai_lines));
+    if (!last->summary.detailed) o.add("lines", page::strings(last->no_defined_ai_halt_lines));
     return give(o.text());
   } catch (const pelko::Error& e) {
     return give(error_json(e));
