@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "generated_problem.h"
+
 namespace {
 
 struct Case {
@@ -20,27 +22,6 @@ struct Case {
   std::string problem;
   std::string validities;
 };
-
-// stages keeping 40%, 20%, 10%, 5% of the pool; correlations 0.3; weights 1 on the first
-// predictors of each stage.
-std::string generated(int nrep, int nsub, int nf, int npred) {
-  std::ostringstream text;
-  text << nrep << ' ' << nsub << ' ' << nsub * 4 / 5 << ' ' << nf << ' ' << npred << '\n';
-  int keep = nsub;
-  for (int k = 0; k < nf; ++k) text << (keep = keep * (k == 0 ? 2 : 1) / (k == 0 ? 5 : 2)) << ' ';
-  text << '\n';
-  for (int j = 0; j < npred; ++j) text << -0.1 * (j % 5) << ' ';
-  text << '\n';
-  for (int i = 0; i < npred; ++i) {
-    for (int j = 0; j < npred; ++j) text << (i == j ? "1 " : "0.3 ");
-    text << '\n';
-  }
-  for (int k = 0; k < nf; ++k) {
-    for (int j = 0; j < npred; ++j) text << (j <= k + npred / 2 ? "1 " : "0 ");
-    text << '\n';
-  }
-  return text.str();
-}
 
 std::string validities(int npred) {
   std::string text;
@@ -87,9 +68,12 @@ int main(int argc, char** argv) {
   const std::string baseline = argc > 2 ? argv[2] : "";
   const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 7;
   const std::vector<Case> cases = {
-      {"nrep 20000 nsub 500 nf 2 npred 3", generated(20000, 500, 2, 3), validities(3)},
-      {"nrep 400 nsub 10000 nf 4 npred 10", generated(400, 10000, 4, 10), validities(10)},
-      {"nrep 100000 nsub 100 nf 1 npred 4", generated(100000, 100, 1, 4), validities(4)},
+      {"nrep 20000 nsub 500 nf 2 npred 3", pelko::bench::generated(20000, 500, 2, 3),
+       validities(3)},
+      {"nrep 400 nsub 10000 nf 4 npred 10", pelko::bench::generated(400, 10000, 4, 10),
+       validities(10)},
+      {"nrep 100000 nsub 100 nf 1 npred 4", pelko::bench::generated(100000, 100, 1, 4),
+       validities(4)},
   };
   std::printf("%-36s %9s %9s %7s", "median CPU seconds, 1 thread", "none", "criterion", "ratio");
   if (!baseline.empty()) std::printf(" %9s %7s", "baseline", "b/none");

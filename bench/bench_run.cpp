@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/clock.h"
 #include "driver/run.h"
 #include "driver/run_options.h"
-#include "driver/clock.h"
+#include "generated_problem.h"
 
 namespace {
 
@@ -31,26 +32,6 @@ Timed run_once(const std::string& problem, const RunOptions& options) {
   const int status = pelko::driver::run(in, out, err, clock, options);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   return {std::to_string(status) + "\n" + out.str() + "\f" + err.str(), elapsed.count()};
-}
-
-// nf stages keeping 40%, 20%, 10%, 5% of the pool; correlations 0.3; weights 1.
-std::string generated(int nrep, int nsub, int nf, int npred) {
-  std::ostringstream text;
-  text << nrep << ' ' << nsub << ' ' << nsub * 4 / 5 << ' ' << nf << ' ' << npred << '\n';
-  int keep = nsub;
-  for (int k = 0; k < nf; ++k) text << (keep = keep * (k == 0 ? 2 : 1) / (k == 0 ? 5 : 2)) << ' ';
-  text << '\n';
-  for (int j = 0; j < npred; ++j) text << -0.1 * (j % 5) << ' ';
-  text << '\n';
-  for (int i = 0; i < npred; ++i) {
-    for (int j = 0; j < npred; ++j) text << (i == j ? "1 " : "0.3 ");
-    text << '\n';
-  }
-  for (int k = 0; k < nf; ++k) {
-    for (int j = 0; j < npred; ++j) text << (j <= k + npred / 2 ? "1 " : "0 ");
-    text << '\n';
-  }
-  return text.str();
 }
 
 std::string read_file(const std::string& path) {
@@ -89,17 +70,18 @@ int main(int argc, char** argv) {
     const std::string text = read_file(examples_dir + name + ".txt");
     if (!text.empty()) ok = compare(name, text) && ok;
   }
-  ok = compare("nrep 200 nsub 10000 nf 4 npred 10", generated(200, 10000, 4, 10)) && ok;
-  ok = compare("nrep 2000 nsub 1000 nf 2 npred 3", generated(2000, 1000, 2, 3)) && ok;
+  ok = compare("nrep 200 nsub 10000 nf 4 npred 10", pelko::bench::generated(200, 10000, 4, 10)) &&
+       ok;
+  ok = compare("nrep 2000 nsub 1000 nf 2 npred 3", pelko::bench::generated(2000, 1000, 2, 3)) && ok;
   if (argc == 5 || argc == 6) {
     const int nrep = std::atoi(argv[1]), nsub = std::atoi(argv[2]);
     const int nf = std::atoi(argv[3]), npred = std::atoi(argv[4]);
     const std::string name = "nrep " + std::string(argv[1]) + " nsub " + argv[2] + " nf " +
                              argv[3] + " npred " + argv[4];
     if (argc == 6 && std::string(argv[5]) == "fast") {
-      time_fast(name, generated(nrep, nsub, nf, npred));
+      time_fast(name, pelko::bench::generated(nrep, nsub, nf, npred));
     } else {
-      ok = compare(name, generated(nrep, nsub, nf, npred)) && ok;
+      ok = compare(name, pelko::bench::generated(nrep, nsub, nf, npred)) && ok;
     }
   }
   return ok ? 0 : 1;
